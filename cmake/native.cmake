@@ -1,0 +1,40 @@
+# Native tree: packaging tool, platform-free core, tests, fuzzing, benchmarks.
+set(UPD_DIST_DIR "${CMAKE_SOURCE_DIR}/build/dist" CACHE PATH "where finished products go")
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+find_package(tomlplusplus REQUIRED)
+find_package(CLI11 REQUIRED)
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+set(UPD_WARNINGS -Wall -Wextra -Wno-unused-parameter)
+
+add_library(updcore STATIC ${UPD_CORE_SOURCES} ${UPD_POSIX_SOURCES})
+target_include_directories(updcore PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(updcore PRIVATE -O2 ${UPD_WARNINGS})
+
+add_library(pkgtool STATIC ${UPD_PKGTOOL_SOURCES})
+target_include_directories(pkgtool PUBLIC ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(pkgtool PRIVATE -O2 ${UPD_WARNINGS})
+target_compile_definitions(pkgtool PUBLIC UPD_HAVE_LIBDEFLATE=1)
+target_link_libraries(pkgtool PUBLIC updcore PkgConfig::LIBDEFLATE Threads::Threads)
+
+add_executable(updpack ${UPD_UPDPACK_SOURCES})
+target_compile_options(updpack PRIVATE -O2 ${UPD_WARNINGS})
+target_link_libraries(updpack PRIVATE pkgtool tomlplusplus::tomlplusplus CLI11::CLI11)
+add_custom_command(TARGET updpack POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${UPD_DIST_DIR}
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:updpack> ${UPD_DIST_DIR}/updpack)
+
+file(GLOB UPD_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
+add_executable(native_tests ${UPD_NATIVE_TEST_SOURCES})
+target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
+target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_main)
+add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_subdirectory(tests/fuzz)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()

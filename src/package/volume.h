@@ -1,0 +1,15 @@
+// Reading the data area across volume files (the package file is volume 0,
+// then PACKAGE.D01, PACKAGE.D02, ... beside it).
+#pragma once
+#include <stdint.h>
+
+#include "package/fileops.h"
+
+// Moves on to the next volume, or reopens the current one after its medium
+// was lost. Returns the new state.dataFile, INVALID_FILE on failure.
+FileHandle openNextVolume();
+
+// Reads count bytes from handle (state.dataFile), continuing into the next
+// volume once. *delivered receives the bytes placed in buffer. Returns 1 when
+// the next volume cannot be opened, else 0 (also for a short second read).
+int readAcrossVolumes(FileHandle handle, void* buffer, uint32_t count, uint32_t* delivered);

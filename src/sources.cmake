@@ -1,0 +1,46 @@
+# Source lists of the installer. Paths are relative to src/.
+# Platform-free code: builds into the stub and natively (tool, tests, fuzzing).
+set(UPD_CORE_SOURCES
+  engine/checksum.cpp
+  package/binding.cpp
+  package/inflate.cpp
+  package/loader.cpp
+  package/strings.cpp
+  package/volume.cpp
+  run/cmdline.cpp
+  run/state.cpp
+)
+list(TRANSFORM UPD_CORE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
+
+# Win32 side of the stub (everything but the entry point).
+set(UPD_WIN32_SOURCES
+  package/fileops_win32.cpp
+  package/messages_win32.cpp
+  run/startup.cpp
+  run/pages.cpp
+  run/relaunch.cpp
+  ui/frame.cpp
+  ui/background.cpp
+)
+list(TRANSFORM UPD_WIN32_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
+
+# Native stand-ins for the platform layer.
+set(UPD_POSIX_SOURCES
+  package/fileops_posix.cpp
+  package/messages_posix.cpp
+)
+list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
+
+# The packaging side (standard C++; also built for the Windows test programs,
+# which then write stored streams since libdeflate is native only).
+set(UPD_PKGTOOL_SOURCES
+  pkg/compress.cpp
+  pkg/stub.cpp
+  pkg/writer.cpp
+)
+list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)
+set(UPD_UPDPACK_SOURCES
+  updpack/main.cpp
+  updpack/project.cpp
+)
+list(TRANSFORM UPD_UPDPACK_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)
