@@ -5,6 +5,8 @@ set(UPD_CORE_SOURCES
   package/binding.cpp
   package/inflate.cpp
   package/loader.cpp
+  package/stubdata.cpp
+  engine/filetable.cpp
   package/strings.cpp
   package/volume.cpp
   run/cmdline.cpp
@@ -19,6 +21,7 @@ set(UPD_WIN32_SOURCES
   run/startup.cpp
   run/pages.cpp
   run/relaunch.cpp
+  locations/destination.cpp
   ui/frame.cpp
   ui/background.cpp
 )

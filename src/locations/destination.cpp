@@ -1,0 +1,3 @@
+// TEMPORARY until the destination work lands.
+#include "locations/destination.h"
+void expandDestination() {}

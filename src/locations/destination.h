@@ -1,0 +1,3 @@
+// TEMPORARY until the destination work lands.
+#pragma once
+void expandDestination();
