@@ -27,6 +27,7 @@ add_custom_command(TARGET updpack POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:updpack> ${UPD_DIST_DIR}/updpack)
 
 file(GLOB UPD_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
+list(APPEND UPD_NATIVE_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/native/support.cpp)
 add_executable(native_tests ${UPD_NATIVE_TEST_SOURCES})
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
 target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_main)

@@ -6,12 +6,13 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 add_library(pkgtool_win STATIC ${UPD_PKGTOOL_SOURCES})
 target_include_directories(pkgtool_win PUBLIC ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(pkgtool_win PUBLIC updstub_lib)
 
 file(GLOB UPD_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
 add_executable(win_tests ${UPD_WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win/support.cpp)
 target_include_directories(win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
 target_link_libraries(win_tests PRIVATE updstub_lib pkgtool_win gtest gtest_main)
-target_link_options(win_tests PRIVATE -static -municode)
+target_link_options(win_tests PRIVATE -static)
 target_compile_definitions(win_tests PRIVATE
   UPD_STUB_PATH="${UPD_DIST_DIR}/updstub-x86_64.exe")
 add_dependencies(win_tests updstub)

@@ -8,6 +8,7 @@ set(UPD_CORE_SOURCES
   package/binding.cpp
   package/inflate.cpp
   package/loader.cpp
+  package/stubdata.cpp
   package/strings.cpp
   package/volume.cpp
   run/cmdline.cpp

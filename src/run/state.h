@@ -120,3 +120,8 @@ const int TEMPLATE_LOCATE = 9;
 
 // Copies at most TEXT_MAX characters of text into a 260-byte buffer.
 void copyText(char* destination, const char* text);
+
+// The eight 260-byte text buffers, zero-filled, in their fixed order.
+// False when memory runs out (what was had stays allocated).
+bool allocateTextBuffers();
+void releaseSessionBuffers();

@@ -1,0 +1,19 @@
+// The package binding key ties a package to the stub in front of it: the
+// file checksum (seed 0) of the first stubSize bytes of the installer, with
+// the two PE header fields that signing rewrites (the image checksum and the
+// certificate-table directory entry) read as zero. The packaging tool masks
+// every stored version checksum with it, so a package glued to another stub
+// recognises no installed file.
+//
+// The same pass reports the certificate table the PE header declares, which
+// the loader accepts behind the data area of a signed installer.
+#pragma once
+#include <stdint.h>
+
+struct StubBinding {
+    uint32_t key;
+    uint32_t certificateOffset;  // 0 when none is declared
+    uint32_t certificateSize;
+};
+
+StubBinding computeBinding(const uint8_t* stub, uint32_t size);

@@ -1,0 +1,96 @@
+// Win32 backend of the file and memory operations. All calls are the 8-bit
+// ("A") forms; positions are 32-bit (SetFilePointer without its high part).
+#include <windows.h>
+
+#include "package/fileops.h"
+
+uint32_t memoryInUse;
+uint32_t memoryPeak;
+FileFaults fileFaults = {-1, 0};
+
+static HANDLE toHandle(FileHandle f) { return reinterpret_cast<HANDLE>(f); }
+static FileHandle fromHandle(HANDLE h) {
+    return h == INVALID_HANDLE_VALUE ? INVALID_FILE : reinterpret_cast<FileHandle>(h);
+}
+
+FileHandle openFile(const char* path, int mode) {
+    DWORD access = mode == OPEN_READ ? GENERIC_READ
+                   : mode == OPEN_WRITE ? GENERIC_WRITE
+                                        : GENERIC_READ | GENERIC_WRITE;
+    DWORD share = mode == OPEN_WRITE ? 0 : FILE_SHARE_READ;
+    return fromHandle(CreateFileA(path, access, share, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+}
+
+FileHandle createFile(const char* path) {
+    return fromHandle(CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0));
+}
+
+uint32_t readSome(FileHandle file, void* buffer, uint32_t n) {
+    DWORD got = 0;
+    if (!ReadFile(toHandle(file), buffer, n, &got, 0)) return 0;
+    return got;
+}
+
+int readExact(FileHandle file, void* buffer, uint32_t n) {
+    return readSome(file, buffer, n) == n ? 0 : 1;
+}
+
+int writeAll(FileHandle file, const void* buffer, uint32_t n) {
+    uint32_t allowed = n;
+    bool fault = false;
+    if (fileFaults.writeBudget >= 0) {
+        if (fileFaults.writeBudget < n) {
+            allowed = static_cast<uint32_t>(fileFaults.writeBudget);
+            fault = true;
+        }
+        fileFaults.writeBudget -= allowed;
+    }
+    DWORD written = 0;
+    if (allowed && !WriteFile(toHandle(file), buffer, allowed, &written, 0)) return WRITE_FAILED;
+    if (fault) return fileFaults.shortWrite ? WRITE_SHORT : WRITE_FAILED;
+    return written == n ? WRITE_OK : WRITE_SHORT;
+}
+
+uint32_t tellFile(FileHandle file) { return SetFilePointer(toHandle(file), 0, 0, FILE_CURRENT); }
+
+uint32_t seekTo(FileHandle file, uint32_t position) {
+    return SetFilePointer(toHandle(file), static_cast<LONG>(position), 0, FILE_BEGIN);
+}
+
+uint32_t seekBy(FileHandle file, int32_t distance) {
+    return SetFilePointer(toHandle(file), distance, 0, FILE_CURRENT);
+}
+
+uint32_t fileSize(FileHandle file) { return GetFileSize(toHandle(file), 0); }
+
+void closeFile(FileHandle file) {
+    if (file != INVALID_FILE) CloseHandle(toHandle(file));
+}
+
+// When memory runs out, the heap is compacted and the request tried once more.
+void* allocBuffer(uint32_t size) {
+    HANDLE heap = GetProcessHeap();
+    void* p = HeapAlloc(heap, 0, size ? size : 1);
+    if (!p) {
+        HeapCompact(heap, 0);
+        p = HeapAlloc(heap, 0, size ? size : 1);
+    }
+    if (p) {
+        memoryInUse += static_cast<uint32_t>(HeapSize(heap, 0, p));
+        if (memoryInUse > memoryPeak) memoryPeak = memoryInUse;
+    }
+    return p;
+}
+
+void* allocZeroed(uint32_t size) {
+    void* p = allocBuffer(size);
+    if (p) ZeroMemory(p, size);
+    return p;
+}
+
+void freeBlock(void* block) {
+    if (!block) return;
+    HANDLE heap = GetProcessHeap();
+    memoryInUse -= static_cast<uint32_t>(HeapSize(heap, 0, block));
+    HeapFree(heap, 0, block);
+}

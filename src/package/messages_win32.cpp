@@ -1,0 +1,35 @@
+// Message boxes and dialog-template copies (Win32).
+#include <windows.h>
+#include <string.h>
+
+#include "package/strings.h"
+#include "package/templates.h"
+#include "run/state.h"
+
+int showMessage(const char* text, unsigned flags) {
+    HWND owner = static_cast<HWND>(state.frameWindow ? state.frameWindow : state.backgroundWindow);
+    return MessageBoxA(owner, text, getString(6, 0), flags);
+}
+
+// A template copy is a movable global block the platform can build a dialog
+// from; it lives as long as the dialog.
+void* copyTemplate(unsigned number) {
+    uint32_t offset, length;
+    if (!templateSpan(number, &offset, &length)) return 0;
+    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, TEMPLATE_COPY_SIZE);
+    if (!handle) return 0;
+    void* block = GlobalLock(handle);
+    if (!block) {
+        GlobalFree(handle);
+        return 0;
+    }
+    memcpy(block, state.templateBlob + offset, length);
+    return block;
+}
+
+void releaseTemplate(void* block) {
+    if (!block) return;
+    HGLOBAL handle = GlobalHandle(block);
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+}

@@ -1,0 +1,7 @@
+// Where template `number` lies in the template blob: its offset and the bytes
+// to copy (the rest of the blob, at most one 16,384-byte copy block). False
+// when the blob's index has no such entry or the entry points outside it.
+#pragma once
+#include <stdint.h>
+
+bool templateSpan(unsigned number, uint32_t* offset, uint32_t* length);

@@ -1,0 +1,139 @@
+// Start-up and shut-down of the installer.
+//
+// Order of start-up: single-instance check and text buffers, command line,
+// removable-disk relaunch (or, in the relaunched copy, its own deletion at
+// the next restart), window class, common controls, screen size, package,
+// destination default, background window, wizard frame, windowed placement,
+// then the page sequence. Shut-down runs in the reverse order of ownership:
+// frame, its template, background window and the last messages, package
+// buffers, text buffers, brush and font.
+#include "run/run.h"  // windows.h first
+
+#include <commctrl.h>
+
+#include "locations/destination.h"
+#include "package/loader.h"
+#include "package/strings.h"
+#include "run/cmdline.h"
+#include "run/run.h"
+#include "run/state.h"
+#include "ui/ui.h"
+
+const char BACKGROUND_CLASS[] = "UpdShClass";
+
+// Window styles of the background window.
+const DWORD STYLE_FULL_SCREEN = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;  // 0x02CF0000
+const DWORD STYLE_WINDOWED = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;  // 0x00CA0000
+
+void createFaceBrush() {
+    state.faceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    if (!state.faceBrush) state.faceBrush = GetStockObject(LTGRAY_BRUSH);
+}
+
+void deleteGdiObjects() {
+    if (state.faceBrush && state.faceBrush != GetStockObject(LTGRAY_BRUSH))
+        DeleteObject(static_cast<HGDIOBJ>(state.faceBrush));
+    state.faceBrush = 0;
+    if (state.dialogFont) DeleteObject(static_cast<HGDIOBJ>(state.dialogFont));
+    state.dialogFont = 0;
+}
+
+int initInstance(HINSTANCE instance) {
+    HWND running = FindWindowA(BACKGROUND_CLASS, 0);
+    if (running) {
+        HWND popup = GetLastActivePopup(running);
+        BringWindowToTop(running);
+        if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
+        if (popup != running) BringWindowToTop(popup);
+        return 0;
+    }
+    state.instance = instance;
+    createFaceBrush();
+    if (!allocateTextBuffers()) return -1;
+    GetModuleFileNameA(instance, state.sourcePath, TEXT_CAPACITY);
+    state.sourcePath[TEXT_MAX] = 0;
+    return 1;
+}
+
+BOOL registerBackgroundClass() {
+    WNDCLASSA wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = backgroundProcedure;
+    wc.hInstance = static_cast<HINSTANCE>(state.instance);
+    wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(800));
+    wc.hCursor = LoadCursorA(0, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+    wc.lpszClassName = BACKGROUND_CLASS;
+    return RegisterClassA(&wc) != 0;
+}
+
+int createBackgroundWindow() {
+    DWORD style = (state.options & OPT_FULL_SCREEN) ? STYLE_FULL_SCREEN : STYLE_WINDOWED;
+    HWND w = CreateWindowExA(0, BACKGROUND_CLASS, getString(6, 0), style, 0, 0, state.screenWidth,
+                             state.screenHeight, 0, 0, static_cast<HINSTANCE>(state.instance), 0);
+    if (!w) return 0;
+    state.backgroundWindow = w;
+    state.screenCenterX = state.screenWidth / 2;
+    state.screenCenterY = state.screenHeight / 2;
+    return 1;
+}
+
+void drainMessages() {
+    DestroyWindow(static_cast<HWND>(state.backgroundWindow));
+    MSG msg;
+    while (GetMessageA(&msg, 0, 0, 0) > 0) DispatchMessageA(&msg);
+}
+
+// The background window becomes a captioned window that wraps the frame.
+static void placeWindowed() {
+    HWND frame = static_cast<HWND>(state.frameWindow);
+    RECT r;
+    GetWindowRect(frame, &r);
+    AdjustWindowRectEx(&r, STYLE_WINDOWED, FALSE, 0);
+    SetWindowPos(static_cast<HWND>(state.backgroundWindow), 0, r.left, r.top, r.right - r.left,
+                 r.bottom - r.top, SWP_NOZORDER);
+    SetWindowPos(frame, 0, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
+    int ready = initInstance(instance);
+    if (ready <= 0) return ready;
+    parseCommandLine(commandLine);
+    if (!state.isRelaunchedCopy) {
+        if (relaunchFromTemp(showState)) {
+            releaseSessionBuffers();
+            return 0;
+        }
+    } else {
+        scheduleSelfDeletion();
+    }
+    if (!registerBackgroundClass()) return 0;
+    InitCommonControls();
+    state.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    state.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    if (!loadPackage()) return -1;
+    expandDestination();
+    if (!createBackgroundWindow()) return -1;
+
+    bool fullScreen = state.options & OPT_FULL_SCREEN;
+    void* frameTemplate = copyTemplate(fullScreen ? TEMPLATE_FRAME_FULL_SCREEN : TEMPLATE_FRAME_WINDOWED);
+    if (frameTemplate)
+        state.frameWindow = CreateDialogIndirectParamA(
+            instance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
+            static_cast<HWND>(state.backgroundWindow), frameProcedure, 0);
+    if (state.frameWindow) {
+        if (!fullScreen) placeWindowed();
+        ShowWindow(static_cast<HWND>(state.backgroundWindow), SW_SHOWNORMAL);
+        UpdateWindow(static_cast<HWND>(state.backgroundWindow));
+        runPageSequence();
+        DestroyWindow(static_cast<HWND>(state.frameWindow));
+        state.frameWindow = 0;
+    }
+    releaseTemplate(frameTemplate);
+    drainMessages();
+    state.backgroundWindow = 0;
+    releasePackageData();
+    releaseSessionBuffers();
+    deleteGdiObjects();
+    return 0;
+}

@@ -1,0 +1,144 @@
+#include "support.h"
+
+#include <stdexcept>
+
+#include "pkg/stub.h"
+
+namespace winsupport {
+
+static void removeTree(const std::string& dir) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = dir + "\\" + name;
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+TempDir::TempDir() {
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    static int counter;
+    for (;;) {
+        dir_ = std::string(base) + "updtest" + std::to_string(GetCurrentProcessId()) + "_" +
+               std::to_string(counter++);
+        if (CreateDirectoryA(dir_.c_str(), 0)) break;
+    }
+}
+
+TempDir::~TempDir() { removeTree(dir_); }
+
+std::string TempDir::write(const std::string& name, const pkg::Bytes& data) const {
+    std::string p = path(name);
+    HANDLE h = CreateFileA(p.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + p);
+    DWORD written = 0;
+    WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, 0);
+    CloseHandle(h);
+    return p;
+}
+
+std::string stubPath() {
+    std::string unixPath = UPD_STUB_PATH;
+    std::string p = "Z:";
+    for (char c : unixPath) p += c == '/' ? '\\' : c;
+    return p;
+}
+
+pkg::Bytes realStub() { return pkg::loadStub(stubPath()); }
+
+bool waitPumping(HANDLE object, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) return false;
+        DWORD r = MsgWaitForMultipleObjects(1, &object, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0) return true;
+        MSG msg;
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+DWORD runProgram(const std::string& program, const std::string& args, DWORD timeoutMs) {
+    std::string line = "\"" + program + "\" " + args;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(program.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &si, &pi))
+        throw std::runtime_error("cannot start " + program);
+    DWORD code = 0xDEADBEEF;
+    if (waitPumping(pi.hProcess, timeoutMs))
+        GetExitCodeProcess(pi.hProcess, &code);
+    else
+        TerminateProcess(pi.hProcess, 0xDEADBEEF);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+static void align4(pkg::Bytes& b) {
+    while (b.size() % 4) b.push_back(0);
+}
+
+static void putWideText(pkg::Bytes& b, const std::string& s) {
+    for (char c : s) pkg::put16(b, static_cast<uint8_t>(c));
+    pkg::put16(b, 0);
+}
+
+pkg::Bytes dialogTemplate(DWORD style, short cx, short cy, const std::string& title,
+                          const std::vector<Control>& controls) {
+    pkg::Bytes b;
+    pkg::put32(b, style);
+    pkg::put32(b, 0);  // extended style
+    pkg::put16(b, static_cast<uint16_t>(controls.size()));
+    pkg::put16(b, 0);
+    pkg::put16(b, 0);
+    pkg::put16(b, static_cast<uint16_t>(cx));
+    pkg::put16(b, static_cast<uint16_t>(cy));
+    pkg::put16(b, 0);  // no menu
+    pkg::put16(b, 0);  // default class
+    putWideText(b, title);
+    for (const Control& c : controls) {
+        align4(b);
+        pkg::put32(b, c.style | WS_CHILD | WS_VISIBLE);
+        pkg::put32(b, 0);
+        pkg::put16(b, static_cast<uint16_t>(c.x));
+        pkg::put16(b, static_cast<uint16_t>(c.y));
+        pkg::put16(b, static_cast<uint16_t>(c.cx));
+        pkg::put16(b, static_cast<uint16_t>(c.cy));
+        pkg::put16(b, c.id);
+        putWideText(b, c.className);
+        putWideText(b, c.text);
+        pkg::put16(b, 0);  // no creation data
+    }
+    return b;
+}
+
+pkg::Bytes templateBlob(const std::vector<pkg::Bytes>& templates) {
+    pkg::Bytes blob;
+    uint32_t offset = static_cast<uint32_t>(4 * templates.size());
+    for (const auto& t : templates) {
+        pkg::put32(blob, offset);
+        offset += static_cast<uint32_t>((t.size() + 3) & ~size_t(3));
+    }
+    for (const auto& t : templates) {
+        blob.insert(blob.end(), t.begin(), t.end());
+        align4(blob);
+    }
+    return blob;
+}
+
+}  // namespace winsupport

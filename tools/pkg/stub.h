@@ -1,0 +1,19 @@
+// Reading a stub for packaging: the file must be a 65,536-byte program that
+// holds the stub header block; its binding key masks the version checksums.
+#pragma once
+#include <string>
+
+#include "pkg/writer.h"
+
+namespace pkg {
+
+Bytes readFile(const std::string& path);
+void writeFile(const std::string& path, const Bytes& data);
+
+// Throws std::runtime_error naming the path when the file is not a stub.
+Bytes loadStub(const std::string& path);
+uint32_t stubBindingKey(const Bytes& stub);
+// Offset of the stub header block in the stub, or -1.
+long findStubHeader(const Bytes& stub);
+
+}  // namespace pkg
