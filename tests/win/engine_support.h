@@ -1,6 +1,6 @@
-// Helpers shared by the engine's Windows tests: a scratch folder under the
-// Wine prefix's temporary folder, files with given bytes, the installer
-// state's text buffers, and a loaded file table.
+// Helpers for the engine's Windows tests: a scratch folder under the Wine
+// prefix's temporary folder, files with given bytes, the state's text
+// buffers, and a file table handed over as the loader would.
 #pragma once
 #include <windows.h>
 
@@ -18,8 +18,8 @@ namespace enginetest {
 
 inline void ensureTextBuffers() {
     static char buffers[8][TEXT_CAPACITY];
-    char** fields[8] = {&state.sourcePath,    &state.dataPath,        &state.destinationDir,
-                        &state.targetPath,    &state.workPath,        &state.scratchPath,
+    char** fields[8] = {&state.sourcePath, &state.dataPath,    &state.destinationDir,
+                        &state.targetPath, &state.workPath,    &state.scratchPath,
                         &state.alternateFolder, &state.messageSubject};
     for (int i = 0; i < 8; i++)
         if (!*fields[i]) *fields[i] = buffers[i];
@@ -28,23 +28,23 @@ inline void ensureTextBuffers() {
 inline void removeTree(const std::string& dir) {
     WIN32_FIND_DATAA f;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &f);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = f.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = dir + "\\" + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(h, &f));
-        FindClose(h);
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &f)) {
+        std::string name = f.cFileName, path = dir + "\\" + name;
+        if (name == "." || name == "..") continue;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(path);
+        else DeleteFileA(path.c_str());
     }
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
     RemoveDirectoryA(dir.c_str());
 }
 
-// A fresh folder per test, removed afterwards. Paths have no trailing "\".
+inline void makeFolders(const std::string& path) {
+    for (size_t i = 3; i <= path.size(); i++)
+        if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), 0);
+}
+
+// A fresh folder per test, removed afterwards. path() has no trailing "\".
 class ScratchFolder {
 public:
     ScratchFolder() {
@@ -54,7 +54,7 @@ public:
         path_ = std::string(temp) + "upd_engine_" + std::to_string(GetCurrentProcessId()) + "_" +
                 std::to_string(++serial);
         removeTree(path_);
-        CreateDirectoryA(path_.c_str(), 0);
+        makeFolders(path_);
     }
     ~ScratchFolder() {
         SetCurrentDirectoryA("C:\\");  // a current directory cannot be removed
@@ -67,14 +67,8 @@ private:
     std::string path_;
 };
 
-inline void makeFolders(const std::string& path) {
-    for (size_t i = 3; i <= path.size(); i++)
-        if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), 0);
-}
-
 inline void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    size_t slash = path.rfind('\\');
-    makeFolders(path.substr(0, slash));
+    makeFolders(path.substr(0, path.rfind('\\')));
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
     DWORD done = 0;
@@ -92,12 +86,11 @@ inline uint32_t sumOf(const std::vector<uint8_t>& v) {
     return fileChecksum(v.data(), static_cast<uint32_t>(v.size()), 0);
 }
 
-inline pkg::OldVersion versionOf(const std::vector<uint8_t>& v, uint32_t dataOffset = 0) {
-    return pkg::OldVersion{sumOf(v), static_cast<uint32_t>(v.size()), dataOffset, 0};
+inline pkg::OldVersion versionOf(const std::vector<uint8_t>& v) {
+    return pkg::OldVersion{sumOf(v), static_cast<uint32_t>(v.size()), 0, 0};
 }
 
-// A table built by the packaging side and handed to the engine as the
-// loader would: checked, then firstEntry and entryCount set.
+// Checked, then firstEntry and entryCount set, as the loader does.
 class LoadedTable {
 public:
     LoadedTable(const std::vector<pkg::EntrySpec>& specs, uint32_t bindingKey) {
@@ -105,15 +98,11 @@ public:
         for (const auto& s : specs) b.add(s);
         bytes_ = b.bytes();
         EXPECT_TRUE(checkFileTable(bytes_.data(), static_cast<uint32_t>(bytes_.size())));
-        state.fileTable = bytes_.data();
-        state.fileTableSize = static_cast<uint32_t>(bytes_.size());
         state.firstEntry = reinterpret_cast<FileEntry*>(bytes_.data() + 4);
         state.entryCount = static_cast<uint32_t>(specs.size());
         state.bindingKey = bindingKey;
     }
     ~LoadedTable() {
-        state.fileTable = 0;
-        state.fileTableSize = 0;
         state.firstEntry = 0;
         state.entryCount = 0;
     }
