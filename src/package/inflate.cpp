@@ -393,7 +393,10 @@ int InflateDecoder::decodeStoredBlock() {
         if (outPos == windowEnd && !flushWindow()) return INFLATE_ERR_DATA;
     }
     if (overrun()) return INFLATE_ERR_DATA;
-    // ...then straight from the input buffer.
+    // ...then straight from the input buffer. The bit buffer is empty now,
+    // but its upper bits may still hold input bytes that a word load put
+    // there ahead of time; these bytes are now taken here, so clear them.
+    if (len) bitBuffer = 0;
     while (len) {
         if (available == 0) {
             fillSource();

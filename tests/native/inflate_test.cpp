@@ -155,6 +155,26 @@ TEST(InflateExamples, SmallStreams) {
     }
 }
 
+// Blocks of different types in one stream: history, bit position and the
+// input buffer carry over from block to block.
+TEST(InflateExamples, MixedBlocks) {
+    Bytes stored;
+    for (int i = 0; i < 40; i++) stored.push_back(static_cast<uint8_t>('A' + i % 26));
+    Bits b;
+    b.put(5, 4).fixedSymbol('x').fixedSymbol(256);  // fixed, not last
+    b.put(7, 4).align().put(static_cast<uint32_t>(stored.size()), 16);
+    for (uint8_t x : stored) b.put(x, 8);
+    b.put(5 | 8, 4).fixedMatch(10, 41).fixedSymbol('y').fixedSymbol(256);
+    Decoded d = decode(b.bytes());
+    ASSERT_EQ(d.result, 0);
+    Bytes expect = {'x'};
+    expect.insert(expect.end(), stored.begin(), stored.end());
+    expect.insert(expect.end(), expect.begin(), expect.begin() + 10);
+    expect.push_back('y');
+    EXPECT_EQ(d.out, expect);
+    EXPECT_EQ(d.consumed, b.bytes().size());
+}
+
 // Copies: zeros before the first byte, the full 32,768-byte reach, and
 // output handed on in whole windows.
 TEST(InflateOutput, CopiesAndWindows) {
