@@ -532,6 +532,7 @@ int InflateDecoder::decodeCodes(const HuffmanEntry* literals, const HuffmanEntry
     const uint8_t* in;
     const uint8_t* inEnd;
     uint32_t pos;
+    uint32_t wend;
     uint8_t* const win = window;
     const BitWord literalMask = mask(literalWidth);
     const BitWord distanceMask = mask(distanceWidth);
@@ -541,7 +542,8 @@ int InflateDecoder::decodeCodes(const HuffmanEntry* literals, const HuffmanEntry
     bc = bitCount;                     \
     in = readPos;                      \
     inEnd = readPos + available;       \
-    pos = outPos
+    pos = outPos;                      \
+    wend = windowEnd
 #define SAVE_STATE()                                   \
     bitBuffer = bb;                                    \
     bitCount = bc;                                     \
@@ -574,7 +576,7 @@ int InflateDecoder::decodeCodes(const HuffmanEntry* literals, const HuffmanEntry
         if (e.op == OP_LITERAL) {
             DROP(e.bits);
             win[pos++] = static_cast<uint8_t>(e.value);
-            if (pos >= windowEnd) {
+            if (pos >= wend) {
                 SAVE_STATE();
                 bool ok = flushWindow();
                 LOAD_STATE();
@@ -637,7 +639,7 @@ int InflateDecoder::decodeCodes(const HuffmanEntry* literals, const HuffmanEntry
             }
             pos += length;
         }
-        if (pos >= windowEnd) {
+        if (pos >= wend) {
             SAVE_STATE();
             bool ok = flushWindow();
             LOAD_STATE();
