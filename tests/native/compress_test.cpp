@@ -13,27 +13,13 @@
 
 #include "package/inflate.h"
 #include "pkg/compress.h"
+#include "support.h"
 
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/compress_test.XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() { system(("rm -rf '" + path + "'").c_str()); }
-    std::string write(const std::string& name, const Bytes& content) {
-        std::string p = path + "/" + name;
-        FileHandle f = createFile(p.c_str());
-        writeAll(f, content.data(), static_cast<uint32_t>(content.size()));
-        closeFile(f);
-        return p;
-    }
-    std::string path;
-};
+using testsupport::TempDir;
 
 Bytes randomBytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -123,7 +109,7 @@ TEST(CompressRoundTrip, AllSourcesAndSinks) {
             EXPECT_EQ(Bytes(after, after + 4), trailer);
 
             seekTo(in, 3);
-            std::string outPath = dir.path + "/out";
+            std::string outPath = dir.path("out");
             FileHandle outFile = createFile(outPath.c_str());
             ASSERT_TRUE(decodeToFile(outFile, in, limit));
             closeFile(outFile);

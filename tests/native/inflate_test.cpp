@@ -9,6 +9,7 @@
 
 #include "package/inflate.h"
 #include "run/state.h"
+#include "support.h"
 
 namespace {
 
@@ -79,22 +80,7 @@ public:
     Bytes out;
 };
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/inflate_test.XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() { system(("rm -rf '" + path + "'").c_str()); }
-    std::string file(const std::string& name, const Bytes& content) {
-        std::string p = path + "/" + name;
-        FileHandle f = createFile(p.c_str());
-        writeAll(f, content.data(), static_cast<uint32_t>(content.size()));
-        closeFile(f);
-        return p;
-    }
-    std::string path;
-};
+using testsupport::TempDir;
 
 struct Decoded {
     int result;
@@ -109,7 +95,7 @@ Decoded decode(const Bytes& stream, uint32_t limit = 0, const Bytes& trailing = 
     TempDir dir;
     Bytes content = stream;
     content.insert(content.end(), trailing.begin(), trailing.end());
-    FileHandle f = openFile(dir.file("s", content).c_str(), OPEN_READ);
+    FileHandle f = openFile(dir.write("s", content).c_str(), OPEN_READ);
     uint32_t before = memoryInUse;
     RecordingSink sink;
     Decoded d;
@@ -429,7 +415,7 @@ TEST(InflatePosition, LookAheadIsGivenBack) {
         file.insert(file.end(), size.begin(), size.end());
         file.insert(file.end(), stream.begin(), stream.end());
     }
-    FileHandle f = openFile(dir.file("tables", file).c_str(), OPEN_READ);
+    FileHandle f = openFile(dir.write("tables", file).c_str(), OPEN_READ);
     for (int k = 0; k < 3; k++) {
         uint32_t size;
         ASSERT_EQ(readExact(f, &size, 4), 0);
@@ -488,7 +474,7 @@ TEST(InflateFailures, InputLimitsAndSinks) {
         EXPECT_EQ(d.result, 1);
     }
     TempDir dir;
-    std::string path = dir.file("s", {0x0F, 0x03, 0x00, 0x61, 0x62, 0x63});
+    std::string path = dir.write("s", {0x0F, 0x03, 0x00, 0x61, 0x62, 0x63});
     {
         SCOPED_TRACE("memory sink: output beyond capacity is refused, not written");
         uint8_t out[8];
@@ -516,7 +502,7 @@ TEST(InflateFailures, InputLimitsAndSinks) {
     for (int shortWrite : {0, 1}) {
         SCOPED_TRACE(shortWrite ? "short file write" : "failed file write");
         FileHandle in = openFile(path.c_str(), OPEN_READ);
-        std::string outPath = dir.path + "/out";
+        std::string outPath = dir.path("out");
         FileHandle out = createFile(outPath.c_str());
         fileFaults.writeBudget = 2;
         fileFaults.shortWrite = shortWrite;
