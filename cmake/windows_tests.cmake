@@ -18,3 +18,7 @@ target_compile_definitions(win_tests PRIVATE
 add_dependencies(win_tests updstub)
 add_test(NAME win_tests COMMAND win_tests --gtest_brief=1)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 1200)
+
+# End to end through the packaging tool (native, built first by build.sh).
+add_test(NAME package_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/package_run.sh ${UPD_DIST_DIR})
+set_tests_properties(package_run PROPERTIES TIMEOUT 600)

@@ -1,26 +1,180 @@
-// Decoder of the package's compressed stream format (a Deflate variant: 4-bit
-// block headers with their own type numbers, stored blocks without NLEN, a
-// different transmission order of the code-length code lengths).
+// Decoder of the package's compressed stream format.
+//
+// The format is Deflate (RFC 1951) with three differences: a 4-bit block
+// header (bits 0-2 the type: 5 fixed, 6 dynamic, 7 stored; bit 3 the last
+// block), stored blocks carry LEN but no NLEN, and the code-length code
+// lengths come in the order 18, 17, 16, 0, 1, ..., 15. A stream carries no
+// length and no checksum; its caller knows the decoded size.
 //
 // One InflateDecoder decodes one stream, pulling bytes from its ByteSource (a
-// buffered reader over an open file, optionally capped to the stream's
-// compressed length) and pushing output into a ByteSink a window of 32,768
-// bytes at a time.
+// 4096-byte buffered reader over an open file, optionally capped to the
+// stream's compressed length and then read through readAcrossVolumes) and
+// pushing output into a ByteSink one 32,768-byte window at a time.
 //
 // Results of decodeBlocks:
 //   0 INFLATE_OK          every block up to the last decoded
-//   1 INFLATE_ERR_DATA    bad header counts, bad repeat, incomplete or missing
-//                         code, invalid symbol, input exhausted, source or sink
-//                         failure
-//   2 INFLATE_ERR_FORMAT  block type 0-4, over-subscribed code
-//   3 INFLATE_ERR_MEMORY  a table or the window could not be allocated
+//   1 INFLATE_ERR_DATA    HLIT > 286 or HDIST > 30, a repeat past the lengths,
+//                         an incomplete code where none is accepted, a code
+//                         with no symbol or no table, input used up (codes
+//                         that consume more bits than the input holds), the
+//                         source lost its volume, the sink refused output
+//   2 INFLATE_ERR_FORMAT  block type 0-4, an over-subscribed code
+//   3 INFLATE_ERR_MEMORY  a lookup table or the window cannot be allocated
 //
 // The drivers return true exactly for INFLATE_OK and leave the input handle
-// right after the byte that holds the stream's last bit.
+// right after the byte that holds the stream's last bit (unread input and
+// whole bytes still held in the bit buffer are given back with seekBy).
+//
+// Built into the stub: no exceptions, no C++ runtime, everything on the stack
+// or from allocZeroed.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include "package/fileops.h"
+
+enum {
+    INFLATE_OK = 0,
+    INFLATE_ERR_DATA = 1,
+    INFLATE_ERR_FORMAT = 2,
+    INFLATE_ERR_MEMORY = 3
+};
+
+enum {
+    BLOCK_FIXED = 5,
+    BLOCK_DYNAMIC = 6,
+    BLOCK_STORED = 7,
+    BLOCK_LAST = 8
+};
+
+// HuffmanEntry.op values; 0-13 are the extra bits of a length or distance
+// whose base is in value, 16 + n (n >= 1) links to a sub-table of 2^n entries.
+enum {
+    OP_END_OF_BLOCK = 15,
+    OP_LITERAL = 16,
+    OP_INVALID = 100
+};
+
+const uint32_t INFLATE_WINDOW = 32768;
+const uint32_t INFLATE_INPUT_BUFFER = 4096;
+
+// One slot of a lookup table. All tables of one buildHuffmanTable call live in
+// one block, the primary table first; a link's value is the index of its
+// sub-table in that block.
+struct HuffmanEntry {
+    uint8_t op;
+    uint8_t bits;   // bits consumed at this table level
+    uint16_t value; // literal, base value, symbol (code-length code) or link
+};
+
+// Builds the lookup tables of the canonical code given by n lengths (0 = no
+// code, at most 16). Symbols below s decode to themselves (256 is the end of
+// block); symbol v >= s decodes to bases[v - s] with extras[v - s] extra bits.
+// Returns 0 (complete, or a lone code of length 1), 1 (incomplete: table
+// built, missing codes are OP_INVALID), 2 (over-subscribed, no table) or 3
+// (no memory). All lengths 0: result 0, *table null, *width 0.
+int buildHuffmanTable(const uint8_t* lengths, uint32_t n, uint32_t s, const uint16_t* bases,
+                      const uint16_t* extras, int requestedWidth, HuffmanEntry** table,
+                      int* width);
+void freeHuffmanTable(HuffmanEntry*& table);
+
+// Takes the decoded output. write gets at most 32,768 bytes at a time and
+// returns false to fail the decode.
+class ByteSink {
+public:
+    virtual ~ByteSink() {}
+    virtual bool isReady() = 0;
+    virtual bool write(const uint8_t* data, uint16_t length) = 0;
+};
+
+// Copies into a caller buffer of capacity bytes; never writes past it, and
+// refuses (fails the decode on) output that does not fit.
+class MemorySink : public ByteSink {
+public:
+    MemorySink(void* destination, uint32_t capacity)
+        : cursor(static_cast<uint8_t*>(destination)), room(capacity) {}
+    bool isReady() override { return cursor != 0; }
+    bool write(const uint8_t* data, uint16_t length) override;
+    uint8_t* cursor;
+    uint32_t room;
+};
+
+// Writes to an open file with writeAll; a failed or short write fails the
+// decode. An invalid handle swallows the output.
+class FileSink : public ByteSink {
+public:
+    explicit FileSink(FileHandle output) : handle(output) {}
+    bool isReady() override { return true; }
+    bool write(const uint8_t* data, uint16_t length) override;
+    FileHandle handle;
+};
+
+// Buffered input. limit = bytes the stream may still deliver (counted only
+// when the source was opened with a limit; an exhausted limit is the end of
+// input, never a read past the stream).
+struct ByteSource {
+    uint8_t* buffer;
+    const uint8_t* readPos;
+    int32_t available;
+    FileHandle handle;
+    uint32_t limit;
+    bool limited;
+    bool ended;    // the input gave no more bytes
+    bool failed;   // the next volume could not be opened
+    uint32_t heldBack;  // bytes taken from the file but not used: given back
+
+    bool openSource(FileHandle input, uint32_t limitBytes);
+    int nextByte();  // -1 when there is none
+    void fillSource();
+    void closeSource();
+};
+
+#if UINTPTR_MAX > 0xFFFFFFFFu
+typedef uint64_t BitWord;
+#else
+typedef uint32_t BitWord;
+#endif
+
+struct InflateDecoder : ByteSource {
+    ByteSink* sink;
+    HuffmanEntry* fixedLiteralTable;
+    HuffmanEntry* fixedDistanceTable;
+    int fixedLiteralBits;
+    int fixedDistanceBits;
+    // The window holds 32,768 bytes of history before the output position
+    // and room for several windows of output after it; output goes to the
+    // sink in 32,768-byte windows (windowEnd marks the end of the current
+    // one), and the history is moved down when the buffer is full.
+    uint8_t* window;
+    uint32_t outPos;
+    uint32_t windowEnd;
+    BitWord bitBuffer;
+    uint32_t bitCount;
+    uint32_t overread;  // zero bytes put into bitBuffer after the input ended
+
+    InflateDecoder();
+    ~InflateDecoder();
+    int decodeBlocks();
+    int decodeStoredBlock();
+    int decodeFixedBlock();
+    int decodeDynamicBlock();
+    int decodeCodes(const HuffmanEntry* literals, const HuffmanEntry* distances,
+                    int literalWidth, int distanceWidth);
+
+    bool refill();  // false: the source failed or more bits were used than read
+    bool need(uint32_t n) { return bitCount >= n || refill(); }
+    void drop(uint32_t n) {
+        bitBuffer >>= n;
+        bitCount -= n;
+    }
+    bool overrun() const { return bitCount < 8 * overread; }
+    bool flushWindow();
+};
+
+// Opens the source on input, decodes one stream into sink and closes the
+// source. Returns the decodeBlocks result, or -1 when the source cannot be
+// opened or the sink is not ready (nothing read).
+int decodeStream(ByteSink* sink, FileHandle input, uint32_t limit);
 
 // decodeToMemory: decodes one stream from input into destination, which holds
 // capacity bytes; output beyond capacity fails the decode and is never

@@ -96,10 +96,21 @@ static uint32_t readWithinVolume(FileHandle handle, uint8_t* buffer, uint32_t co
 
 int readAcrossVolumes(FileHandle handle, void* buffer, uint32_t count, uint32_t* delivered) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
+    if (handle != state.dataFile) {  // not a volume: a plain read
+        *delivered = readSome(handle, out, count);
+        return 0;
+    }
     *delivered = readWithinVolume(handle, out, count);
     if (*delivered == count) return 0;
     FileHandle next = openNextVolume();
     if (next == INVALID_FILE) return 1;
     *delivered += readWithinVolume(next, out + *delivered, count - *delivered);
     return 0;
+}
+
+uint32_t volumeGiveBack(uint32_t n) {
+    uint32_t delivered = state.volumeDataSize - state.volumeBytesLeft;
+    if (n > delivered) n = delivered;
+    state.volumeBytesLeft += n;
+    return n;
 }

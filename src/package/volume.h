@@ -13,3 +13,8 @@ FileHandle openNextVolume();
 // volume once. *delivered receives the bytes placed in buffer. Returns 1 when
 // the next volume cannot be opened, else 0 (also for a short second read).
 int readAcrossVolumes(FileHandle handle, void* buffer, uint32_t count, uint32_t* delivered);
+
+// A reader moves the position of the data file back by up to n bytes within
+// the current volume: returns how many it may (those the volume has already
+// delivered) and counts them as ahead again.
+uint32_t volumeGiveBack(uint32_t n);

@@ -1,0 +1,41 @@
+// The project file: everything a publisher says about one installer, in
+// TOML. Errors name the file, the line and the key; unknown keys are errors;
+// relative paths resolve against the project file's folder.
+#pragma once
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pkg/writer.h"
+
+namespace updpack {
+
+struct ProjectError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Project {
+    std::string file;    // the project file
+    std::string stub;    // empty: the default stub
+    std::string output;  // installer to write
+    uint16_t startPage = START_PAGE_WIZARD;
+    bool fullScreen = false;
+    std::optional<std::string> destination, title, frameImage, backgroundImage, templates;
+    std::optional<pkg::Bytes> titleFont;  // LOGFONTA, 60 bytes
+    bool hasRegistry = false;
+    uint32_t registryRoot = 1;
+    std::string registryKey, registryValue;
+    bool hasIni = false;
+    std::string iniFile, iniSection, iniKey;
+    std::map<std::pair<int, int>, std::string> texts;  // (table, index) -> text
+};
+
+Project loadProject(const std::string& path);
+
+// The package records the project asks for (no file data yet).
+std::vector<pkg::Record> projectRecords(const Project& project);
+
+}  // namespace updpack
