@@ -1,6 +1,6 @@
-// Helpers for the engine's Windows tests: a scratch folder under the Wine
-// prefix's temporary folder, files with given bytes, the state's text
-// buffers, and a file table handed over as the loader would.
+// Helpers for the engine's Windows tests: scratch folders, files with given
+// bytes, the state's text buffers, and a file table handed over as the
+// loader would.
 #pragma once
 #include <windows.h>
 
@@ -13,6 +13,7 @@
 #include "engine/filetable.h"
 #include "pkg/filetable.h"
 #include "run/state.h"
+#include "support.h"
 
 namespace enginetest {
 
@@ -25,46 +26,18 @@ inline void ensureTextBuffers() {
         if (!*fields[i]) *fields[i] = buffers[i];
 }
 
-inline void removeTree(const std::string& dir) {
-    WIN32_FIND_DATAA f;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &f);
-    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &f)) {
-        std::string name = f.cFileName, path = dir + "\\" + name;
-        if (name == "." || name == "..") continue;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(path);
-        else DeleteFileA(path.c_str());
-    }
-    if (h != INVALID_HANDLE_VALUE) FindClose(h);
-    RemoveDirectoryA(dir.c_str());
-}
-
 inline void makeFolders(const std::string& path) {
     for (size_t i = 3; i <= path.size(); i++)
         if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), 0);
 }
 
-// A fresh folder per test, removed afterwards. path() has no trailing "\".
-class ScratchFolder {
+// A fresh folder per test (the shared TempDir), left as the current
+// directory by nobody when it is removed.
+class ScratchFolder : public winsupport::TempDir {
 public:
-    ScratchFolder() {
-        static int serial;
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        path_ = std::string(temp) + "upd_engine_" + std::to_string(GetCurrentProcessId()) + "_" +
-                std::to_string(++serial);
-        removeTree(path_);
-        makeFolders(path_);
-    }
-    ~ScratchFolder() {
-        SetCurrentDirectoryA("C:\\");  // a current directory cannot be removed
-        removeTree(path_);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& rel) const { return path_ + "\\" + rel; }
-
-private:
-    std::string path_;
+    ~ScratchFolder() { SetCurrentDirectoryA("C:\\"); }
+    std::string path() const { return dir(); }
+    std::string operator/(const std::string& rel) const { return dir() + "\\" + rel; }
 };
 
 inline void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
