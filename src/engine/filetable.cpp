@@ -54,6 +54,7 @@ const EntryTimesBlock* entryTimesBlock(const FileEntry* entry) {
 
 // One entry of `size` bytes at p (size already known to fit the buffer).
 // Order inside a sound entry: header, blocks, names, versions, regions.
+// Only what the engine reads is checked: names 0 and 1, never the rest.
 // The names must end before the region list because the engine writes
 // region offsets at run time and must never overwrite a terminator.
 static bool checkEntry(const uint8_t* p, uint32_t size) {
@@ -72,11 +73,12 @@ static bool checkEntry(const uint8_t* p, uint32_t size) {
         pos = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - p) + 1;
     }
 
-    if (entry->versionCount) {
-        uint32_t versions = entry->versionListOffset;
-        uint32_t end = versions + entry->versionCount * uint32_t(sizeof(SourceVersion));
-        if (versions < pos || end > regions) return false;
-    }
+    // The version list sits between the names and the regions, even when
+    // empty; a file the update creates needs version 0, its data.
+    uint32_t versions = entry->versionListOffset;
+    uint32_t versionsEnd = versions + entry->versionCount * uint32_t(sizeof(SourceVersion));
+    if (versions < pos || versionsEnd > regions) return false;
+    if (entry->presence == PRES_NEW && entry->versionCount == 0) return false;
 
     // The region list runs to the end of the entry, exactly.
     pos = regions;

@@ -133,6 +133,7 @@ const EntryTimesBlock* entryTimesBlock(const FileEntry* entry);
 
 // True when the payload is a sound table: the count and every entry lie in
 // the buffer, each entry holds its header, blocks, two terminated names,
-// its version list and a region list that ends exactly at entrySize, and
-// no pattern is longer than REGION_MAX_PATTERN.
+// its version list (at least one version for a PRES_NEW entry) and a region
+// list that ends exactly at entrySize, and no pattern is longer than
+// REGION_MAX_PATTERN.
 bool checkFileTable(const uint8_t* table, uint32_t size);

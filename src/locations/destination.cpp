@@ -122,6 +122,8 @@ static bool respellLast(char* work) {
 }
 
 void normalizePathCase(char* path) {
+    // A wildcard would let the lookup answer with some other name.
+    if (strpbrk(path, "*?")) return;
     char work[TEXT_CAPACITY];
     size_t w = 0;
     const char* rest = path;

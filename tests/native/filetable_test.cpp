@@ -103,6 +103,9 @@ TEST(DamagedFileTable, EachKindOfDamageIsRefused) {
          }},
         {"version list past the entry", [](auto& t) { first(t)->versionCount = 2000; }},
         {"version list in the header", [](auto& t) { first(t)->versionListOffset = 2; }},
+        {"empty version list elsewhere",
+         [](auto& t) { nextEntry(first(t))->versionCount = 0, nextEntry(first(t))->versionListOffset = 9999; }},
+        {"created file without its data", [](auto& t) { first(t)->versionCount = 0; }},
         {"region list in the header", [](auto& t) { first(t)->regionListOffset = 10; }},
         {"region list ends early", [](auto& t) { first(t)->regionCount = 1; }},
         {"region list runs past the entry", [](auto& t) { first(t)->regionCount = 3; }},
@@ -144,8 +147,7 @@ TEST(DamagedFileTable, WhateverPassesKeepsTheAccessorsInBounds) {
         for (uint32_t i = 0; i < *reinterpret_cast<uint32_t*>(t.data()); i++, e = nextEntry(e)) {
             const char* alt = entryName(e, 1);
             ASSERT_LT(reinterpret_cast<const uint8_t*>(alt + strlen(alt)), end);
-            if (e->versionCount)  // an empty list's offset is never used
-                ASSERT_LE(reinterpret_cast<uint8_t*>(entryVersions(e) + e->versionCount), end);
+            ASSERT_LE(reinterpret_cast<uint8_t*>(entryVersions(e) + e->versionCount), end);
             PreservedRegion* r = entryRegions(e);
             for (uint32_t k = 0; k < e->regionCount; k++) r = nextRegion(r);
             ASSERT_EQ(reinterpret_cast<uint8_t*>(r), reinterpret_cast<uint8_t*>(nextEntry(e)));

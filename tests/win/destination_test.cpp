@@ -120,6 +120,7 @@ TEST_F(Destination, NormalizePathCase) {
         {lower(app) + "\\", app},
         {lower(app) + "\\nothere", lower(app) + "\\nothere"},
         {"c:\\", "c:\\"},
+        {lower(app).substr(0, lower(app).size() - 1) + "*", lower(app).substr(0, lower(app).size() - 1) + "*"},
         {shortName, app},  // a short alias becomes the long name
     };
     for (const auto& [in, out] : cases) {
