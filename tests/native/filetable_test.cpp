@@ -48,16 +48,16 @@ TEST(FileTableLayout, BuilderOutputReadsBackThroughTheAccessors) {
     std::vector<uint8_t> t = pkg::FileTableBuilder(key).add(fullEntry()).add(plainEntry()).bytes();
     ASSERT_TRUE(sound(t));
     FileEntry* e = first(t);
-    EXPECT_EQ(e->flags, FE_WHOLE_FILE | FE_HAS_VERSION | FE_HAS_TIMES);
-    EXPECT_EQ(e->chosenVersion, CV_NONE);
+    EXPECT_EQ(+e->flags, FE_WHOLE_FILE | FE_HAS_VERSION | FE_HAS_TIMES);
+    EXPECT_EQ(+e->chosenVersion, CV_NONE);
     EXPECT_STREQ(entryName(e, 0), "bin\\tool.dll");  // behind both blocks
     EXPECT_STREQ(entryName(e, 1), "old");
-    EXPECT_EQ(entryVersionBlock(e)->versionMs, 0x00010002u);
-    EXPECT_EQ(entryTimesBlock(e)->creation.high, 0x01020304u);  // low word first
-    EXPECT_EQ(entryVersions(e)[1].maskedChecksum ^ key, 0x22222222u);
-    EXPECT_EQ(entryVersions(e)[1].packedSize, 80u);
+    EXPECT_EQ(+entryVersionBlock(e)->versionMs, 0x00010002u);
+    EXPECT_EQ(+entryTimesBlock(e)->creation.high, 0x01020304u);  // low word first
+    EXPECT_EQ(+entryVersions(e)[1].maskedChecksum ^ key, 0x22222222u);
+    EXPECT_EQ(+entryVersions(e)[1].packedSize, 80u);
     PreservedRegion* r = entryRegions(e);
-    EXPECT_EQ(r->offset, 40);
+    EXPECT_EQ(+r->offset, 40);
     r = nextRegion(r);
     EXPECT_EQ(0, memcmp(regionPattern(r), "SERIAL", 6));
     EXPECT_EQ(reinterpret_cast<uint8_t*>(nextRegion(r)), reinterpret_cast<uint8_t*>(nextEntry(e)));

@@ -60,7 +60,7 @@ int32_t locate(const std::vector<uint8_t>& file, const std::vector<uint8_t>& pat
     OpenFile f(file);
     locateRegions(1, t.region(0), f.h);
     EXPECT_EQ(tellFile(f.h), 0u);
-    return t.region(0)->offset;
+    return +t.region(0)->offset;
 }
 
 int32_t bruteForce(const std::vector<uint8_t>& file, const std::vector<uint8_t>& pattern) {
@@ -112,8 +112,8 @@ TEST(LocateRegions, AbsentPatternsAndFixedRegions) {
     Table t({{4, 100, false, {}}, {4, 7, false, {'Z'}}});
     OpenFile f(noise(1000, 3));
     locateRegions(2, t.region(0), f.h);
-    EXPECT_EQ(t.region(0)->offset, 100);  // no pattern: the stored offset stands
-    EXPECT_EQ(t.region(1)->offset, -1);   // pattern absent: the stored 7 is gone
+    EXPECT_EQ(+t.region(0)->offset, 100);  // no pattern: the stored offset stands
+    EXPECT_EQ(+t.region(1)->offset, -1);   // pattern absent: the stored 7 is gone
 }
 
 TEST(ZeroRegions, OverlapsAreClippedToTheBuffer) {
