@@ -2,6 +2,7 @@
 # Platform-free code: builds into the stub and natively (tool, tests, fuzzing).
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
+  engine/delta.cpp
   engine/filetable.cpp
   engine/paths.cpp
   engine/verify.cpp
@@ -18,6 +19,9 @@ list(TRANSFORM UPD_CORE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 
 # Win32 side of the stub (everything but the entry point).
 set(UPD_WIN32_SOURCES
+  engine/install.cpp
+  engine/install_win32.cpp
+  engine/replace_win32.cpp
   engine/target_win32.cpp
   engine/verify_win32.cpp
   locations/destination.cpp
@@ -42,6 +46,7 @@ list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 # which then write stored streams since libdeflate is native only).
 set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
+  pkg/differ.cpp
   pkg/filetable.cpp
   pkg/stub.cpp
   pkg/writer.cpp
