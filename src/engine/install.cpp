@@ -109,16 +109,20 @@ static int moveTo(uint32_t offset, bool endOk) {
 
 int positionDataFile(uint32_t offset) { return moveTo(offset, false); }
 
+// A read of the data area failed: the user gave up on a volume, or the
+// data cannot be had.
+static int dataFailure() {
+    if (state.isRelaunchedCopy && state.pageResult == PAGE_RESULT_CANCEL) return fail(ERR_CANCELLED, 0);
+    return fail(ERR_READ, state.dataPath);
+}
+
 // Reads n bytes of the data area through the volume reader.
 static int readData(void* buffer, uint32_t n) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     int idle = 0;
     while (n) {
         uint32_t got = 0;
-        if (readAcrossVolumes(state.dataFile, out, n, &got))
-            return state.isRelaunchedCopy && state.pageResult == PAGE_RESULT_CANCEL
-                       ? fail(ERR_CANCELLED, 0)
-                       : fail(ERR_READ, state.dataPath);
+        if (readAcrossVolumes(state.dataFile, out, n, &got)) return dataFailure();
         if (got > n) got = n;
         if (got == 0 && ++idle > 2) return fail(ERR_READ, state.dataPath);
         out += got;
@@ -157,8 +161,8 @@ int readDeltaStream(uint8_t** buffer, uint32_t* size) {
         int decoded = decodeStream(&sink, state.dataFile, packed);
         // The decoder may stop short of its limit or give bytes back; the
         // next stream starts right behind this one's body in any case.
-        if (decoded != INFLATE_OK || sink.room != 0) r = fail(ERR_READ, state.dataPath);
-        else if (state.dataFile == INVALID_FILE) r = fail(ERR_READ, state.dataPath);
+        if (decoded != INFLATE_OK || sink.room != 0 || state.dataFile == INVALID_FILE)
+            r = dataFailure();
         else r = moveTo(start + packed, true);
     } else {
         r = readData(block, length);
@@ -365,7 +369,7 @@ int installNextFile(void* page) {
         TempFileSink sink(s.tempFile);
         int decoded = decodeStream(&sink, state.dataFile, v->packedSize);
         if (sink.result != WRITE_OK) return finish(s, (writeFailure(sink.result), 0));
-        if (decoded != INFLATE_OK) return finish(s, (fail(ERR_READ, state.dataPath), 0));
+        if (decoded != INFLATE_OK) return finish(s, (dataFailure(), 0));
     } else {
         uint32_t commandSize = 0, dataSize = 0;
         if (readDeltaStream(&s.commands, &commandSize) || readDeltaStream(&s.data, &dataSize))
