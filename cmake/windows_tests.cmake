@@ -22,3 +22,11 @@ set_tests_properties(win_tests PROPERTIES TIMEOUT 1200)
 # End to end through the packaging tool (native, built first by build.sh).
 add_test(NAME package_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/package_run.sh ${UPD_DIST_DIR})
 set_tests_properties(package_run PROPERTIES TIMEOUT 600)
+
+# The engine on its own, for tests that kill it in the middle of a run.
+add_executable(engine_runner ${CMAKE_SOURCE_DIR}/tests/win/engine_runner.cpp)
+target_link_libraries(engine_runner PRIVATE updstub_lib)
+target_link_options(engine_runner PRIVATE -static)
+add_dependencies(win_tests engine_runner)
+target_compile_definitions(win_tests PRIVATE
+  UPD_ENGINE_RUNNER_PATH="$<TARGET_FILE:engine_runner>")
