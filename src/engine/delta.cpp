@@ -77,6 +77,12 @@ int checkDelta(const DeltaJob* job) {
 
 namespace {
 
+// The old-file read window: DELTA_WINDOW_SIZE bytes, filled DELTA_WINDOW_READ
+// bytes at a time from a little before the copy that missed it.
+const uint32_t DELTA_WINDOW_SIZE = 2 * DELTA_COPY_MAX;
+const uint32_t DELTA_WINDOW_READ = 16384;
+const uint32_t DELTA_WINDOW_BACK = 2048;
+
 // The output buffer (which doubles as the copy buffer) and the old-file
 // read window of one build.
 struct Builder {
@@ -108,13 +114,22 @@ struct Builder {
         if (r) return r;
         uint8_t* to = out + outLength;
         if (from < windowStart || from + n > windowStart + windowLength) {
-            uint32_t want = job->oldSize - from;
-            if (want > DELTA_COPY_MAX) want = DELTA_COPY_MAX;
-            windowStart = from;
+            // A miss: read an aligned stretch that starts a little before the
+            // copy (sources jump back a little as often as forward) and
+            // holds the copy whole; a far jump costs a short read only.
+            uint32_t start = (from - (from < DELTA_WINDOW_BACK ? from : DELTA_WINDOW_BACK)) & ~4095u;
+            uint32_t want = from - start + n;
+            if (want < DELTA_WINDOW_READ) want = DELTA_WINDOW_READ;
+            if (want > DELTA_WINDOW_SIZE) {  // a long copy: read it alone
+                start = from;
+                want = n;
+            }
+            if (want > job->oldSize - start) want = job->oldSize - start;
+            windowStart = start;
             windowLength = 0;
-            if (seekTo(job->oldFile, from) != from) return DELTA_OLD_READ;
+            if (seekTo(job->oldFile, start) != start) return DELTA_OLD_READ;
             windowLength = readSome(job->oldFile, window, want);
-            if (windowLength < n) return DELTA_OLD_READ;
+            if (windowLength < from - start + n) return DELTA_OLD_READ;
         }
         memcpy(to, window + (from - windowStart), n);
         if (job->regionCount) zeroRegions(job->regionCount, job->regions, to, from, n);
@@ -134,7 +149,7 @@ int applyDelta(const DeltaJob* job) {
     b.outLength = b.flushed = 0;
     b.windowStart = b.windowLength = 0;
     b.out = static_cast<uint8_t*>(allocBuffer(DELTA_COPY_MAX));
-    b.window = static_cast<uint8_t*>(allocBuffer(DELTA_COPY_MAX));
+    b.window = static_cast<uint8_t*>(allocBuffer(DELTA_WINDOW_SIZE));
     if (!b.out || !b.window) {
         freeBuffer(b.out);
         freeBuffer(b.window);

@@ -7,8 +7,9 @@
 // the old position where the last copy ended, and the same position moved on
 // by the bytes inserted since (a substitution). Each candidate is costed by
 // its encoded size (command byte, 1-3 distance bytes, fusing of a 1-3 byte
-// insert) against the literal bytes it saves, with one step of lazy
-// matching and backward extension into pending literals. Copies stay within
+// insert) against the literal bytes it saves, plus the distance field that
+// returning to the alignment of the last long copy will cost; three steps
+// of lazy matching and backward extension into pending literals. Copies stay within
 // the format: distances within +-2,113,567, lengths up to 65,536.
 //
 // Same inputs always give the same bytes.
