@@ -65,6 +65,14 @@ wine_env() {
     "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null
     "$WINESERVER" -w
   fi
+  # Drive R: is a floppy drive over build/removable, for the removable-disk
+  # tests. The drive type takes effect when the wineserver starts.
+  mkdir -p "$BUILD/removable"
+  ln -sfn "$BUILD/removable" "$WINEPREFIX/dosdevices/r:"
+  if ! grep -q '"r:"="floppy"' "$WINEPREFIX/system.reg" 2>/dev/null; then
+    "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f >/dev/null 2>&1 </dev/null
+    "$WINESERVER" -w
+  fi
 }
 
 # Runs "$@" with a virtual display and one persistent wineserver.
