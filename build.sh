@@ -96,7 +96,7 @@ run_tests() {
   with_wine ctest --test-dir "$BUILD/x86_64" --output-on-failure || rc=1
   if [ -x "$ROOT/tests/fuzz/run.sh" ]; then
     log "fuzzing (bounded)"
-    "$ROOT/tests/fuzz/run.sh" "$BUILD/native" 60 || rc=1
+    "$ROOT/tests/fuzz/run.sh" "$BUILD/native" 45 || rc=1
   fi
   log "tests took $((SECONDS - t0)) s"
   return $rc
