@@ -91,9 +91,9 @@ int main(int argc, char** argv) {
         fprintf(stderr, "cannot make %s\n", path);
         return 1;
     }
-    pkg::EntrySpec spec;
-    spec.relativePath = "f";
-    std::vector<uint8_t> table = pkg::FileTableBuilder(0).add(spec).bytes();
+    pkg::TableEntry item;
+    item.relativePath = "f";
+    std::vector<uint8_t> table = pkg::FileTableBuilder(0).add(item).bytes();
     FileEntry* entry = reinterpret_cast<FileEntry*>(table.data() + 4);
 
     // The checksum alone, from memory: the ceiling of the rotate-add chain.

@@ -1,42 +1,43 @@
 #!/usr/bin/env bash
-# Runs the fuzz targets for a bounded time from the committed seed corpora.
-# usage: run.sh BUILD_NATIVE_DIR SECONDS   (the time is shared by the targets)
+# Runs every fuzz target for a bounded time from its committed seed corpus.
+# usage: run.sh BUILD_NATIVE_DIR SECONDS_PER_TARGET
 # Each corpus is copied to a temporary directory so the repository stays as
-# it is. Exits non-zero when a target crashes (or is missing).
+# it is. Exits non-zero when a target crashes (or is missing); crash inputs
+# are kept under BUILD_NATIVE_DIR/fuzz-artifacts.
 set -euo pipefail
 BUILD="${1:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
-SECONDS_TOTAL="${2:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
+SECONDS_EACH="${2:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
 HERE="$(cd "$(dirname "$0")" && pwd)"
-TARGETS=(inflate delta)
-EACH=$((SECONDS_TOTAL / ${#TARGETS[@]}))
-((EACH < 10)) && EACH=10
-WORK="$(mktemp -d)"
-trap 'rm -rf "$WORK"' EXIT
-rc=0
-for t in "${TARGETS[@]}"; do
-  TARGET="$BUILD/tests/fuzz/fuzz_$t"
-  if [ ! -x "$TARGET" ]; then
-    echo "fuzz: $TARGET not built" >&2
-    rc=1; continue
+TARGETS=(inflate filetable delta)
+failed=0
+for name in "${TARGETS[@]}"; do
+  target="$BUILD/tests/fuzz/fuzz_$name"
+  if [ ! -x "$target" ]; then
+    echo "fuzz_$name: not built" >&2
+    failed=1
+    continue
   fi
-  mkdir -p "$WORK/$t/corpus" "$WORK/$t/artifacts"
-  cp "$HERE"/corpus/"$t"/* "$WORK/$t/corpus/"
-  echo "fuzz_$t: ${EACH}s"
-  trc=0
-  "$TARGET" "$WORK/$t/corpus" -max_total_time="$EACH" -timeout=10 -rss_limit_mb=2048 \
-    -max_len=70000 -artifact_prefix="$WORK/$t/artifacts/" -print_final_stats=1 \
-    >"$WORK/$t/log" 2>&1 || trc=$?
-  tail -n 15 "$WORK/$t/log"
-  if [ "$trc" != 0 ] || ls "$WORK/$t/artifacts"/* >/dev/null 2>&1; then
-    echo "fuzz_$t FAILED (exit $trc); artifacts:" >&2
-    for a in "$WORK/$t"/artifacts/*; do
+  work="$(mktemp -d)"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  cp "$HERE/corpus/$name"/* "$work/corpus/"
+  rc=0
+  "$target" "$work/corpus" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 \
+    -max_len=70000 -artifact_prefix="$work/artifacts/" -print_final_stats=1 \
+    >"$work/log" 2>&1 || rc=$?
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$' || echo "?")
+  if [ "$rc" != 0 ] || ls "$work/artifacts"/* >/dev/null 2>&1; then
+    tail -n 30 "$work/log"
+    echo "fuzz_$name FAILED (exit $rc); artifacts:" >&2
+    mkdir -p "$BUILD/fuzz-artifacts"
+    for a in "$work"/artifacts/*; do
       [ -e "$a" ] || continue
-      mkdir -p "$BUILD/fuzz-artifacts"; cp "$a" "$BUILD/fuzz-artifacts/"
+      cp "$a" "$BUILD/fuzz-artifacts/"
       echo "  $BUILD/fuzz-artifacts/$(basename "$a")" >&2
     done
-    rc=1
+    failed=1
   else
-    echo "fuzz_$t: no crash"
+    echo "fuzz_$name: ${SECONDS_EACH}s, $runs runs, no crash"
   fi
+  rm -rf "$work"
 done
-exit $rc
+exit $failed

@@ -13,8 +13,8 @@
 
 namespace {
 
-pkg::EntrySpec fullEntry() {
-    pkg::EntrySpec e;
+pkg::TableEntry fullEntry() {
+    pkg::TableEntry e;
     e.relativePath = "bin\\tool.dll";
     e.altSubfolder = "old";
     e.location = LOC_SHARED;
@@ -28,8 +28,8 @@ pkg::EntrySpec fullEntry() {
     return e;
 }
 
-pkg::EntrySpec plainEntry() {
-    pkg::EntrySpec e;
+pkg::TableEntry plainEntry() {
+    pkg::TableEntry e;
     e.relativePath = "b.txt";
     e.versions = {{1, 2, 3, 4}};
     return e;
@@ -69,7 +69,7 @@ TEST(FileTableLayout, BuilderOutputReadsBackThroughTheAccessors) {
 }
 
 TEST(FileTableLayout, BuilderRefusesWhatTheInstallerCannotRead) {
-    pkg::EntrySpec e = plainEntry();
+    pkg::TableEntry e = plainEntry();
     e.regions = {{1, -1, false, std::vector<uint8_t>(REGION_MAX_PATTERN + 1, 'x')}};
     EXPECT_THROW(pkg::encodeEntry(e, 0), std::invalid_argument);
     e = plainEntry();
@@ -122,7 +122,7 @@ TEST(DamagedFileTable, EachKindOfDamageIsRefused) {
 }
 
 TEST(DamagedFileTable, PatternLongerThanTheSearchWindowIsRefused) {
-    pkg::EntrySpec e = plainEntry();
+    pkg::TableEntry e = plainEntry();
     e.regions = {{1, -1, false, std::vector<uint8_t>(REGION_MAX_PATTERN, 'p')}};
     std::vector<uint8_t> t = pkg::FileTableBuilder(0).add(e).bytes();
     EXPECT_TRUE(sound(t));

@@ -43,7 +43,7 @@ struct OpenFile {
 struct Table {
     std::vector<uint8_t> bytes;
     explicit Table(const std::vector<pkg::Region>& regions) {
-        pkg::EntrySpec e;
+        pkg::TableEntry e;
         e.regions = regions;
         bytes = pkg::FileTableBuilder(0).add(e).bytes();
     }

@@ -69,7 +69,7 @@ TEST_F(Destination, RegistryValueCutToAnExistingFolderAndRespelled) {
     EXPECT_EQ(expand(""), app);
     useRegistry("InstallDir", app + "\\" + std::string(400, 'z'));  // cut to 259 first
     EXPECT_EQ(expand(""), app);
-    useRegistry("InstallDir", "R:\\no\\such\\drive");
+    useRegistry("InstallDir", "Q:\\no\\such\\drive");  // R: is the tests' floppy drive
     EXPECT_EQ(expand(""), "");
     useRegistry(nullptr, lower(app), 7);  // the default value; root 7 reads HKCU
     EXPECT_EQ(expand(""), app);

@@ -66,13 +66,13 @@ inline pkg::OldVersion versionOf(const std::vector<uint8_t>& v) {
 // Checked, then firstEntry and entryCount set, as the loader does.
 class LoadedTable {
 public:
-    LoadedTable(const std::vector<pkg::EntrySpec>& specs, uint32_t bindingKey) {
+    LoadedTable(const std::vector<pkg::TableEntry>& items, uint32_t bindingKey) {
         pkg::FileTableBuilder b(bindingKey);
-        for (const auto& s : specs) b.add(s);
+        for (const auto& s : items) b.add(s);
         bytes_ = b.bytes();
         EXPECT_TRUE(checkFileTable(bytes_.data(), static_cast<uint32_t>(bytes_.size())));
         state.firstEntry = reinterpret_cast<FileEntry*>(bytes_.data() + 4);
-        state.entryCount = static_cast<uint32_t>(specs.size());
+        state.entryCount = static_cast<uint32_t>(items.size());
         state.bindingKey = bindingKey;
     }
     ~LoadedTable() {

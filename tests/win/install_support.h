@@ -115,7 +115,7 @@ protected:
     }
 
     // A package from hand-made entries and data area.
-    void buildRaw(const std::vector<pkg::EntrySpec>& entries, const Bytes& data) {
+    void buildRaw(const std::vector<pkg::TableEntry>& entries, const Bytes& data) {
         Bytes stub = winsupport::realStub();
         pkg::FileTableBuilder table(pkg::stubBindingKey(stub));
         for (const auto& e : entries) table.add(e);

@@ -140,8 +140,8 @@ TEST_F(RoundTrip, RegionsAndTimes) {
 // read-only target is replaced and stays read-only.
 class Handmade : public EngineTest {
 protected:
-    pkg::EntrySpec entry(const char* rel, const Bytes& old, const Bytes& next, uint32_t offset = 0) {
-        pkg::EntrySpec e;
+    pkg::TableEntry entry(const char* rel, const Bytes& old, const Bytes& next, uint32_t offset = 0) {
+        pkg::TableEntry e;
         e.relativePath = rel;
         e.newSize = static_cast<uint32_t>(next.size());
         e.newChecksum = sumOf(next);
@@ -234,7 +234,7 @@ TEST_F(Faults, FinalCheckComparesChecksumAndSize) {
     EXPECT_EQ(std::string(state.messageSubject), install / "a.dll");
     expectUntouched();
 
-    pkg::EntrySpec wrong = entry("a.dll", old, next);
+    pkg::TableEntry wrong = entry("a.dll", old, next);
     wrong.newChecksum ^= 1;
     buildRaw({wrong}, pkg::encodeDelta(pkg::diffFiles(old, next)));
     ASSERT_EQ(verify(), ERR_NONE);

@@ -44,7 +44,7 @@ protected:
     }
     void TearDown() override { sharedFileSearch = platformSearch; }
     std::string resolve(uint8_t location, const std::string& rel, int expected = 0) {
-        pkg::EntrySpec e;
+        pkg::TableEntry e;
         e.relativePath = rel;
         e.location = location;
         LoadedTable t({e}, 0);

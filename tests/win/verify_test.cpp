@@ -39,8 +39,8 @@ const std::vector<uint8_t> kOld2 = content("old version two!", 500);
 const std::vector<uint8_t> kNew = content("the new version ", 700);
 const std::vector<uint8_t> kStrange = content("nobody knows me", 100);
 
-pkg::EntrySpec update(const char* rel, uint8_t presence = PRES_REQUIRED, uint8_t unknown = UNK_FAIL) {
-    pkg::EntrySpec e;
+pkg::TableEntry update(const char* rel, uint8_t presence = PRES_REQUIRED, uint8_t unknown = UNK_FAIL) {
+    pkg::TableEntry e;
     e.relativePath = rel;
     e.altSubfolder = "sub";
     e.presence = presence;
@@ -124,7 +124,7 @@ TEST_F(Verify, IdentificationRules) {
     std::vector<uint8_t> padded(4, 0);  // same checksum as kOld1, other size
     padded.insert(padded.end(), kOld1.begin(), kOld1.end());
     writeBytes(dir / "c.bin", padded);
-    pkg::EntrySpec a = update("a.bin"), b = update("b.bin"), c = update("c.bin", PRES_REQUIRED, UNK_SKIP);
+    pkg::TableEntry a = update("a.bin"), b = update("b.bin"), c = update("c.bin", PRES_REQUIRED, UNK_SKIP);
     a.versions = {versionOf(kOld2), versionOf(kOld1), versionOf(kOld1)};
     b.versions = {versionOf(kOld1), versionOf(kNew)};
     LoadedTable t({a, b, c}, kKey);
@@ -150,7 +150,7 @@ TEST_F(Verify, UnknownVersionFailOrSkip) {
     EXPECT_EQ(skip.entry(0)->chosenVersion, CV_NONE);
 
     // A skipped delete entry still has its target tested: it will be deleted.
-    pkg::EntrySpec d = update("a.bin", PRES_OPTIONAL, UNK_SKIP);
+    pkg::TableEntry d = update("a.bin", PRES_OPTIONAL, UNK_SKIP);
     d.deleteFile = true;
     LoadedTable del({d}, kKey);
     HANDLE held = CreateFileA((dir / "a.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
@@ -195,7 +195,7 @@ TEST_F(Verify, AskFolderDeclinedMissingOrUnknownThere) {
 
 TEST_F(Verify, AskFolderThatIsTheInstallFolderItself) {
     writeBytes(dir / "sub\\a.bin", kStrange);
-    pkg::EntrySpec e = update("sub\\a.bin", PRES_REQUIRED, UNK_ASK_FOLDER);
+    pkg::TableEntry e = update("sub\\a.bin", PRES_REQUIRED, UNK_ASK_FOLDER);
     e.altSubfolder = "";
     for (char ch : dir.path()) dialogAnswer += static_cast<char>(toupper(ch));
     LoadedTable t({e}, kKey);
@@ -251,7 +251,7 @@ TEST_F(Verify, HeldFilesAreRefusedAndKeepTheirAttributes) {
 TEST_F(Verify, SpaceBelowEqualAndAboveTheNeed) {
     writeBytes(dir / "a.bin", kOld1);
     writeBytes(dir / "b.bin", kOld2);
-    pkg::EntrySpec a = update("a.bin"), b = update("b.bin"), c = update("c.bin", PRES_NEW);
+    pkg::TableEntry a = update("a.bin"), b = update("b.bin"), c = update("c.bin", PRES_NEW);
     a.newSize = 5000;  // 8 KiB
     b.newSize = 9000;  // 12 KiB, the largest rebuilt file, counts alone
     c.newSize = 4097;  // 8 KiB, created
@@ -296,7 +296,7 @@ TEST_F(Verify, SharedFileInUse) {
         strcpy(dest, "C:\\windows\\system32");
         return VFF_FILEINUSE;
     };
-    pkg::EntrySpec e = update("lib\\shared.dll", PRES_OPTIONAL);
+    pkg::TableEntry e = update("lib\\shared.dll", PRES_OPTIONAL);
     e.location = LOC_SHARED;
     LoadedTable t({e}, kKey);
     EXPECT_EQ(verifyInstallation(), ERR_FILE_IN_USE);

@@ -360,7 +360,7 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         }
         if (!absentSomewhere && olds.empty()) continue;  // the same everywhere
 
-        EntrySpec e;
+        TableEntry e;
         e.relativePath = path;
         e.altSubfolder = rule.altSubfolder;
         e.location = rule.location;
@@ -427,7 +427,7 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
     for (const auto& [path, list] : gone) {
         FileRule rule;
         if (auto it = options.rules.find(path); it != options.rules.end()) rule = it->second;
-        EntrySpec e;
+        TableEntry e;
         e.relativePath = path;
         e.altSubfolder = rule.altSubfolder;
         e.location = rule.location;
@@ -444,7 +444,7 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
     }
 
     FileTableBuilder table(options.bindingKey);
-    for (const EntrySpec& e : built.entries) table.add(e);
+    for (const TableEntry& e : built.entries) table.add(e);
     std::vector<Record> records = options.records;
     records.push_back(bufferRecord(REC_FILE_TABLE, table.bytes()));
     built.dataSize = static_cast<uint32_t>(data.size());

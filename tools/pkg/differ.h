@@ -76,7 +76,7 @@ using FileSet = std::map<std::string, Bytes>;
 struct BuiltUpdate {
     Bytes installer;
     std::vector<Bytes> volumes;       // .D01, .D02, ...
-    std::vector<EntrySpec> entries;   // the table as written
+    std::vector<TableEntry> entries;   // the table as written
     uint32_t dataSize = 0;            // all volumes together
 };
 

@@ -38,31 +38,31 @@ uint16_t offset16(size_t offset) {
 
 }  // namespace
 
-std::vector<uint8_t> encodeEntry(const EntrySpec& spec, uint32_t bindingKey) {
-    if (spec.versions.size() > 0xFFFF || spec.regions.size() > 0xFFFF)
+std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey) {
+    if (item.versions.size() > 0xFFFF || item.regions.size() > 0xFFFF)
         throw std::invalid_argument("file table: too many versions or regions");
 
     std::vector<uint8_t> out(sizeof(FileEntry), 0);
     uint16_t flags = 0;
-    if (spec.wholeFile) flags |= FE_WHOLE_FILE;
-    if (spec.version) {
+    if (item.wholeFile) flags |= FE_WHOLE_FILE;
+    if (item.version) {
         flags |= FE_HAS_VERSION;
-        append32(out, spec.version->ms);
-        append32(out, spec.version->ls);
+        append32(out, item.version->ms);
+        append32(out, item.version->ls);
         out.resize(out.size() + 8, 0);  // reserved
     }
-    if (spec.times) {
+    if (item.times) {
         flags |= FE_HAS_TIMES;
-        for (uint64_t t : {spec.times->creation, spec.times->lastAccess, spec.times->lastWrite}) {
+        for (uint64_t t : {item.times->creation, item.times->lastAccess, item.times->lastWrite}) {
             append32(out, static_cast<uint32_t>(t));
             append32(out, static_cast<uint32_t>(t >> 32));
         }
     }
-    appendName(out, spec.relativePath);
-    appendName(out, spec.altSubfolder);
+    appendName(out, item.relativePath);
+    appendName(out, item.altSubfolder);
 
     uint16_t versionListOffset = offset16(out.size());
-    for (const OldVersion& v : spec.versions) {
+    for (const OldVersion& v : item.versions) {
         append32(out, v.checksum ^ bindingKey);
         append32(out, v.size);
         append32(out, v.dataOffset);
@@ -70,7 +70,7 @@ std::vector<uint8_t> encodeEntry(const EntrySpec& spec, uint32_t bindingKey) {
     }
 
     uint16_t regionListOffset = offset16(out.size());
-    for (const Region& r : spec.regions) {
+    for (const Region& r : item.regions) {
         if (r.pattern.size() > REGION_MAX_PATTERN)
             throw std::invalid_argument("file table: a region pattern is longer than 16,385 bytes");
         append32(out, r.length);
@@ -82,24 +82,24 @@ std::vector<uint8_t> encodeEntry(const EntrySpec& spec, uint32_t bindingKey) {
     if (out.size() > 0xFFFFFFFFu) throw std::invalid_argument("file table: entry too large");
 
     put32(out, offsetof(FileEntry, entrySize), static_cast<uint32_t>(out.size()));
-    out[offsetof(FileEntry, location)] = spec.location;
-    out[offsetof(FileEntry, presence)] = spec.presence;
-    out[offsetof(FileEntry, onUnknownVersion)] = spec.onUnknownVersion;
-    out[offsetof(FileEntry, action)] = spec.deleteFile ? ACT_DELETE : 0;
+    out[offsetof(FileEntry, location)] = item.location;
+    out[offsetof(FileEntry, presence)] = item.presence;
+    out[offsetof(FileEntry, onUnknownVersion)] = item.onUnknownVersion;
+    out[offsetof(FileEntry, action)] = item.deleteFile ? ACT_DELETE : 0;
     put16(out, offsetof(FileEntry, flags), flags);
-    put32(out, offsetof(FileEntry, newSize), spec.newSize);
-    put32(out, offsetof(FileEntry, newChecksum), spec.newChecksum);
-    put16(out, offsetof(FileEntry, versionCount), static_cast<uint16_t>(spec.versions.size()));
+    put32(out, offsetof(FileEntry, newSize), item.newSize);
+    put32(out, offsetof(FileEntry, newChecksum), item.newChecksum);
+    put16(out, offsetof(FileEntry, versionCount), static_cast<uint16_t>(item.versions.size()));
     put16(out, offsetof(FileEntry, outcome), 0);
     put16(out, offsetof(FileEntry, versionListOffset), versionListOffset);
     put16(out, offsetof(FileEntry, chosenVersion), static_cast<uint16_t>(CV_NONE));
     put16(out, offsetof(FileEntry, regionListOffset), regionListOffset);
-    put16(out, offsetof(FileEntry, regionCount), static_cast<uint16_t>(spec.regions.size()));
+    put16(out, offsetof(FileEntry, regionCount), static_cast<uint16_t>(item.regions.size()));
     return out;
 }
 
-FileTableBuilder& FileTableBuilder::add(const EntrySpec& spec) {
-    std::vector<uint8_t> entry = encodeEntry(spec, key_);
+FileTableBuilder& FileTableBuilder::add(const TableEntry& item) {
+    std::vector<uint8_t> entry = encodeEntry(item, key_);
     entries_.insert(entries_.end(), entry.begin(), entry.end());
     count_++;
     return *this;

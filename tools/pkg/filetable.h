@@ -1,7 +1,7 @@
 // Writes the file table (payload of REC_FILE_TABLE) that the installer reads
 // through engine/filetable.h.
 //
-// An EntrySpec says what the update does with one file; FileTableBuilder
+// A TableEntry says what the update does with one file; FileTableBuilder
 // lays the entries out: header, optional version and times blocks, names,
 // SourceVersion list, preserved regions with their patterns. Old-version
 // checksums are given plain and masked with the package binding key here.
@@ -47,7 +47,7 @@ struct FileVersion {
     uint32_t ls = 0;  // build << 16 | revision
 };
 
-struct EntrySpec {
+struct TableEntry {
     std::string relativePath;
     std::string altSubfolder;
     uint8_t location = LOC_INSTALL_DIR;
@@ -66,7 +66,7 @@ struct EntrySpec {
 class FileTableBuilder {
 public:
     explicit FileTableBuilder(uint32_t bindingKey) : key_(bindingKey) {}
-    FileTableBuilder& add(const EntrySpec& spec);
+    FileTableBuilder& add(const TableEntry& item);
     size_t count() const { return count_; }
     // The payload: u32 count, then the entries.
     std::vector<uint8_t> bytes() const;
@@ -78,7 +78,7 @@ private:
 };
 
 // One entry's bytes, as FileTableBuilder lays it out.
-std::vector<uint8_t> encodeEntry(const EntrySpec& spec, uint32_t bindingKey);
+std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey);
 
 // Checksum of data with the regions located (first occurrence of each
 // pattern; fixed offset otherwise) and blanked.
