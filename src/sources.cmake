@@ -22,6 +22,7 @@ set(UPD_WIN32_SOURCES
   engine/install.cpp
   engine/install_win32.cpp
   engine/replace_win32.cpp
+  engine/run.cpp
   engine/target_win32.cpp
   engine/verify_win32.cpp
   locations/destination.cpp

@@ -92,6 +92,7 @@ struct DeltaJob {
 // DELTA_OK, DELTA_BAD or DELTA_NO_DATA.
 int checkDelta(const DeltaJob* job);
 
-// checkDelta, then writes the new file to job->output. Uses two 64 KiB
-// buffers (copy/output and an old-file read window), freed before it returns.
+// checkDelta, then writes the new file to job->output. Uses a 64 KiB
+// output buffer (which doubles as the copy buffer) and a 128 KiB old-file
+// read window, both freed before it returns.
 int applyDelta(const DeltaJob* job);

@@ -34,52 +34,10 @@ static void setProgress(uint32_t percent) {
     if (progressListener) progressListener(percent);
 }
 
-static int fail(int code, const char* subject) {
+int failStep(int code, const char* subject) {
     if (subject) setMessageSubject(subject);
     state.resultCode = code;
     return code;
-}
-
-// ---- The run ----
-
-int beginInstallation() {
-    state.resultCode = ERR_NONE;
-    state.currentEntryIndex = -1;
-    state.processedKiB = 0;
-    state.currentEntry = state.firstEntry;
-    closeFile(state.dataFile);
-    // Volume 0's counters, whatever an earlier run left behind.
-    state.volumeNumber = 0;
-    state.volumeDataBase = 0;
-    state.volumeDataSize = state.volumeBytesLeft = 0;
-    copyText(state.dataPath, state.sourcePath);
-    state.dataFile = openFile(state.dataPath, OPEN_READ);
-    uint32_t size = 0;
-    if (state.dataFile == INVALID_FILE ||
-        seekTo(state.dataFile, state.dataAreaOffset) != state.dataAreaOffset ||
-        readExact(state.dataFile, &size, 4)) {
-        closeFile(state.dataFile);
-        state.dataFile = INVALID_FILE;
-        fail(ERR_OPEN, state.dataPath);
-        return 0;
-    }
-    state.volumeDataSize = state.volumeBytesLeft = size;
-    state.installRunning = 1;
-    return 1;
-}
-
-void finishInstallation() {
-    closeFile(state.dataFile);
-    state.dataFile = INVALID_FILE;
-    state.installRunning = 0;
-}
-
-int finalResultCode() {
-    if (state.resultCode != ERR_NONE) return state.resultCode;
-    FileEntry* e = state.firstEntry;
-    for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e))
-        if (e->outcome == OUT_NOT_REPLACED) return ERR_NOT_REPLACED;
-    return ERR_NONE;
 }
 
 // ---- The data file ----
@@ -92,17 +50,17 @@ static uint32_t dataPosition() {
 // that ends there) without opening the next one.
 static int moveTo(uint32_t offset, bool endOk) {
     if (offset < state.volumeDataBase || state.dataFile == INVALID_FILE)
-        return fail(ERR_READ, state.dataPath);
+        return failStep(ERR_READ, state.dataPath);
     for (;;) {
         uint32_t end = state.volumeDataBase + state.volumeDataSize;
         if (offset < end || (endOk && offset == end)) break;
         state.volumeBytesLeft = 0;  // take the next volume, not this one again
         if (openNextVolume() == INVALID_FILE)
-            return state.isRelaunchedCopy ? fail(ERR_CANCELLED, 0) : fail(ERR_READ, state.dataPath);
+            return state.isRelaunchedCopy ? failStep(ERR_CANCELLED, 0) : failStep(ERR_READ, state.dataPath);
     }
     uint32_t inVolume = offset - state.volumeDataBase;
     uint32_t position = inVolume + 4 + (state.volumeNumber == 0 ? state.dataAreaOffset : 0);
-    if (seekTo(state.dataFile, position) != position) return fail(ERR_READ, state.dataPath);
+    if (seekTo(state.dataFile, position) != position) return failStep(ERR_READ, state.dataPath);
     state.volumeBytesLeft = state.volumeDataSize - inVolume;
     return ERR_NONE;
 }
@@ -112,8 +70,8 @@ int positionDataFile(uint32_t offset) { return moveTo(offset, false); }
 // A read of the data area failed: the user gave up on a volume, or the
 // data cannot be had.
 static int dataFailure() {
-    if (state.isRelaunchedCopy && state.pageResult == PAGE_RESULT_CANCEL) return fail(ERR_CANCELLED, 0);
-    return fail(ERR_READ, state.dataPath);
+    if (state.isRelaunchedCopy && state.pageResult == PAGE_RESULT_CANCEL) return failStep(ERR_CANCELLED, 0);
+    return failStep(ERR_READ, state.dataPath);
 }
 
 // Reads n bytes of the data area through the volume reader.
@@ -124,7 +82,7 @@ static int readData(void* buffer, uint32_t n) {
         uint32_t got = 0;
         if (readAcrossVolumes(state.dataFile, out, n, &got)) return dataFailure();
         if (got > n) got = n;
-        if (got == 0 && ++idle > 2) return fail(ERR_READ, state.dataPath);
+        if (got == 0 && ++idle > 2) return failStep(ERR_READ, state.dataPath);
         out += got;
         n -= got;
     }
@@ -151,10 +109,10 @@ int readDeltaStream(uint8_t** buffer, uint32_t* size) {
     if (header & STREAM_COMPRESSED) {
         r = readLength((header & STREAM_PACKED_32) != 0, &packed);
         if (r) return r;
-        if (packed == 0) return fail(ERR_READ, state.dataPath);  // 0 would mean "no limit"
+        if (packed == 0) return failStep(ERR_READ, state.dataPath);  // 0 would mean "no limit"
     }
     uint8_t* block = static_cast<uint8_t*>(allocBuffer(length));
-    if (!block) return fail(ERR_NO_MEMORY, 0);
+    if (!block) return failStep(ERR_NO_MEMORY, 0);
     if (header & STREAM_COMPRESSED) {
         uint32_t start = dataPosition();
         MemorySink sink(block, length);
@@ -237,7 +195,7 @@ int finish(Step& s, int result) {
 }
 
 int writeFailure(int w) {
-    return w == WRITE_SHORT ? fail(ERR_DISK_FULL, 0) : fail(ERR_WRITE, state.scratchPath);
+    return w == WRITE_SHORT ? failStep(ERR_DISK_FULL, 0) : failStep(ERR_WRITE, state.scratchPath);
 }
 
 // Gives the regions with `restore` their installed bytes in the new file.
@@ -249,10 +207,10 @@ int restoreRegions(FileEntry* e, Step& s) {
             if (!s.regionCopy) {
                 uint32_t size = e->entrySize - e->regionListOffset;
                 s.regionCopy = static_cast<uint8_t*>(allocBuffer(size));
-                if (!s.regionCopy) return fail(ERR_NO_MEMORY, 0);
+                if (!s.regionCopy) return failStep(ERR_NO_MEMORY, 0);
                 memcpy(s.regionCopy, entryRegions(e), size);
                 s.tempFile = openFile(state.scratchPath, OPEN_READ_WRITE);
-                if (s.tempFile == INVALID_FILE) return fail(ERR_OPEN, state.scratchPath);
+                if (s.tempFile == INVALID_FILE) return failStep(ERR_OPEN, state.scratchPath);
                 locateRegions(e->regionCount, reinterpret_cast<PreservedRegion*>(s.regionCopy),
                               s.tempFile);
                 copy = reinterpret_cast<PreservedRegion*>(s.regionCopy);
@@ -262,11 +220,11 @@ int restoreRegions(FileEntry* e, Step& s) {
                 uint32_t from = static_cast<uint32_t>(region->offset);
                 uint32_t to = static_cast<uint32_t>(copy->offset);
                 s.regionBuffer = static_cast<uint8_t*>(allocBuffer(region->length));
-                if (!s.regionBuffer) return fail(ERR_NO_MEMORY, 0);
+                if (!s.regionBuffer) return failStep(ERR_NO_MEMORY, 0);
                 if (seekTo(s.oldFile, from) != from ||
                     readExact(s.oldFile, s.regionBuffer, region->length))
-                    return fail(ERR_READ, state.targetPath);
-                if (seekTo(s.tempFile, to) != to) return fail(ERR_WRITE, state.scratchPath);
+                    return failStep(ERR_READ, state.targetPath);
+                if (seekTo(s.tempFile, to) != to) return failStep(ERR_WRITE, state.scratchPath);
                 int w = writeAll(s.tempFile, s.regionBuffer, region->length);
                 if (w) return writeFailure(w);
                 freeBuffer(s.regionBuffer);
@@ -336,14 +294,14 @@ int installNextFile(void* page) {
         return 1;
     }
     if (inUse == 1) {
-        fail(ERR_FILE_IN_USE, state.targetPath);
+        failStep(ERR_FILE_IN_USE, state.targetPath);
         return 0;
     }
 
     bool whole = (e->flags & FE_WHOLE_FILE) != 0;
     if (!whole || e->regionCount != 0) {
         s.oldFile = openFile(state.workPath, OPEN_READ);
-        if (s.oldFile == INVALID_FILE) return finish(s, (fail(ERR_OPEN, state.workPath), 0));
+        if (s.oldFile == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.workPath), 0));
         locateRegions(e->regionCount, entryRegions(e), s.oldFile);
     }
 
@@ -357,15 +315,15 @@ int installNextFile(void* page) {
         if (probe == INVALID_FILE) break;
         closeFile(probe);
         if (static_cast<uint8_t>(state.scratchPath[last]) == 0xFF)
-            return finish(s, (fail(ERR_CREATE, state.scratchPath), 0));
+            return finish(s, (failStep(ERR_CREATE, state.scratchPath), 0));
         state.scratchPath[last] = static_cast<char>(state.scratchPath[last] + 1);
     }
     s.tempFile = createFile(state.scratchPath);
-    if (s.tempFile == INVALID_FILE) return finish(s, (fail(ERR_CREATE, state.scratchPath), 0));
+    if (s.tempFile == INVALID_FILE) return finish(s, (failStep(ERR_CREATE, state.scratchPath), 0));
     s.tempCreated = true;
 
     if (whole) {
-        if (v->packedSize == 0) return finish(s, (fail(ERR_READ, state.dataPath), 0));
+        if (v->packedSize == 0) return finish(s, (failStep(ERR_READ, state.dataPath), 0));
         TempFileSink sink(s.tempFile);
         int decoded = decodeStream(&sink, state.dataFile, v->packedSize);
         if (sink.result != WRITE_OK) return finish(s, (writeFailure(sink.result), 0));
@@ -391,18 +349,18 @@ int installNextFile(void* page) {
         job.progressContext = &progress;
         switch (applyDelta(&job)) {
         case DELTA_OK: break;
-        case DELTA_NO_DATA: return finish(s, (fail(ERR_WRITE, state.scratchPath), 0));
-        case DELTA_BAD: return finish(s, (fail(ERR_READ, state.dataPath), 0));
-        case DELTA_OLD_READ: return finish(s, (fail(ERR_READ, state.targetPath), 0));
+        case DELTA_NO_DATA: return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
+        case DELTA_BAD: return finish(s, (failStep(ERR_READ, state.dataPath), 0));
+        case DELTA_OLD_READ: return finish(s, (failStep(ERR_READ, state.targetPath), 0));
         case DELTA_WRITE_SHORT: return finish(s, (writeFailure(WRITE_SHORT), 0));
-        case DELTA_NO_MEMORY: return finish(s, (fail(ERR_NO_MEMORY, 0), 0));
+        case DELTA_NO_MEMORY: return finish(s, (failStep(ERR_NO_MEMORY, 0), 0));
         default: return finish(s, (writeFailure(WRITE_FAILED), 0));
         }
     }
 
     const EntryTimesBlock* times = entryTimesBlock(e);
     if (times) setFileTimes(s.tempFile, times);
-    if (flushFile(s.tempFile)) return finish(s, (fail(ERR_WRITE, state.scratchPath), 0));
+    if (flushFile(s.tempFile)) return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
     closeFile(s.tempFile);
     s.tempFile = INVALID_FILE;
 
@@ -414,7 +372,7 @@ int installNextFile(void* page) {
     s.oldFile = INVALID_FILE;
     if (s.tempFile != INVALID_FILE) {
         if (times) setFileTimes(s.tempFile, times);
-        if (flushFile(s.tempFile)) return finish(s, (fail(ERR_WRITE, state.scratchPath), 0));
+        if (flushFile(s.tempFile)) return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
         closeFile(s.tempFile);
         s.tempFile = INVALID_FILE;
     }
@@ -422,12 +380,12 @@ int installNextFile(void* page) {
     // Final check: checksum (regions blanked where the new file has them)
     // and size.
     FileHandle check = openFile(state.scratchPath, OPEN_READ);
-    if (check == INVALID_FILE) return finish(s, (fail(ERR_OPEN, state.scratchPath), 0));
+    if (check == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.scratchPath), 0));
     uint32_t size = fileSize(check);
     uint32_t sum = checksumInstalledFile(e, check);
     closeFile(check);
     if (sum != e->newChecksum || size != e->newSize)
-        return finish(s, (fail(ERR_VERIFY, state.targetPath), 0));
+        return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
 
     replaceTarget(e, state.scratchPath);
     reportOutcome(page, e->outcome, state.targetPath);

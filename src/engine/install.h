@@ -41,6 +41,10 @@ int positionDataFile(uint32_t offset);
 // (null for an empty stream). A ResultCode.
 int readDeltaStream(uint8_t** buffer, uint32_t* size);
 
+// Records a failed step: messageSubject (unless null) and resultCode.
+// Returns the code.
+int failStep(int code, const char* subject);
+
 // The progress bar; the progress page plugs in its setProgress. Default:
 // nothing.
 typedef void (*ProgressListener)(uint32_t percent);
