@@ -11,7 +11,9 @@
 //   broken compressed bodies and streams that decode short stop the file
 //   with ERR_READ at once;
 // - the rebuilt file is flushed to the disk before it replaces anything
-//   (replace_win32.cpp never deletes the old target first).
+//   (replace_win32.cpp never deletes the old target first);
+// - a delete entry does not move the data file (it reads nothing), so it
+//   never asks for a volume.
 #include "engine/install.h"
 
 #include <string.h>
@@ -269,7 +271,8 @@ int installNextFile(void* page) {
             if (uint32_t(state.currentEntryIndex) >= state.entryCount) return 0;
             continue;
         }
-        if (positionDataFile(v->dataOffset)) return 0;
+        // A delete entry reads no data: it never waits for a volume.
+        if (e->action != ACT_DELETE && positionDataFile(v->dataOffset)) return 0;
         break;
     }
 

@@ -14,7 +14,7 @@ protected:
     void SetUp() override {
         EngineTest::SetUp();
         // Incompressible files, so the data area is about their size.
-        before = {{"a.bin", noise(70000, 1)}, {"b.bin", noise(50000, 2)}};
+        before = {{"a.bin", noise(70000, 1)}, {"b.bin", noise(50000, 2)}, {"gone.txt", noise(100, 5)}};
         after = {{"a.bin", noise(70000, 11)},
                  {"b.bin", noise(50000, 2)},
                  {"c\\new.bin", noise(90000, 3)}};
@@ -28,6 +28,7 @@ protected:
     std::string volume(int k) { return packageDir / ("setup.D0" + std::to_string(k)); }
     void expectDone() {
         for (const auto& [rel, bytes] : after) EXPECT_TRUE(read(rel) == bytes) << rel;
+        EXPECT_FALSE(exists("gone.txt"));
         EXPECT_EQ(leftovers(), 0);
     }
 };
@@ -87,4 +88,14 @@ TEST_F(Volumes, RelaunchedCopyGivesUp) {
     EXPECT_EQ(state.pageResult, PAGE_RESULT_CANCEL);
     EXPECT_FALSE(exists("c\\new.bin"));
     EXPECT_EQ(leftovers(), 0);
+}
+
+// Deleting reads no data: with only deletions left, no volume is needed.
+TEST_F(Volumes, DeletionsNeedNoVolume) {
+    place(after);
+    ASSERT_TRUE(DeleteFileA(volume(1).c_str()) && DeleteFileA(volume(2).c_str()));
+    ASSERT_EQ(verify(), ERR_NONE);
+    EXPECT_EQ(runAll(), ERR_NONE) << state.messageSubject;
+    EXPECT_EQ(outcomeOf("gone.txt"), unsigned(OUT_DELETED));
+    expectDone();
 }
