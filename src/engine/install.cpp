@@ -98,7 +98,7 @@ static int readLength(bool wide, uint32_t* value) {
     return r;
 }
 
-int readDeltaStream(uint8_t** buffer, uint32_t* size) {
+int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest) {
     *buffer = 0;
     *size = 0;
     uint8_t header = 0;
@@ -107,6 +107,8 @@ int readDeltaStream(uint8_t** buffer, uint32_t* size) {
     if (!r) r = readLength((header & STREAM_SIZE_32) != 0, &length);
     if (r) return r;
     if (length == 0) return ERR_NONE;
+    // Longer than any sound delta of this file: refused before allocating.
+    if (length > largest) return failStep(ERR_READ, state.dataPath);
     uint32_t packed = 0;
     if (header & STREAM_COMPRESSED) {
         r = readLength((header & STREAM_PACKED_32) != 0, &packed);
@@ -333,7 +335,13 @@ int installNextFile(void* page) {
         if (decoded != INFLATE_OK) return finish(s, (dataFailure(), 0));
     } else {
         uint32_t commandSize = 0, dataSize = 0;
-        if (readDeltaStream(&s.commands, &commandSize) || readDeltaStream(&s.data, &dataSize))
+        // Every command writes at least half as many bytes as it takes (a
+        // 2-byte copy with a 3-byte distance is the worst), and every data
+        // byte is written once.
+        uint64_t commandLimit = 2 * uint64_t(e->newSize) + 16;
+        if (commandLimit > 0x7FFFFFFF) commandLimit = 0x7FFFFFFF;
+        if (readDeltaStream(&s.commands, &commandSize, static_cast<uint32_t>(commandLimit)) ||
+            readDeltaStream(&s.data, &dataSize, e->newSize))
             return finish(s, 0);
         state.deltaCommandBytesLeft = static_cast<int32_t>(commandSize);
         state.deltaDataBytesLeft = static_cast<int32_t>(dataSize);

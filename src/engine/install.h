@@ -38,8 +38,9 @@ int finalResultCode();
 int positionDataFile(uint32_t offset);
 
 // Reads one delta stream at the data file's position into a new buffer
-// (null for an empty stream). A ResultCode.
-int readDeltaStream(uint8_t** buffer, uint32_t* size);
+// (null for an empty stream). A ResultCode; a stream whose decoded size
+// exceeds `largest` is refused with ERR_READ before anything is allocated.
+int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest);
 
 // Records a failed step: messageSubject (unless null) and resultCode.
 // Returns the code.

@@ -226,14 +226,19 @@ TEST_F(Faults, TargetInUseOldFamilyRoute) {
 // The checksum cannot see leading zero words: a rebuilt file four zero bytes
 // longer than newSize has the right checksum and must still fail.
 TEST_F(Faults, FinalCheckComparesChecksumAndSize) {
-    pkg::DeltaStreams grown = pkg::insertAll(cat(Bytes(4, 0), next));
-    Bytes d = pkg::encodeDelta(grown);
-    buildRaw({entry("a.dll", old, next)}, d);
+    Bytes zeroLed = cat(Bytes(4, 0), old);  // an old file that starts with a zero word
+    place({{"a.dll", zeroLed}});
+    pkg::DeltaStreams grown;  // that word, then the new file: four bytes too long
+    pkg::encodeCopy(grown.commands, 4, 0);
+    pkg::encodeInsert(grown, next.data(), next.size());
+    buildRaw({entry("a.dll", zeroLed, next)}, pkg::encodeDelta(grown));
     ASSERT_EQ(verify(), ERR_NONE);
     EXPECT_EQ(runAll(), ERR_VERIFY);
     EXPECT_EQ(std::string(state.messageSubject), install / "a.dll");
-    expectUntouched();
+    EXPECT_TRUE(read("a.dll") == zeroLed);
+    EXPECT_EQ(leftovers(), 0);
 
+    place({{"a.dll", old}});
     pkg::TableEntry wrong = entry("a.dll", old, next);
     wrong.newChecksum ^= 1;
     buildRaw({wrong}, pkg::encodeDelta(pkg::diffFiles(old, next)));
@@ -279,6 +284,10 @@ TEST_F(Faults, HostileDeltas) {
     pkg::encodeInsert(pastData, next.data(), 10);
     pastData.commands.push_back(0x85);
     refuse(pastData);
+    pkg::DeltaStreams tooMuchData = pkg::insertAll(cat(next, Bytes{1}));  // one byte more than newSize
+    tooMuchData.commands.pop_back();
+    tooMuchData.commands.push_back(0x9F);
+    refuse(tooMuchData);
     pkg::DeltaStreams cut;
     pkg::encodeCopy(cut.commands, 1000, 20000);
     cut.commands.pop_back();
