@@ -40,3 +40,8 @@ add_test(NAME compressed_packages COMMAND ${CMAKE_SOURCE_DIR}/build/native/bench
 set_tests_properties(compressed_packages PROPERTIES FIXTURES_SETUP handover)
 add_test(NAME win_compressed COMMAND win_tests --gtest_brief=1 --gtest_filter=Compressed.*)
 set_tests_properties(win_compressed PROPERTIES FIXTURES_REQUIRED handover TIMEOUT 600)
+
+# An update from two earlier versions, built by updpack and run by the engine.
+add_test(NAME update_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/update_run.sh ${UPD_DIST_DIR}
+  $<TARGET_FILE:engine_runner>)
+set_tests_properties(update_run PROPERTIES TIMEOUT 600)

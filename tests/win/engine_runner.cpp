@@ -1,15 +1,18 @@
 // A small program that runs one installation the way the wizard does
 // (verification, then installNextFile until it returns 0), so that a test
 // can kill it at any moment and the benchmark can time it.
-// usage: engine_runner [--report] INSTALLER DESTINATION
+// usage: engine_runner [--report] [--versions] INSTALLER DESTINATION
 // Exit code: the finish page's result code, or 100 + the verification
 // result when verification does not pass (103 = nothing to do). --report
-// prints the times of both passes and the engine's heap peak.
+// prints the times of both passes and the engine's heap peak; --versions
+// prints, after verification, each entry's path and the version found
+// (an index into its known versions, or absent / current / unknown).
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
+#include "engine/filetable.h"
 #include "engine/install.h"
 #include "engine/paths.h"
 #include "engine/results.h"
@@ -27,16 +30,33 @@ static double seconds() {
 int main(int argc, char** argv) {
     bool report = argc > 1 && !strcmp(argv[1], "--report");
     if (report) argv++, argc--;
+    bool versions = argc > 1 && !strcmp(argv[1], "--versions");
+    if (versions) argv++, argc--;
     if (argc < 3) return 99;
     state.dataFile = INVALID_FILE;
     if (!allocateTextBuffers()) return 98;
     copyText(state.sourcePath, argv[1]);
-    copyText(state.destinationDir, argv[2]);
-    appendBackslash(state.destinationDir);
     if (!loadPackage()) return 97;
+    copyText(state.destinationDir, argv[2]);  // the user's choice, not the package's default
+    appendBackslash(state.destinationDir);
     double t0 = seconds();
     int verified = verifyInstallation();
-    if (verified != ERR_NONE) return 100 + verified;
+    if (versions) {
+        FileEntry* e = state.firstEntry;
+        for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e)) {
+            int v = e->chosenVersion;
+            if (v >= 0)
+                printf("%s: version %d\n", entryName(e, 0), v);
+            else
+                printf("%s: %s\n", entryName(e, 0),
+                       v == CV_ABSENT ? "absent" : v == CV_CURRENT ? "current" : "unknown");
+        }
+        fflush(stdout);
+    }
+    if (verified != ERR_NONE) {
+        if (versions) printf("verification: %d (%s)\n", verified, state.messageSubject);
+        return 100 + verified;
+    }
     double t1 = seconds();
     uint32_t heapBefore = memoryInUse;
     memoryPeak = memoryInUse;

@@ -26,11 +26,40 @@ std::string defaultStub(const char* argv0) {
     return (self.parent_path() / "updstub-i686.exe").string();
 }
 
+int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const std::string& output) {
+    const updpack::UpdateSpec& u = *project.update;
+    std::vector<pkg::FileSet> oldSets;
+    for (const auto& dir : u.oldDirs) oldSets.push_back(pkg::readFolder(dir));
+    pkg::FileSet newSet = pkg::readFolder(u.newDir);
+    std::vector<const pkg::FileSet*> all = {&newSet};
+    for (const auto& set : oldSets) all.push_back(&set);
+    pkg::UpdateOptions options;
+    options.records = updpack::projectRecords(project);
+    options.volumeSize = u.volumeSize;
+    options.rules = updpack::resolveRules(u, all);
+    pkg::BuiltUpdate update = pkg::buildUpdateFromSets(oldSets, newSet, stub, options);
+    pkg::writeUpdate(update, output);
+
+    std::printf("%-40s %-7s %9s  %s\n", "file", "action", "new size", "known versions (size)");
+    for (const auto& e : update.entries) {
+        std::string versions;
+        for (const auto& v : e.versions) versions += (versions.empty() ? "" : ", ") + std::to_string(v.size);
+        const char* action = e.deleteFile ? "delete" : e.wholeFile ? "whole" : "delta";
+        std::printf("%-40s %-7s %9u  %s\n", e.relativePath.c_str(), action, e.newSize, versions.c_str());
+    }
+    std::printf("%s: %zu bytes, %zu entries, data area %u bytes", output.c_str(), update.installer.size(),
+                update.entries.size(), update.dataSize);
+    if (!update.volumes.empty()) std::printf(", %zu volume files", update.volumes.size());
+    std::printf("\n");
+    return 0;
+}
+
 int build(const std::string& projectPath, std::string output, std::string stubPath, const char* argv0) {
     updpack::Project project = updpack::loadProject(projectPath);
     if (stubPath.empty()) stubPath = project.stub.empty() ? defaultStub(argv0) : project.stub;
     if (output.empty()) output = project.output;
     pkg::Bytes stub = pkg::loadStub(stubPath);
+    if (project.update) return buildUpdate(project, stub, output);
     pkg::InstallerLayout layout;
     pkg::Bytes installer = pkg::buildInstaller(stub, updpack::projectRecords(project), {}, &layout);
     pkg::writeFile(output, installer);

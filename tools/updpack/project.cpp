@@ -112,7 +112,125 @@ pkg::Bytes logFont(const Section& s) {
     return b;
 }
 
+uint8_t choice(const Section& s, const std::string& key, std::initializer_list<const char*> names,
+               uint8_t fallback) {
+    auto t = s.text(key);
+    if (!t) return fallback;
+    uint8_t i = 0;
+    std::string all;
+    for (const char* n : names) {
+        if (*t == n) return i;
+        all += (i ? ", " : "") + std::string(n);
+        i++;
+    }
+    throw s.error(*s.find(key), key, "expected one of " + all);
+}
+
+pkg::Region region(const std::string& file, const std::string& where, const toml::table& t) {
+    Section s(file, where, t, {"pattern", "offset", "length", "restore"});
+    pkg::Region r;
+    r.length = static_cast<uint32_t>(s.integer("length", 1, 0x7FFFFFFF).value_or(0));
+    if (!r.length) throw ProjectError(file + ":" + std::to_string(t.source().begin.line) + ": " + where +
+                                      ": a region needs a length");
+    r.restore = s.boolean("restore").value_or(true);
+    if (auto pattern = s.text("pattern")) {
+        if (pattern->empty() || pattern->size() > 16384)
+            throw s.error(*s.find("pattern"), "pattern", "1 to 16,384 characters");
+        r.pattern.assign(pattern->begin(), pattern->end());
+    } else if (auto offset = s.integer("offset", 0, 0x7FFFFFFF)) {
+        r.offset = static_cast<int32_t>(*offset);
+    } else {
+        throw ProjectError(file + ":" + std::to_string(t.source().begin.line) + ": " + where +
+                           ": a region needs a pattern or an offset");
+    }
+    return r;
+}
+
+UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
+    Section s(file, "update", t, {"old", "new", "volume_size", "rule"});
+    UpdateSpec u;
+    auto folder = [&](const toml::node& n, const std::string& key) {
+        if (!n.is_string()) throw s.error(n, key, "expected a folder");
+        fs::path p = s.resolve(n.as_string()->get());
+        if (!fs::is_directory(p)) throw s.error(n, key, "no such folder: " + p.string());
+        return p.string();
+    };
+    const toml::node* old = s.find("old");
+    if (!old || !old->is_array()) throw ProjectError(file + ": update.old: expected a list of folders");
+    for (const toml::node& n : *old->as_array()) u.oldDirs.push_back(folder(n, "old"));
+    const toml::node* fresh = s.find("new");
+    if (!fresh) throw ProjectError(file + ": update.new: the new version's folder is missing");
+    u.newDir = folder(*fresh, "new");
+    u.volumeSize = static_cast<uint32_t>(s.integer("volume_size", 0, 0x7FFFFFFF).value_or(0));
+    if (u.volumeSize && u.volumeSize < 2 * STUB_SIZE)
+        throw s.error(*s.find("volume_size"), "volume_size", "0 or at least 131,072 bytes");
+    if (const toml::node* rules = s.find("rule")) {
+        if (!rules->is_array_of_tables()) throw s.error(*rules, "rule", "expected [[update.rule]] tables");
+        for (const toml::node& n : *rules->as_array()) {
+            Section r(file, "update.rule", *n.as_table(),
+                      {"files", "location", "unknown", "alternate", "optional", "regions"});
+            UpdateSpec::Rule rule;
+            auto glob = r.text("files");
+            if (!glob) throw ProjectError(file + ":" + std::to_string(n.source().begin.line) +
+                                          ": update.rule.files: every rule names its files");
+            rule.glob = *glob;
+            rule.rule.location = choice(r, "location", {"install", "windows", "shared"}, LOC_INSTALL_DIR);
+            rule.rule.onUnknownVersion = choice(r, "unknown", {"fail", "skip", "ask"}, UNK_FAIL);
+            rule.rule.altSubfolder = r.text("alternate").value_or("");
+            rule.rule.optional = r.boolean("optional").value_or(false);
+            if (const toml::node* regions = r.find("regions")) {
+                if (!regions->is_array()) throw r.error(*regions, "regions", "expected a list of tables");
+                for (const toml::node& g : *regions->as_array()) {
+                    if (!g.is_table()) throw r.error(g, "regions", "expected a table");
+                    rule.rule.regions.push_back(region(file, "update.rule.regions", *g.as_table()));
+                }
+            }
+            u.rules.push_back(rule);
+        }
+    }
+    return u;
+}
+
 }  // namespace
+
+bool globMatches(const std::string& glob, const std::string& path) {
+    auto norm = [](char c) {
+        c = c == '/' ? '\\' : c;
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    };
+    size_t g = 0, p = 0, starG = std::string::npos, starP = 0;
+    while (p < path.size()) {
+        if (g < glob.size() && glob[g] == '*') {
+            starG = g++;
+            starP = p;
+        } else if (g < glob.size() && (glob[g] == '?' ? norm(path[p]) != '\\' : norm(glob[g]) == norm(path[p]))) {
+            g++;
+            p++;
+        } else if (starG != std::string::npos && norm(path[starP]) != '\\') {
+            g = starG + 1;
+            p = ++starP;
+        } else {
+            return false;
+        }
+    }
+    while (g < glob.size() && glob[g] == '*') g++;
+    return g == glob.size();
+}
+
+std::map<std::string, pkg::FileRule> resolveRules(const UpdateSpec& update,
+                                                  const std::vector<const pkg::FileSet*>& sets) {
+    std::map<std::string, pkg::FileRule> rules;
+    for (const pkg::FileSet* set : sets)
+        for (const auto& [path, bytes] : *set) {
+            if (rules.count(path)) continue;
+            for (const auto& r : update.rules)
+                if (globMatches(r.glob, path)) {
+                    rules[path] = r.rule;
+                    break;
+                }
+        }
+    return rules;
+}
 
 Project loadProject(const std::string& path) {
     toml::table root;
@@ -124,7 +242,8 @@ Project loadProject(const std::string& path) {
     }
     Project p;
     p.file = path;
-    Section top(path, "", root, {"installer", "texts"});
+    Section top(path, "", root, {"installer", "texts", "update"});
+    if (const toml::table* t = top.subtable("update")) p.update = updateSpec(path, *t);
     if (const toml::table* t = top.subtable("installer")) {
         Section s(path, "installer", *t,
                   {"stub", "output", "start_page", "full_screen", "destination", "title", "title_font",

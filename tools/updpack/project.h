@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "pkg/differ.h"
 #include "pkg/writer.h"
 
 namespace updpack {
@@ -16,6 +17,22 @@ namespace updpack {
 struct ProjectError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// The files of the update: earlier versions, the new one, per-file rules.
+struct UpdateSpec {
+    std::vector<std::string> oldDirs;
+    std::string newDir;
+    uint32_t volumeSize = 0;  // 0 = everything in the installer
+    struct Rule {
+        std::string glob;  // matched against the relative path ('/' or '\\')
+        pkg::FileRule rule;
+    };
+    std::vector<Rule> rules;  // the first matching rule applies
+};
+
+// True when `path` (relative, either separator) matches `glob` (* and ?,
+// '*' does not cross a folder; case-insensitive, as Windows names are).
+bool globMatches(const std::string& glob, const std::string& path);
 
 struct Project {
     std::string file;    // the project file
@@ -31,11 +48,16 @@ struct Project {
     bool hasIni = false;
     std::string iniFile, iniSection, iniKey;
     std::map<std::pair<int, int>, std::string> texts;  // (table, index) -> text
+    std::optional<UpdateSpec> update;
 };
 
 Project loadProject(const std::string& path);
 
-// The package records the project asks for (no file data yet).
+// The package records the project asks for (no file table, no data).
 std::vector<pkg::Record> projectRecords(const Project& project);
+
+// Per-file rules of the update for the files of the given sets.
+std::map<std::string, pkg::FileRule> resolveRules(const UpdateSpec& update,
+                                                  const std::vector<const pkg::FileSet*>& sets);
 
 }  // namespace updpack
