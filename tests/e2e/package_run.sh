@@ -5,14 +5,9 @@
 # file, line and key named.
 # usage: package_run.sh DIST_DIR   (WINEPREFIX and a wineserver are set up)
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 DIST="$1"
 WINE64=/usr/lib/wine/wine64
-T="$(mktemp -d)"
-trap 'rm -rf "$T"' EXIT
-fails=0
-check() {  # name expected actual
-  if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected $2, got $3"; fails=$((fails + 1)); fi
-}
 run() { local rc=0; "$WINE64" "$@" >/dev/null 2>&1 </dev/null || rc=$?; echo "$rc"; }
 
 cat > "$T/project.toml" <<'TOML'
@@ -64,5 +59,4 @@ check "missing file is an error" 1 "$(grep -c "bad3.toml:2: installer.frame_imag
 rc=0; "$DIST/updpack" frobnicate >/dev/null 2>&1 || rc=$?
 check "usage error exits 2" 2 "$rc"
 
-echo "$((fails == 0 ? 1 : 0)) passed, $fails failed" >/dev/null
-[ "$fails" = 0 ]
+finish

@@ -5,16 +5,10 @@
 # leaves it byte-exactly equal to the new version.
 # usage: update_run.sh DIST_DIR ENGINE_RUNNER   (WINEPREFIX set, wineserver running)
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 DIST="$1"
 RUNNER="$2"
 WINE64=/usr/lib/wine/wine64
-T="$(mktemp -d)"
-trap 'rm -rf "$T"' EXIT
-passed=0 failed=0
-check() {  # name expected actual
-  if [ "$2" = "$3" ]; then echo "ok   $1"; passed=$((passed + 1));
-  else echo "FAIL $1: expected [$2], got [$3]"; failed=$((failed + 1)); fi
-}
 winpath() { echo "Z:${1//\//\\}"; }
 
 # Three versions: a program that changes, a text that grows, a settings file
@@ -63,5 +57,4 @@ for v in 1.0 1.1; do
   sed -i "s/;user=alice/;user=demo /" "$inst/settings.ini"
   check "$v: folder is byte-exactly 2.0 (user part kept)" "" "$(diff -r "$inst" "$T/v2.0" 2>&1 | head -3)"
 done
-echo "update_run: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish
