@@ -24,6 +24,10 @@ set(UPD_WIN32_SOURCES
   locations/destination.cpp
   ui/frame.cpp
   ui/background.cpp
+  ui/destination.cpp
+  ui/progress.cpp
+  ui/pages.cpp
+  ui/engine_standins.cpp
 )
 list(TRANSFORM UPD_WIN32_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 

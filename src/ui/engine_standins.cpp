@@ -1,0 +1,111 @@
+// TEMPORARY: see engine_standins.h. Just enough of the engine for the wizard
+// to run end to end: verification finds nothing wrong, installation is one
+// step over an empty file table, and outcomes are listed as the engine will.
+#include "ui/engine_standins.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <string.h>
+
+#include "package/loader.h"
+#include "package/strings.h"
+#include "ui/ui.h"
+#include "run/run.h"
+#include "run/state.h"
+
+FileEntry* nextEntry(FileEntry* entry) {
+    return reinterpret_cast<FileEntry*>(reinterpret_cast<uint8_t*>(entry) + entry->entrySize);
+}
+
+const char* entryName(const FileEntry* entry, unsigned k) {
+    const char* p = reinterpret_cast<const char*>(entry + 1);
+    while (k--) p += strlen(p) + 1;
+    return p;
+}
+
+int resolveTarget(FileEntry* entry) {
+    copyText(state.targetPath, state.destinationDir);
+    uint32_t n = static_cast<uint32_t>(strlen(state.targetPath));
+    for (const char* p = entryName(entry, 0); *p && n < TEXT_MAX; p++) state.targetPath[n++] = *p;
+    state.targetPath[n] = 0;
+    return 0;
+}
+
+void appendBackslash(char* s) {
+    size_t n = strlen(s);
+    if (n && n < TEXT_MAX && s[n - 1] != '\\') {
+        s[n] = '\\';
+        s[n + 1] = 0;
+    }
+}
+
+void stripBackslash(char* s) {
+    size_t n = strlen(s);
+    if (n > 3 && s[n - 1] == '\\') s[n - 1] = 0;
+}
+
+int verifyInstallation() { return ERR_NONE; }
+
+static bool declineAlternateFolder(void*) { return false; }
+AlternateFolderDialog alternateFolderDialog = declineAlternateFolder;
+
+int beginInstallation() {
+    state.resultCode = 0;
+    state.currentEntryIndex = -1;
+    state.volumeNumber = 0;
+    state.processedKiB = 0;
+    state.currentEntry = state.firstEntry;
+    copyText(state.dataPath, state.sourcePath);
+    state.dataFile = openFile(state.dataPath, OPEN_READ);
+    if (state.dataFile == INVALID_FILE) {
+        state.resultCode = ERR_OPEN;
+        setMessageSubject(state.dataPath);
+        return 0;
+    }
+    seekTo(state.dataFile, state.dataAreaOffset + 4);
+    state.installRunning = 1;
+    return 1;
+}
+
+void finishInstallation() {
+    closeFile(state.dataFile);
+    state.dataFile = INVALID_FILE;
+    if (stubData.header.startPage == START_PAGE_WIZARD) goToPage(PAGE_FINISH);
+    state.installRunning = 0;
+}
+
+int installNextFile(HWND) {
+    setProgress(100);
+    return 0;
+}
+
+void reportOutcome(HWND page, int outcome, const char* path) {
+    HWND list = GetDlgItem(page, ID_FILE_LIST);
+    if (!list) return;
+    size_t skip = strlen(state.destinationDir);
+    for (size_t i = 0; i < skip; i++) {
+        char a = path[i], b = state.destinationDir[i];
+        if (a >= 'A' && a <= 'Z') a += 32;
+        if (b >= 'A' && b <= 'Z') b += 32;
+        if (a != b) {
+            skip = 0;
+            break;
+        }
+    }
+    char line[TEXT_CAPACITY + 1024];
+    size_t n = strlen(path + skip);
+    memcpy(line, path + skip, n);
+    line[n++] = ':';
+    line[n++] = ' ';
+    const char* text = getString(6, outcome);
+    size_t t = strlen(text);
+    if (t > 1023) t = 1023;
+    memcpy(line + n, text, t);
+    line[n + t] = 0;
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    item.pszText = line;
+    LRESULT at = SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    if (at >= 0) SendMessageA(list, LVM_ENSUREVISIBLE, at, FALSE);
+}
