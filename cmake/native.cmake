@@ -25,6 +25,12 @@ target_link_libraries(updpack PRIVATE pkgtool tomlplusplus::tomlplusplus CLI11::
 add_custom_command(TARGET updpack POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E make_directory ${UPD_DIST_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:updpack> ${UPD_DIST_DIR}/updpack)
+# The wizard's default layouts, texts and pictures go beside updpack.
+include(${CMAKE_SOURCE_DIR}/tools/defaults/defaults.cmake)
+add_dependencies(updpack updpack_defaults)
+target_compile_definitions(updpack PRIVATE UPD_DEFAULTS_DIR="${UPD_DIST_DIR}/defaults")
+add_custom_command(TARGET updpack_defaults POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${UPD_DEFAULTS_OUT} ${UPD_DIST_DIR}/defaults)
 
 file(GLOB UPD_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
 list(APPEND UPD_NATIVE_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/native/support.cpp)

@@ -16,6 +16,10 @@ target_link_options(win_tests PRIVATE -static)
 target_compile_definitions(win_tests PRIVATE
   UPD_STUB_PATH="${UPD_DIST_DIR}/updstub-x86_64.exe")
 add_dependencies(win_tests updstub)
+# Installers in the wizard tests use the shipped default layouts.
+include(${CMAKE_SOURCE_DIR}/tools/defaults/defaults.cmake)
+add_dependencies(win_tests updpack_defaults)
+target_compile_definitions(win_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")
 add_test(NAME win_tests COMMAND win_tests --gtest_brief=1)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 1200)
 

@@ -42,6 +42,7 @@ list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 # which then write stored streams since libdeflate is native only).
 set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
+  pkg/resources.cpp
   pkg/stub.cpp
   pkg/writer.cpp
 )

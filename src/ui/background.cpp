@@ -19,9 +19,12 @@ static const unsigned char DITHER_8X8[8][8] = {
 };
 
 int gradientLevel(int y, int h) {
-    // y * y * 255 outgrows 31 bits beyond row 2,901.
-    long long v = 255 - static_cast<long long>(y) * y * 255 / (static_cast<long long>(h) * h);
-    return static_cast<int>(v & 0xFF);
+    // y * y * 255 outgrows 31 bits beyond row 2,901. A double holds the
+    // product exactly and its quotient floors to the integer quotient (the
+    // stub has no 64-bit division helper on i686).
+    double yy = static_cast<double>(y) * y, hh = static_cast<double>(h) * h;
+    int q = static_cast<int>(yy * 255 / hh);
+    return (255 - q) & 0xFF;
 }
 
 static void tileImage(HDC dc, const RECT& client, const unsigned char* image) {
