@@ -28,3 +28,7 @@ for flavour in o2 stub; do
   "$BIN/bench_inflate_$flavour" "exes=$EXES" "libs=$LIBS" "text=$TEXT"
   echo
 done
+
+echo "== installed-file checksum against a plain read (100 MiB file)"
+"$BIN/bench_checksum" "$BUILD/bench_checksum.dat"
+rm -f "$BUILD/bench_checksum.dat"

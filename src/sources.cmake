@@ -2,11 +2,13 @@
 # Platform-free code: builds into the stub and natively (tool, tests, fuzzing).
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
+  engine/filetable.cpp
+  engine/paths.cpp
+  engine/verify.cpp
   package/binding.cpp
   package/inflate.cpp
   package/loader.cpp
   package/stubdata.cpp
-  engine/filetable.cpp
   package/strings.cpp
   package/volume.cpp
   run/cmdline.cpp
@@ -16,12 +18,14 @@ list(TRANSFORM UPD_CORE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 
 # Win32 side of the stub (everything but the entry point).
 set(UPD_WIN32_SOURCES
+  engine/target_win32.cpp
+  engine/verify_win32.cpp
+  locations/destination.cpp
   package/fileops_win32.cpp
   package/messages_win32.cpp
   run/startup.cpp
   run/pages.cpp
   run/relaunch.cpp
-  locations/destination.cpp
   ui/frame.cpp
   ui/background.cpp
   ui/destination.cpp
@@ -42,6 +46,7 @@ list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 # which then write stored streams since libdeflate is native only).
 set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
+  pkg/filetable.cpp
   pkg/resources.cpp
   pkg/stub.cpp
   pkg/writer.cpp

@@ -1,5 +1,144 @@
-// Removable-disk start: not yet; every start runs from where it is.
+// Starting from a removable disk.
+//
+// An update that spans several disks cannot run from the first one, since
+// that disk is taken out. Started from a removable drive, the installer copies
+// its stub (the first stubSize bytes of the package file) to the temporary
+// folder as _upd0.exe ... _upd998.exe, starts the copy with
+//   "COPY" /S"PACKAGE" /DEL
+// and ends. The copy reads the package from the disk through /S, asks for
+// further disks, and arranges its own deletion at the next restart: on the NT
+// family through MoveFileExA's delayed delete, elsewhere through a "NUL=path"
+// line in the [Rename] section of WININIT.INI.
 #include "run/run.h"
 
-int relaunchFromTemp(int) { return 0; }
-void scheduleSelfDeletion() {}
+#include <string.h>
+
+#include "package/loader.h"
+#include "package/strings.h"
+#include "run/state.h"
+
+// Longest relaunch command line: quoted copy path, /S with the quoted package
+// path, /DEL.
+static const uint32_t COMMAND_CAPACITY = 2 * TEXT_CAPACITY + 16;
+
+static void append(char* text, uint32_t capacity, const char* more) {
+    uint32_t n = static_cast<uint32_t>(strlen(text));
+    while (*more && n + 1 < capacity) text[n++] = *more++;
+    text[n] = 0;
+}
+
+// True when the path's drive is removable. Network paths and paths without a
+// drive letter are tested whole, which never gives a removable drive.
+static bool onRemovableDrive(const char* path) {
+    char root[TEXT_CAPACITY];
+    copyText(root, path);
+    if (!(root[0] == '\\' && root[1] == '\\') && root[0] && root[1] == ':') root[3] = 0;
+    return GetDriveTypeA(root) == DRIVE_REMOVABLE;
+}
+
+// Copies the stub of the package to `copy`. On any failure the partial copy
+// is deleted: a cut stub is no runnable program.
+static bool copyStub(FileHandle out, const char* copy) {
+    uint32_t size = stubData.header.stubSize;
+    FileHandle in = openFile(state.sourcePath, OPEN_READ);
+    uint8_t* block = in != INVALID_FILE ? static_cast<uint8_t*>(allocBuffer(size)) : 0;
+    bool ok = block && readExact(in, block, size) == 0 && writeAll(out, block, size) == WRITE_OK;
+    freeBuffer(block);
+    closeFile(in);
+    closeFile(out);
+    if (!ok) DeleteFileA(copy);
+    return ok;
+}
+
+int relaunchFromTemp(int showState) {
+    GetModuleFileNameA(static_cast<HINSTANCE>(state.instance), state.targetPath, TEXT_CAPACITY);
+    state.targetPath[TEXT_MAX] = 0;
+    if (!onRemovableDrive(state.targetPath)) return 0;
+
+    char folder[TEXT_CAPACITY];
+    DWORD len = GetTempPathA(TEXT_CAPACITY, folder);
+    if (len == 0 || len >= TEXT_CAPACITY) return 0;
+    if (folder[len - 1] != '\\') append(folder, TEXT_CAPACITY, "\\");
+    FileHandle out = INVALID_FILE;
+    for (int i = 0; i < 999 && out == INVALID_FILE; i++) {
+        char name[16];
+        expandText(name, sizeof name, "_upd%d.exe", 0, i, true);
+        if (strlen(folder) + strlen(name) > TEXT_MAX) return 0;  // the name would be cut
+        copyText(state.scratchPath, folder);
+        append(state.scratchPath, TEXT_CAPACITY, name);
+        FileHandle taken = openFile(state.scratchPath, OPEN_READ);
+        if (taken != INVALID_FILE) {
+            closeFile(taken);
+            continue;
+        }
+        out = createFile(state.scratchPath);
+    }
+    if (out == INVALID_FILE) return 0;
+    if (!copyStub(out, state.scratchPath)) return 0;
+
+    char* command = static_cast<char*>(allocZeroed(COMMAND_CAPACITY));
+    if (!command) {
+        DeleteFileA(state.scratchPath);
+        return 0;
+    }
+    append(command, COMMAND_CAPACITY, "\"");
+    append(command, COMMAND_CAPACITY, state.scratchPath);
+    append(command, COMMAND_CAPACITY, "\" /S\"");
+    append(command, COMMAND_CAPACITY, state.sourcePath);
+    append(command, COMMAND_CAPACITY, "\" /DEL");
+    // A copy that cannot be started would leave the user with nothing:
+    // then the installer runs from the disk after all.
+    UINT started = WinExec(command, static_cast<UINT>(showState));
+    freeBuffer(command);
+    if (started <= 31) {
+        DeleteFileA(state.scratchPath);
+        return 0;
+    }
+    return 1;
+}
+
+int patchWininit(const char* iniPath, const char* shortPath) {
+    WritePrivateProfileStringA("Rename", "xyz", shortPath, iniPath);
+    WritePrivateProfileStringA(0, 0, 0, iniPath);  // flush the cached copy
+    return patchRenameLine(iniPath, shortPath);
+}
+
+int patchRenameLine(const char* iniPath, const char* shortPath) {
+    FileHandle file = openFile(iniPath, OPEN_READ_WRITE);
+    if (file == INVALID_FILE) return 0;
+    uint32_t n = fileSize(file);
+    int patched = 0;
+    // The spare bytes let the comparison run past the end of the text.
+    uint8_t* text = n < 0x7FFFFE00u ? static_cast<uint8_t*>(allocZeroed(n + 512)) : 0;
+    if (text && readExact(file, text, n) == 0) {
+        uint32_t pathLength = static_cast<uint32_t>(strlen(shortPath));
+        for (uint32_t k = 0; k + 4 < n; k++) {
+            if (memcmp(text + k, "xyz=", 4) == 0 && memcmp(text + k + 4, shortPath, pathLength) == 0) {
+                memcpy(text + k, "NUL", 3);
+                seekTo(file, 0);
+                patched = writeAll(file, text, n) == WRITE_OK;
+                break;
+            }
+        }
+    }
+    freeBuffer(text);
+    closeFile(file);
+    return patched;
+}
+
+void scheduleSelfDeletion() {
+    GetModuleFileNameA(static_cast<HINSTANCE>(state.instance), state.targetPath, TEXT_CAPACITY);
+    state.targetPath[TEXT_MAX] = 0;
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        MoveFileExA(state.targetPath, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return;
+    }
+    if (!GetShortPathNameA(state.targetPath, state.scratchPath, TEXT_CAPACITY)) return;
+    UINT len = GetWindowsDirectoryA(state.targetPath, TEXT_CAPACITY);
+    if (len == 0 || len + 12 > TEXT_MAX) return;
+    append(state.targetPath, TEXT_CAPACITY, "\\WININIT.INI");
+    patchWininit(state.targetPath, state.scratchPath);
+}

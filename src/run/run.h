@@ -28,5 +28,10 @@ void deleteGdiObjects();
 // and this process should end; scheduleSelfDeletion runs in that copy.
 int relaunchFromTemp(int showState);
 void scheduleSelfDeletion();
+// The 9x way: writes "xyz=shortPath" into [Rename] of iniPath, then patches
+// the first such line to "NUL=shortPath". 1 when a line was patched.
+int patchWininit(const char* iniPath, const char* shortPath);
+// The patching step alone: the first "xyz=shortPath" becomes "NUL=shortPath".
+int patchRenameLine(const char* iniPath, const char* shortPath);
 
 extern const char BACKGROUND_CLASS[];

@@ -16,6 +16,10 @@
 #include <commdlg.h>
 #include <string.h>
 
+#include "engine/filetable.h"
+#include "engine/paths.h"
+#include "engine/results.h"
+#include "engine/verify.h"
 #include "package/fileops.h"
 #include "package/strings.h"
 #include "run/run.h"

@@ -1,7 +1,9 @@
-// TEMPORARY: see engine_standins.h. Just enough of the engine for the wizard
-// to run end to end: verification finds nothing wrong, installation is one
-// step over an empty file table, and outcomes are listed as the engine will.
+// TEMPORARY: see engine_standins.h. Just enough of the installation engine
+// for the wizard to run end to end: installation is one step that changes
+// nothing, and outcomes are listed as the engine will list them.
 #include "ui/engine_standins.h"
+
+#include "engine/results.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -12,42 +14,6 @@
 #include "ui/ui.h"
 #include "run/run.h"
 #include "run/state.h"
-
-FileEntry* nextEntry(FileEntry* entry) {
-    return reinterpret_cast<FileEntry*>(reinterpret_cast<uint8_t*>(entry) + entry->entrySize);
-}
-
-const char* entryName(const FileEntry* entry, unsigned k) {
-    const char* p = reinterpret_cast<const char*>(entry + 1);
-    while (k--) p += strlen(p) + 1;
-    return p;
-}
-
-int resolveTarget(FileEntry* entry) {
-    copyText(state.targetPath, state.destinationDir);
-    uint32_t n = static_cast<uint32_t>(strlen(state.targetPath));
-    for (const char* p = entryName(entry, 0); *p && n < TEXT_MAX; p++) state.targetPath[n++] = *p;
-    state.targetPath[n] = 0;
-    return 0;
-}
-
-void appendBackslash(char* s) {
-    size_t n = strlen(s);
-    if (n && n < TEXT_MAX && s[n - 1] != '\\') {
-        s[n] = '\\';
-        s[n + 1] = 0;
-    }
-}
-
-void stripBackslash(char* s) {
-    size_t n = strlen(s);
-    if (n > 3 && s[n - 1] == '\\') s[n - 1] = 0;
-}
-
-int verifyInstallation() { return ERR_NONE; }
-
-static bool declineAlternateFolder(void*) { return false; }
-AlternateFolderDialog alternateFolderDialog = declineAlternateFolder;
 
 int beginInstallation() {
     state.resultCode = 0;

@@ -6,6 +6,9 @@
 // verification had to lift read-only attributes. The finish page reports
 // resultCode (or (5, 3) when there was nothing to do) and lists every file
 // that has an outcome; it ends the wizard on Cancel without a question.
+#include "engine/filetable.h"
+#include "engine/results.h"
+#include "engine/target.h"
 #include "package/strings.h"
 #include "run/run.h"
 #include "run/state.h"

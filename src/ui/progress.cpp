@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "engine/results.h"
 #include "package/strings.h"
 #include "run/state.h"
 #include "ui/engine_standins.h"

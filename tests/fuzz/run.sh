@@ -1,34 +1,43 @@
 #!/usr/bin/env bash
-# Runs the fuzz targets for a bounded time from the committed seed corpus.
-# usage: run.sh BUILD_NATIVE_DIR SECONDS
-# The corpus is copied to a temporary directory so the repository stays as it
-# is. Exits non-zero when a target crashes (or is missing).
+# Runs every fuzz target for a bounded time from its committed seed corpus.
+# usage: run.sh BUILD_NATIVE_DIR SECONDS_PER_TARGET
+# Each corpus is copied to a temporary directory so the repository stays as
+# it is. Exits non-zero when a target crashes (or is missing); crash inputs
+# are kept under BUILD_NATIVE_DIR/fuzz-artifacts.
 set -euo pipefail
 BUILD="${1:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
-SECONDS_TOTAL="${2:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
+SECONDS_EACH="${2:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
 HERE="$(cd "$(dirname "$0")" && pwd)"
-TARGET="$BUILD/tests/fuzz/fuzz_inflate"
-if [ ! -x "$TARGET" ]; then
-  echo "fuzz: $TARGET not built" >&2
-  exit 1
-fi
-WORK="$(mktemp -d)"
-trap 'rm -rf "$WORK"' EXIT
-mkdir -p "$WORK/corpus" "$WORK/artifacts"
-cp "$HERE"/corpus/inflate/* "$WORK/corpus/"
-echo "fuzz_inflate: ${SECONDS_TOTAL}s"
-rc=0
-"$TARGET" "$WORK/corpus" -max_total_time="$SECONDS_TOTAL" -timeout=10 -rss_limit_mb=2048 \
-  -max_len=70000 -artifact_prefix="$WORK/artifacts/" -print_final_stats=1 \
-  >"$WORK/log" 2>&1 || rc=$?
-tail -n 15 "$WORK/log"
-if [ "$rc" != 0 ] || ls "$WORK/artifacts"/* >/dev/null 2>&1; then
-  echo "fuzz_inflate FAILED (exit $rc); artifacts:" >&2
-  for a in "$WORK"/artifacts/*; do
-    [ -e "$a" ] || continue
-    mkdir -p "$BUILD/fuzz-artifacts"; cp "$a" "$BUILD/fuzz-artifacts/"
-    echo "  $BUILD/fuzz-artifacts/$(basename "$a")" >&2
-  done
-  exit 1
-fi
-echo "fuzz_inflate: no crash"
+TARGETS=(inflate filetable)
+failed=0
+for name in "${TARGETS[@]}"; do
+  target="$BUILD/tests/fuzz/fuzz_$name"
+  if [ ! -x "$target" ]; then
+    echo "fuzz_$name: not built" >&2
+    failed=1
+    continue
+  fi
+  work="$(mktemp -d)"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  cp "$HERE/corpus/$name"/* "$work/corpus/"
+  rc=0
+  "$target" "$work/corpus" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 \
+    -max_len=70000 -artifact_prefix="$work/artifacts/" -print_final_stats=1 \
+    >"$work/log" 2>&1 || rc=$?
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$' || echo "?")
+  if [ "$rc" != 0 ] || ls "$work/artifacts"/* >/dev/null 2>&1; then
+    tail -n 30 "$work/log"
+    echo "fuzz_$name FAILED (exit $rc); artifacts:" >&2
+    mkdir -p "$BUILD/fuzz-artifacts"
+    for a in "$work"/artifacts/*; do
+      [ -e "$a" ] || continue
+      cp "$a" "$BUILD/fuzz-artifacts/"
+      echo "  $BUILD/fuzz-artifacts/$(basename "$a")" >&2
+    done
+    failed=1
+  else
+    echo "fuzz_$name: ${SECONDS_EACH}s, $runs runs, no crash"
+  fi
+  rm -rf "$work"
+done
+exit $failed

@@ -1,0 +1,22 @@
+// Path helpers of the engine and the pages.
+//
+// All work in place on 260-byte text buffers (TEXT_CAPACITY) and never let a
+// text grow past 259 characters: what does not fit is cut off.
+#pragma once
+#include <stdint.h>
+
+// Appends "\" unless s is empty or already ends with one.
+void appendBackslash(char* s);
+// Removes a final "\" when s is longer than 3 characters (C:\ keeps it).
+void stripBackslash(char* s);
+// Replaces the extension of the last component by ext (".$$A"), or appends
+// ext when the last component has none.
+void replaceExtension(char* s, const char* ext);
+// Shortens a path for display to about maxLen characters by putting "..." in
+// place of the middle folders; the first folder and the file name are kept,
+// so the result can still be longer than maxLen.
+void shortenPath(char* s, uint32_t maxLen);
+// Appends text to a 260-byte buffer, cut at 259 characters.
+void appendText(char* s, const char* text);
+// Compares two paths without regard to ASCII letter case.
+bool samePathIgnoringCase(const char* a, const char* b);

@@ -1,0 +1,62 @@
+// Pre-install verification: which version of each file is installed, can it
+// be written, and does the drive have room.
+//
+// verifyInstallation walks the file table once and records per entry the
+// identified version in chosenVersion (an index, CV_NONE, CV_ABSENT or
+// CV_CURRENT) and FE_FROM_ALT_FOLDER; it sets totalKiB and attributesChanged
+// and returns a ResultCode (engine/results.h). On a failure that names a file
+// it calls setMessageSubject first. Files it opens are closed and attributes
+// it lifts are restored before it returns.
+//
+// The checksum helpers (checksumInstalledFile, locateRegions, zeroRegions)
+// are platform-free and used by the delta engine as well: located regions
+// read as zero wherever a file is summed or copied.
+#pragma once
+#include <stdint.h>
+
+#include "engine/filetable.h"
+#include "package/fileops.h"
+
+// Size of the chunks a file is summed in.
+const uint32_t CHECKSUM_CHUNK = 16384;
+// Region search: a window of two steps slides one step at a time.
+const uint32_t REGION_STEP = 16384;
+const uint32_t REGION_WINDOW = 2 * REGION_STEP;
+
+// Checksum of the whole file behind `file` (a fresh handle) with the entry's
+// preserved regions located and blanked. 0 when no buffer can be had.
+uint32_t checksumInstalledFile(FileEntry* entry, FileHandle file);
+
+// Sets the offset of every region with a pattern to the first occurrence of
+// the pattern in the file, or -1. Regions without a pattern keep their
+// stored offset. Leaves the file positioned at 0.
+void locateRegions(uint32_t count, PreservedRegion* list, FileHandle file);
+
+// Zeroes the bytes of buffer (which holds the file's bytes from bufOffset on)
+// that fall inside a located region.
+void zeroRegions(uint32_t count, const PreservedRegion* list, uint8_t* buffer,
+                 uint32_t bufOffset, uint32_t bufLen);
+
+int verifyInstallation();
+
+// Free space of the path's drive in KiB, or -1 when it cannot be learnt.
+// Computed in 64 bits: a large drive must not wrap round to "full".
+int64_t freeSpaceKiB(const char* path);
+// Cluster size of the path's drive in KiB, rounded up; 32 when unknown.
+uint32_t clusterKiB(const char* path);
+
+// Seams of the verification pass. The destination page installs its
+// alternate-folder dialog at start-up; tests install their own answers.
+
+// Asks the user for a folder holding old copies of the files. Returns true
+// only when a folder was confirmed; state.alternateFolder then holds it with
+// a trailing backslash. The default declines.
+typedef bool (*AlternateFolderDialog)(void* owner);
+extern AlternateFolderDialog alternateFolderDialog;
+
+// GetDiskFreeSpaceA's shape: root, sectors per cluster, bytes per sector,
+// free clusters, total clusters; nonzero = success.
+typedef int (*DiskFreeSpaceQuery)(const char* root, uint32_t* sectorsPerCluster,
+                                  uint32_t* bytesPerSector, uint32_t* freeClusters,
+                                  uint32_t* totalClusters);
+extern DiskFreeSpaceQuery diskFreeSpaceQuery;

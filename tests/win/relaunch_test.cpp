@@ -1,0 +1,174 @@
+// Starting from a removable disk: the installer must hand over to a copy of
+// its stub in the temporary folder (so the disk can be changed), the copy must
+// read the package on the disk and arrange its own deletion, and nothing of
+// this may happen from a fixed drive or in the copy itself.
+#include <gtest/gtest.h>
+
+#include "package/format.h"
+#include "run/run.h"
+#include "support.h"
+
+using namespace pkg;
+using namespace winsupport;
+
+namespace {
+
+// build.sh maps R: to a folder and declares it a floppy drive.
+const char* const DRIVE = "R:\\";
+
+std::string tempFolder() {
+    char buf[MAX_PATH];
+    GetTempPathA(MAX_PATH, buf);
+    return buf;
+}
+
+void removeCopies() {
+    for (int i = 0; i < 4; i++) DeleteFileA((tempFolder() + "_upd" + std::to_string(i) + ".exe").c_str());
+}
+
+DWORD fileSizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0xFFFFFFFF;
+    return data.nFileSizeLow;
+}
+
+std::string pendingRenames() {
+    HKEY key;
+    std::string all;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      &key))
+        return all;
+    char buf[16384];
+    DWORD size = sizeof buf, type;
+    if (!RegQueryValueExA(key, "PendingFileRenameOperations", 0, &type, reinterpret_cast<BYTE*>(buf), &size))
+        for (DWORD i = 0; i < size; i++) all += buf[i] ? buf[i] : '|';
+    RegCloseKey(key);
+    return all;
+}
+
+// An installer whose wizard stays open on its first page until cancelled.
+Bytes stayingInstaller(const std::string& caption) {
+    Bytes frame = dialogTemplate(DS_CONTROL | WS_CHILD | WS_VISIBLE, 200, 100, "",
+                                 {{"BUTTON", "Cancel", IDCANCEL, BS_PUSHBUTTON, 150, 80, 40, 14}});
+    Bytes page = dialogTemplate(DS_CONTROL | WS_CHILD | WS_VISIBLE, 200, 70, "", {});
+    std::vector<std::vector<std::string>> tables(8);
+    tables[6] = {caption};
+    return buildInstaller(realStub(),
+                          {stringTablesRecord(tables), bufferRecord(REC_TEMPLATES, templateBlob({frame, frame, page, page, page, page, page})),
+                           startPageRecord(0)},
+                          {});
+}
+
+// Waits for the installer window with this caption and closes its wizard.
+bool closeWizard(const std::string& caption, DWORD* pid) {
+    HWND background = 0;
+    for (int i = 0; i < 300 && !(background && IsWindowVisible(background)); i++) {
+        Sleep(100);
+        background = FindWindowA("UpdShClass", caption.c_str());
+    }
+    if (!background) return false;
+    GetWindowThreadProcessId(background, pid);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, *pid);
+    PostMessageA(FindWindowExA(background, 0, 0, 0), WM_COMMAND, IDCANCEL, 0);
+    bool ended = waitPumping(process, 30000);
+    CloseHandle(process);
+    return ended;
+}
+
+class Relaunch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (GetDriveTypeA(DRIVE) != DRIVE_REMOVABLE) GTEST_FAIL() << "drive R: is not set up as removable";
+        removeCopies();
+    }
+    void TearDown() override {
+        removeCopies();
+        DeleteFileA("R:\\setup.exe");
+    }
+};
+
+TEST_F(Relaunch, FromARemovableDriveACopyOfTheStubRunsThePackage) {
+    Bytes installer = stayingInstaller("Floppy Update");
+    std::string path = "R:\\setup.exe";
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    DWORD written;
+    WriteFile(h, installer.data(), static_cast<DWORD>(installer.size()), &written, 0);
+    CloseHandle(h);
+
+    EXPECT_EQ(runProgram(path, ""), 0u) << "the first process hands over and ends";
+    DWORD pid = 0;
+    ASSERT_TRUE(closeWizard("Floppy Update", &pid)) << "the copy found the package through /S";
+    std::string copy = tempFolder() + "_upd0.exe";
+    EXPECT_EQ(fileSizeOf(copy), STUB_SIZE) << "exactly the stub was copied";
+    EXPECT_NE(pendingRenames().find("_upd0.exe"), std::string::npos)
+        << "the copy (started with /DEL) arranged its deletion";
+
+    // _upd0.exe is taken now: the next copy is _upd1.exe.
+    EXPECT_EQ(runProgram(path, ""), 0u);
+    ASSERT_TRUE(closeWizard("Floppy Update", &pid));
+    EXPECT_EQ(fileSizeOf(tempFolder() + "_upd1.exe"), STUB_SIZE);
+}
+
+TEST_F(Relaunch, TheCopyNeverRelaunchesItself) {
+    Bytes installer = stayingInstaller("Copy Itself");
+    HANDLE h = CreateFileA("R:\\setup.exe", GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    DWORD written;
+    WriteFile(h, installer.data(), static_cast<DWORD>(installer.size()), &written, 0);
+    CloseHandle(h);
+    std::string line = "\"R:\\setup.exe\" /DEL";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessA("R:\\setup.exe", &line[0], 0, 0, FALSE, 0, 0, 0, &si, &pi));
+    DWORD pid = 0;
+    ASSERT_TRUE(closeWizard("Copy Itself", &pid));
+    EXPECT_EQ(pid, pi.dwProcessId) << "the started process ran the wizard itself";
+    EXPECT_EQ(fileSizeOf(tempFolder() + "_upd0.exe"), 0xFFFFFFFF) << "no copy was made";
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+TEST_F(Relaunch, FromAFixedDriveNoCopyIsMade) {
+    TempDir temp;
+    std::string path = temp.write("setup.exe", buildInstaller(realStub(), {startPageRecord(6)}, {}));
+    EXPECT_EQ(runProgram(path, ""), 0u);
+    EXPECT_EQ(fileSizeOf(tempFolder() + "_upd0.exe"), 0xFFFFFFFF);
+}
+
+// The WININIT.INI way of the older platform family, on real files.
+TEST(Wininit, MatchingLineBecomesNulAndTheRestStays) {
+    TempDir temp;
+    std::string ini = temp.path("WININIT.INI");
+    std::string before = "[boot]\r\nshell=x\r\n[Rename]\r\nNUL=C:\\TEMP\\_UPD0.EXE\r\nNUL=C:\\OLD.TMP\r\n";
+    temp.write("WININIT.INI", Bytes(before.begin(), before.end()));
+    EXPECT_EQ(patchWininit(ini.c_str(), "C:\\TEMP\\_UPD3.EXE"), 1);
+    char value[MAX_PATH];
+    GetPrivateProfileStringA("Rename", "NUL", "", value, MAX_PATH, ini.c_str());
+    HANDLE h = CreateFileA(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    char text[1024] = {};
+    DWORD got;
+    ReadFile(h, text, sizeof text - 1, &got, 0);
+    CloseHandle(h);
+    std::string after = text;
+    EXPECT_NE(after.find("NUL=C:\\TEMP\\_UPD3.EXE"), std::string::npos) << after;
+    EXPECT_NE(after.find("NUL=C:\\TEMP\\_UPD0.EXE"), std::string::npos) << "an earlier line for another path stays";
+    EXPECT_NE(after.find("shell=x"), std::string::npos);
+    EXPECT_NE(after.find("NUL=C:\\OLD.TMP"), std::string::npos);
+    EXPECT_EQ(after.find("xyz=C:\\TEMP"), std::string::npos);
+}
+
+TEST(Wininit, TinyFilesAreLeftAlone) {
+    // A file of 0-4 bytes holds no line to patch; the scan must not run
+    // below its start, and the file stays as it was.
+    TempDir temp;
+    for (int n = 0; n <= 4; n++) {
+        std::string name = "tiny" + std::to_string(n) + ".ini";
+        Bytes content(n, 'x');
+        if (n == 4) content = {'x', 'y', 'z', '='};
+        std::string ini = temp.write(name, content);
+        EXPECT_EQ(patchRenameLine(ini.c_str(), ""), 0) << n;
+        EXPECT_EQ(fileSizeOf(ini), static_cast<DWORD>(n));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+// Writes the file table (payload of REC_FILE_TABLE) that the installer reads
+// through engine/filetable.h.
+//
+// A TableEntry says what the update does with one file; FileTableBuilder
+// lays the entries out: header, optional version and times blocks, names,
+// SourceVersion list, preserved regions with their patterns. Old-version
+// checksums are given plain and masked with the package binding key here.
+// Anything the installer could not read back (a pattern longer than the
+// search window, offsets past 64 KiB, a name with a NUL in it) throws
+// std::invalid_argument.
+//
+// blankedChecksum sums a file the way the installer sums an installed one,
+// with every preserved region located and read as zero; the packager uses it
+// for the checksums of old versions that carry such regions.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/filetable.h"
+
+namespace pkg {
+
+struct OldVersion {
+    uint32_t checksum = 0;    // plain; masked with the binding key on output
+    uint32_t size = 0;
+    uint32_t dataOffset = 0;  // into the data area, all volumes together
+    uint32_t packedSize = 0;  // whole-file entries only
+};
+
+struct Region {
+    uint32_t length = 0;
+    int32_t offset = REGION_NOT_PRESENT;  // fixed regions: where they sit
+    bool restore = false;
+    std::vector<uint8_t> pattern;         // empty = fixed offset
+};
+
+struct FileTimes {  // FILETIME values, 100 ns since 1601
+    uint64_t creation = 0;
+    uint64_t lastAccess = 0;
+    uint64_t lastWrite = 0;
+};
+
+struct FileVersion {
+    uint32_t ms = 0;  // major << 16 | minor
+    uint32_t ls = 0;  // build << 16 | revision
+};
+
+struct TableEntry {
+    std::string relativePath;
+    std::string altSubfolder;
+    uint8_t location = LOC_INSTALL_DIR;
+    uint8_t presence = PRES_REQUIRED;
+    uint8_t onUnknownVersion = UNK_FAIL;
+    bool deleteFile = false;  // ACT_DELETE
+    bool wholeFile = false;   // FE_WHOLE_FILE
+    uint32_t newSize = 0;
+    uint32_t newChecksum = 0;
+    std::vector<OldVersion> versions;
+    std::optional<FileVersion> version;
+    std::optional<FileTimes> times;
+    std::vector<Region> regions;
+};
+
+class FileTableBuilder {
+public:
+    explicit FileTableBuilder(uint32_t bindingKey) : key_(bindingKey) {}
+    FileTableBuilder& add(const TableEntry& item);
+    size_t count() const { return count_; }
+    // The payload: u32 count, then the entries.
+    std::vector<uint8_t> bytes() const;
+
+private:
+    uint32_t key_;
+    size_t count_ = 0;
+    std::vector<uint8_t> entries_;
+};
+
+// One entry's bytes, as FileTableBuilder lays it out.
+std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey);
+
+// Checksum of data with the regions located (first occurrence of each
+// pattern; fixed offset otherwise) and blanked.
+uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions);
+
+}  // namespace pkg
