@@ -3,7 +3,9 @@
 // nothing, and outcomes are listed as the engine will list them.
 #include "ui/engine_standins.h"
 
+#include "engine/filetable.h"
 #include "engine/results.h"
+#include "engine/target.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -40,7 +42,21 @@ void finishInstallation() {
     state.installRunning = 0;
 }
 
-int installNextFile(HWND) {
+// One entry per call, as the engine steps; an identified old version is
+// reported as replaced (the stand-in writes nothing).
+int installNextFile(HWND page) {
+    while (state.currentEntryIndex + 1 < static_cast<int32_t>(state.entryCount)) {
+        FileEntry* e = state.currentEntryIndex < 0 ? state.firstEntry : nextEntry(state.currentEntry);
+        state.currentEntry = e;
+        state.currentEntryIndex++;
+        if (e->chosenVersion < 0) continue;
+        resolveTarget(e);
+        setControlText(page, ID_CURRENT_FILE, entryName(e, 0));
+        e->outcome = OUT_REPLACED;
+        reportOutcome(page, e->outcome, state.targetPath);
+        setProgress(static_cast<unsigned>((state.currentEntryIndex + 1) * 100 / state.entryCount));
+        return 1;
+    }
     setProgress(100);
     return 0;
 }
