@@ -38,6 +38,12 @@ add_executable(native_tests ${UPD_NATIVE_TEST_SOURCES})
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
 target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_main)
 add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
+# The wizard's defaults are checked through the project reader.
+target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp)
+target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)
+target_compile_definitions(native_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")
+add_dependencies(native_tests updpack_defaults)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_subdirectory(tests/fuzz)
