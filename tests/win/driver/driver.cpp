@@ -296,8 +296,8 @@ std::string Driver::artifactDir() { return UPD_ARTIFACT_DIR; }
 
 void Driver::snapshot(const std::string& name) {
     settle(100);
-    std::string dir = artifactDir();
-    std::string line = "/usr/bin/import -window root \"" + dir + "/" + name + ".png\"";
+    std::string file = (name[0] == '/' ? name : artifactDir() + "/" + name) + ".png";
+    std::string line = "/usr/bin/import -window root \"" + file + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};

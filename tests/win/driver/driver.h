@@ -85,7 +85,8 @@ public:
     // returns the full text the dialog showed.
     std::string answer(const std::string& text, int id, DWORD timeoutMs = 10000);
 
-    // Saves the screen as artifactDir/<name>.png (ImageMagick's import).
+    // Saves the screen as artifactDir/<name>.png (ImageMagick's import); a
+    // name that is an absolute Unix path is used as it stands.
     void snapshot(const std::string& name);
     // Lets the program work off its pending messages and paint.
     void settle(DWORD ms = 150);

@@ -3,8 +3,9 @@
 //
 //   wizard_walk INSTALLER FOLDER NAME
 //
-// FOLDER is typed on the destination page; pictures go to the artifact
-// folder as NAME-N-page.png. Exit code 0 when the wizard ran to its end.
+// FOLDER is typed on the destination page; pictures go to NAME-N-page.png
+// (NAME an absolute Unix path, or a name in the artifact folder). Exit code
+// 0 when the wizard ran to its end.
 #include <cstdio>
 
 #include "driver.h"
