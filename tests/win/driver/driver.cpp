@@ -297,15 +297,26 @@ std::string Driver::artifactDir() { return UPD_ARTIFACT_DIR; }
 void Driver::snapshot(const std::string& name) {
     settle(100);
     std::string file = (name[0] == '/' ? name : artifactDir() + "/" + name) + ".png";
-    std::string line = "/usr/bin/import -window root \"" + file + "\"";
+    std::string windowsFile = "Z:" + file;
+    for (char& c : windowsFile)
+        if (c == '/') c = '\\';
+    DeleteFileA(windowsFile.c_str());
+    // Wine starts a Unix program given by its Unix path, but its process
+    // handle does not wait for that program's end; the picture is written
+    // under another name and renamed, and its arrival is what counts.
+    // The command line reaches sh split by the Windows rules: \" is a quote.
+    std::string script = "import -window root \\\"" + file + ".part.png\\\" && mv \\\"" + file +
+                         ".part.png\\\" \\\"" + file + "\\\"";
+    std::string line = "/bin/sh -c \"" + script + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    // Wine starts a Unix program given by its Unix path.
     if (!CreateProcessA(0, &line[0], 0, 0, FALSE, 0, 0, 0, &si, &pi)) return;
-    WaitForSingleObject(pi.hProcess, 15000);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    DWORD start = GetTickCount();
+    while (GetFileAttributesA(windowsFile.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 15000)
+        pause(30);
 }
 
 }  // namespace wizard
