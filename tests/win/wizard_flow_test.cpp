@@ -282,3 +282,67 @@ TEST(WizardFlow, SinglePageModeRunsOnlyTheProgressPage) {
     expectExit(run);
     EXPECT_FALSE(run.dialogShown("6.16"));
 }
+
+// Browse opens the old-style folder dialog with the package's texts; Cancel
+// leaves the folder as it was, OK takes the folder its field shows.
+TEST(WizardFlow, BrowseDialogChoosesAFolderAndCancelKeepsTheOldOne) {
+    Product product({"a.txt"});
+    std::string other = product.dir.path("other");
+    CreateDirectoryA(other.c_str(), 0);
+    WizardRun run(product.installer(), testName());
+    run.page("Page 0");
+    run.press(IDOK);
+    run.page("Page 1");
+    run.press(IDOK);
+    HWND folder = run.page("Page 2");
+    run.command(folder, 1005);
+    HWND browse = run.waitDialog("6.2");
+    run.snapshot(testName() + "-browse");
+    EXPECT_EQ(wizard::windowText(browse), "6.1");
+    EXPECT_EQ(run.controlText(browse, 1091), "6.3");
+    EXPECT_EQ(run.controlText(browse, IDOK), "7.4");
+    EXPECT_EQ(run.controlText(browse, IDCANCEL), "7.5");
+    EXPECT_EQ(run.controlText(browse, 101), product.folder);
+    run.type(browse, 101, other);
+    run.command(browse, IDCANCEL);
+    run.settle(300);
+    EXPECT_FALSE(IsWindow(browse));
+    EXPECT_EQ(run.controlText(folder, FOLDER), product.folder);
+
+    run.command(folder, 1005);
+    browse = run.waitDialog("6.2");
+    run.type(browse, 101, other);
+    run.command(browse, IDOK);
+    run.settle(300);
+    EXPECT_FALSE(IsWindow(browse));
+    EXPECT_EQ(run.controlText(folder, FOLDER), other);
+}
+
+// Closing the frame or the background window from the system menu ends the
+// wizard at once, without the cancel question.
+TEST(WizardFlow, SystemMenuCloseEndsWithoutAQuestion) {
+    for (bool background : {false, true}) {
+        TempDir dir;
+        Package p;
+        p.fullScreen = true;
+        WizardRun run(p.write(dir), testName() + (background ? "-background" : "-frame"));
+        run.page("Page 0");
+        PostMessageA(background ? run.background() : run.frame(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        DWORD code = 1;
+        ASSERT_TRUE(run.waitExit(&code));
+        EXPECT_EQ(code, 0u);
+    }
+}
+
+// In single-page mode the destination page's Next ends the wizard without
+// verifying anything.
+TEST(WizardFlow, SinglePageDestinationEndsWithoutVerification) {
+    Product product({"a.txt"});
+    writeFile(product.folder + "\\a.txt", kStranger);  // would fail verification
+    product.package.startPage = 2;
+    WizardRun run(product.installer(), testName());
+    run.page("Page 2");
+    run.press(IDOK);
+    expectExit(run);
+    EXPECT_FALSE(run.dialogShown("6.8"));
+}
