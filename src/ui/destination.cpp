@@ -64,8 +64,11 @@ static bool acceptFolder(HWND page) {
         return false;
     }
     if (char* text = static_cast<char*>(allocBuffer(1024))) {
-        uint32_t used = expandText(text, 1024, getString(6, 8), 0, 0, false);
-        used += expandText(text + used, 1024 - used, "\n\n", 0, 0, false);
+        // The heading as it stands, an empty line, then the message.
+        uint32_t used = 0;
+        for (const char* p = getString(6, 8); *p && used < 1021; p++) text[used++] = *p;
+        text[used++] = '\n';
+        text[used++] = '\n';
         formatMessage(text + used, 1024 - used, state.verifyResult);
         showMessage(text, MB_INFO);
         freeBlock(text);

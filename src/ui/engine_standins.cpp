@@ -38,31 +38,35 @@ int beginInstallation() {
 void finishInstallation() {
     closeFile(state.dataFile);
     state.dataFile = INVALID_FILE;
-    if (stubData.header.startPage == START_PAGE_WIZARD) goToPage(PAGE_FINISH);
     state.installRunning = 0;
+}
+
+ProgressListener progressListener = 0;
+static void reportProgress(uint32_t percent) {
+    if (progressListener) progressListener(percent);
 }
 
 // One entry per call, as the engine steps; an identified old version is
 // reported as replaced (the stand-in writes nothing).
-int installNextFile(HWND page) {
+int installNextFile(void* page) {
     while (state.currentEntryIndex + 1 < static_cast<int32_t>(state.entryCount)) {
         FileEntry* e = state.currentEntryIndex < 0 ? state.firstEntry : nextEntry(state.currentEntry);
         state.currentEntry = e;
         state.currentEntryIndex++;
         if (e->chosenVersion < 0) continue;
         resolveTarget(e);
-        setControlText(page, ID_CURRENT_FILE, entryName(e, 0));
+        setControlText(static_cast<HWND>(page), ID_CURRENT_FILE, entryName(e, 0));
         e->outcome = OUT_REPLACED;
         reportOutcome(page, e->outcome, state.targetPath);
-        setProgress(static_cast<unsigned>((state.currentEntryIndex + 1) * 100 / state.entryCount));
+        reportProgress(static_cast<unsigned>((state.currentEntryIndex + 1) * 100 / state.entryCount));
         return 1;
     }
-    setProgress(100);
+    reportProgress(100);
     return 0;
 }
 
-void reportOutcome(HWND page, int outcome, const char* path) {
-    HWND list = GetDlgItem(page, ID_FILE_LIST);
+void reportOutcome(void* page, unsigned outcome, const char* path) {
+    HWND list = GetDlgItem(static_cast<HWND>(page), ID_FILE_LIST);
     if (!list) return;
     size_t skip = strlen(state.destinationDir);
     for (size_t i = 0; i < skip; i++) {

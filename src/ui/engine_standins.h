@@ -1,14 +1,16 @@
 // TEMPORARY stand-ins for the installation engine's interfaces that the
-// wizard calls, until the delta work (installNextFile, beginInstallation,
-// finishInstallation, reportOutcome) is in main. Then this header and
-// engine_standins.cpp go and the pages include the engine's own header.
-// Every declaration here has the shape the engine gives it.
+// wizard calls, until the delta work (engine/install.h, engine/replace.h) is
+// in main. Then this header and engine_standins.cpp go and the pages include
+// those two headers instead; every declaration here has their shape.
 #pragma once
-#include <windows.h>
+#include <stdint.h>
 
 int beginInstallation();
 void finishInstallation();
-// Handles the next file that needs work; non-zero while more remains.
-int installNextFile(HWND page);
+// Handles the next file that needs work; non-zero while more may follow.
+int installNextFile(void* page);
 // Appends "path: (6, outcome)" to the page's list 1013.
-void reportOutcome(HWND page, int outcome, const char* path);
+void reportOutcome(void* page, unsigned outcome, const char* path);
+// The engine reports progress through this; the progress page plugs in.
+typedef void (*ProgressListener)(uint32_t percent);
+extern ProgressListener progressListener;

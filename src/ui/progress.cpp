@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include "engine/results.h"
+#include "run/run.h"
 #include "package/strings.h"
 #include "run/state.h"
 #include "ui/engine_standins.h"
@@ -23,10 +24,17 @@ const UINT NEXT_STEP_MS = 50;
 static UINT_PTR stepTimer;      // SetTimer's result while armed, else 0
 static uint32_t cancelPending;  // the cancel question is on screen
 
+// After the last step: the full wizard goes on to the finish page; a single
+// progress page stays, and its Cancel is the way out.
+static void endRun() {
+    finishInstallation();
+    if (!singlePageMode()) goToPage(PAGE_FINISH);
+}
+
 static void runToEnd(HWND page) {
     while (installNextFile(page)) {
     }
-    finishInstallation();
+    endRun();
 }
 
 static void armTimer(HWND page, UINT period) {
@@ -59,6 +67,7 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
     switch (message) {
     case WM_INITDIALOG:
         state.progressWindow = page;
+        progressListener = setProgress;
         initPage(page, BTN_CANCEL);
         setButtonCaption(BTN_CANCEL, 5);
         insertListColumn(page);
@@ -73,7 +82,7 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
         if (installNextFile(page))
             armTimer(page, NEXT_STEP_MS);
         else
-            finishInstallation();
+            endRun();
         break;
     case WM_COMMAND:
         // In single-page mode the frame's Cancel ends the wizard at once.
@@ -103,6 +112,7 @@ void setProgress(unsigned percent) {
 }
 
 void drawProgressBar(HWND page, HDC dc) {
+    if (!page) return;  // no progress page on screen
     HDC windowDc = 0;
     if (!dc) {
         dc = windowDc = GetDC(page);
