@@ -23,6 +23,7 @@ PACKAGES=(
   libtomlplusplus-dev libcli11-dev                          # packaging tool: project file, CLI
   libdeflate-dev zlib1g-dev                                 # compressor; decoder benchmark anchors
   osslsigncode openssl                                      # signing tests
+  xdelta3 bsdiff zstd                                       # patch benchmark anchors
 )
 
 setup() {

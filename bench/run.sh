@@ -24,11 +24,17 @@ LIBS=$(pick 8000000 $(ls -S /usr/lib/x86_64-linux-gnu/*.so* 2>/dev/null | head -
 TEXT=$(pick 8000000 $(find /usr/share/doc /usr/share/common-licenses /usr/include -type f \
         \( -name '*.h' -o -name 'copyright' -o -name '*.txt' \) 2>/dev/null | sort | head -3000))
 
-for flavour in o2 stub; do
-  "$BIN/bench_inflate_$flavour" "exes=$EXES" "libs=$LIBS" "text=$TEXT"
-  echo
-done
+# BENCH_ONLY=patch runs the patch section alone.
+if [ "${BENCH_ONLY:-}" != patch ]; then
+  for flavour in o2 stub; do
+    "$BIN/bench_inflate_$flavour" "exes=$EXES" "libs=$LIBS" "text=$TEXT"
+    echo
+  done
 
-echo "== installed-file checksum against a plain read (100 MiB file)"
-"$BIN/bench_checksum" "$BUILD/bench_checksum.dat"
-rm -f "$BUILD/bench_checksum.dat"
+  echo "== installed-file checksum against a plain read (100 MiB file)"
+  "$BIN/bench_checksum" "$BUILD/bench_checksum.dat"
+  rm -f "$BUILD/bench_checksum.dat"
+  echo
+fi
+
+"$(dirname "$0")/patch.sh" "$(cd "$BUILD/.." && pwd)"

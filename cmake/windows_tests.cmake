@@ -32,9 +32,27 @@ target_link_libraries(win_tests PRIVATE wizard_driver)
 add_executable(wizard_walk ${CMAKE_SOURCE_DIR}/tests/win/driver/walk.cpp)
 target_link_libraries(wizard_walk PRIVATE wizard_driver)
 target_link_options(wizard_walk PRIVATE -static)
-add_test(NAME win_tests COMMAND win_tests --gtest_brief=1)
+add_test(NAME win_tests COMMAND win_tests --gtest_brief=1 --gtest_filter=-Compressed.*)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 1200)
 
 # End to end through the packaging tool (native, built first by build.sh).
 add_test(NAME package_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/package_run.sh ${UPD_DIST_DIR})
 set_tests_properties(package_run PROPERTIES TIMEOUT 600)
+
+# The engine on its own, for tests that kill it in the middle of a run.
+add_executable(engine_runner ${CMAKE_SOURCE_DIR}/tests/win/engine_runner.cpp)
+target_link_libraries(engine_runner PRIVATE updstub_lib)
+target_link_options(engine_runner PRIVATE -static)
+add_dependencies(win_tests engine_runner)
+target_compile_definitions(win_tests PRIVATE
+  UPD_ENGINE_RUNNER_PATH="$<TARGET_FILE:engine_runner>")
+
+# Packages with compressed streams come from the native tree's helper (the
+# Windows programs have no compressor); the native tree is built first.
+set(UPD_HANDOVER_DIR ${CMAKE_BINARY_DIR}/handover)
+target_compile_definitions(win_tests PRIVATE UPD_HANDOVER_DIR="${UPD_HANDOVER_DIR}")
+add_test(NAME compressed_packages COMMAND ${CMAKE_SOURCE_DIR}/build/native/bench/make_packages
+  ${UPD_HANDOVER_DIR} ${UPD_DIST_DIR}/updstub-x86_64.exe)
+set_tests_properties(compressed_packages PROPERTIES FIXTURES_SETUP handover)
+add_test(NAME win_compressed COMMAND win_tests --gtest_brief=1 --gtest_filter=Compressed.*)
+set_tests_properties(win_compressed PROPERTIES FIXTURES_REQUIRED handover TIMEOUT 600)

@@ -2,6 +2,7 @@
 # Platform-free code: builds into the stub and natively (tool, tests, fuzzing).
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
+  engine/delta.cpp
   engine/filetable.cpp
   engine/paths.cpp
   engine/verify.cpp
@@ -18,6 +19,10 @@ list(TRANSFORM UPD_CORE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 
 # Win32 side of the stub (everything but the entry point).
 set(UPD_WIN32_SOURCES
+  engine/install.cpp
+  engine/install_win32.cpp
+  engine/replace_win32.cpp
+  engine/run.cpp
   engine/target_win32.cpp
   engine/verify_win32.cpp
   locations/destination.cpp
@@ -31,7 +36,6 @@ set(UPD_WIN32_SOURCES
   ui/destination.cpp
   ui/progress.cpp
   ui/pages.cpp
-  ui/engine_standins.cpp
 )
 list(TRANSFORM UPD_WIN32_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 
@@ -46,6 +50,7 @@ list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 # which then write stored streams since libdeflate is native only).
 set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
+  pkg/differ.cpp
   pkg/filetable.cpp
   pkg/resources.cpp
   pkg/stub.cpp

@@ -12,7 +12,8 @@
 #include "package/strings.h"
 #include "run/run.h"
 #include "run/state.h"
-#include "ui/engine_standins.h"
+#include "engine/install.h"
+#include "engine/replace.h"
 #include "ui/ui.h"
 
 static void focusFrameButton(int id) { SetFocus(GetDlgItem(static_cast<HWND>(state.frameWindow), id)); }

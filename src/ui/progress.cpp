@@ -13,7 +13,8 @@
 #include "run/run.h"
 #include "package/strings.h"
 #include "run/state.h"
-#include "ui/engine_standins.h"
+#include "engine/install.h"
+#include "engine/replace.h"
 #include "ui/ui.h"
 
 const UINT_PTR STEP_TIMER_ID = 11;

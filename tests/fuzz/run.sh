@@ -8,7 +8,7 @@ set -euo pipefail
 BUILD="${1:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
 SECONDS_EACH="${2:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
 HERE="$(cd "$(dirname "$0")" && pwd)"
-TARGETS=(inflate filetable)
+TARGETS=(inflate filetable delta)
 failed=0
 for name in "${TARGETS[@]}"; do
   target="$BUILD/tests/fuzz/fuzz_$name"

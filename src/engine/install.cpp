@@ -1,0 +1,394 @@
+// installNextFile and the helpers of one installation step.
+//
+// Data of an entry: the chosen SourceVersion's dataOffset counts over all
+// volumes together. Delta entries hold two streams there (engine/delta.h);
+// whole-file entries one compressed stream of packedSize bytes.
+//
+// Deviations from the plain design, each closing a hole it leaves:
+// - the final check compares the size with newSize too (the checksum cannot
+//   see leading zero words);
+// - a delta is checked whole before anything is written, and bad commands,
+//   broken compressed bodies and streams that decode short stop the file
+//   with ERR_READ at once;
+// - the rebuilt file is flushed to the disk before it replaces anything
+//   (replace_win32.cpp never deletes the old target first).
+#include "engine/install.h"
+
+#include <string.h>
+
+#include "engine/delta.h"
+#include "engine/paths.h"
+#include "engine/replace.h"
+#include "engine/results.h"
+#include "engine/target.h"
+#include "engine/verify.h"
+#include "package/inflate.h"
+#include "package/strings.h"
+#include "package/volume.h"
+#include "run/state.h"
+
+ProgressListener progressListener = 0;
+
+static void setProgress(uint32_t percent) {
+    if (percent > 100) percent = 100;
+    if (progressListener) progressListener(percent);
+}
+
+int failStep(int code, const char* subject) {
+    if (subject) setMessageSubject(subject);
+    state.resultCode = code;
+    return code;
+}
+
+// ---- The data file ----
+
+static uint32_t dataPosition() {
+    return state.volumeDataBase + state.volumeDataSize - state.volumeBytesLeft;
+}
+
+// endOk: the offset may be the end of the current volume (behind a stream
+// that ends there) without opening the next one.
+static int moveTo(uint32_t offset, bool endOk) {
+    if (offset < state.volumeDataBase || state.dataFile == INVALID_FILE)
+        return failStep(ERR_READ, state.dataPath);
+    for (;;) {
+        uint32_t end = state.volumeDataBase + state.volumeDataSize;
+        if (offset < end || (endOk && offset == end)) break;
+        state.volumeBytesLeft = 0;  // take the next volume, not this one again
+        if (openNextVolume() == INVALID_FILE)
+            return state.isRelaunchedCopy ? failStep(ERR_CANCELLED, 0) : failStep(ERR_READ, state.dataPath);
+    }
+    uint32_t inVolume = offset - state.volumeDataBase;
+    uint32_t position = inVolume + 4 + (state.volumeNumber == 0 ? state.dataAreaOffset : 0);
+    if (seekTo(state.dataFile, position) != position) return failStep(ERR_READ, state.dataPath);
+    state.volumeBytesLeft = state.volumeDataSize - inVolume;
+    return ERR_NONE;
+}
+
+int positionDataFile(uint32_t offset) { return moveTo(offset, false); }
+
+// A read of the data area failed: the user gave up on a volume, or the
+// data cannot be had.
+static int dataFailure() {
+    if (state.isRelaunchedCopy && state.pageResult == PAGE_RESULT_CANCEL) return failStep(ERR_CANCELLED, 0);
+    return failStep(ERR_READ, state.dataPath);
+}
+
+// Reads n bytes of the data area through the volume reader.
+static int readData(void* buffer, uint32_t n) {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    int idle = 0;
+    while (n) {
+        uint32_t got = 0;
+        if (readAcrossVolumes(state.dataFile, out, n, &got)) return dataFailure();
+        if (got > n) got = n;
+        if (got == 0 && ++idle > 2) return failStep(ERR_READ, state.dataPath);
+        out += got;
+        n -= got;
+    }
+    return ERR_NONE;
+}
+
+static int readLength(bool wide, uint32_t* value) {
+    uint8_t b[4] = {0, 0, 0, 0};
+    int r = readData(b, wide ? 4 : 2);
+    *value = b[0] | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+    return r;
+}
+
+int readDeltaStream(uint8_t** buffer, uint32_t* size) {
+    *buffer = 0;
+    *size = 0;
+    uint8_t header = 0;
+    uint32_t length = 0;
+    int r = readData(&header, 1);
+    if (!r) r = readLength((header & STREAM_SIZE_32) != 0, &length);
+    if (r) return r;
+    if (length == 0) return ERR_NONE;
+    uint32_t packed = 0;
+    if (header & STREAM_COMPRESSED) {
+        r = readLength((header & STREAM_PACKED_32) != 0, &packed);
+        if (r) return r;
+        if (packed == 0) return failStep(ERR_READ, state.dataPath);  // 0 would mean "no limit"
+    }
+    uint8_t* block = static_cast<uint8_t*>(allocBuffer(length));
+    if (!block) return failStep(ERR_NO_MEMORY, 0);
+    if (header & STREAM_COMPRESSED) {
+        uint32_t start = dataPosition();
+        MemorySink sink(block, length);
+        int decoded = decodeStream(&sink, state.dataFile, packed);
+        // The decoder may stop short of its limit or give bytes back; the
+        // next stream starts right behind this one's body in any case.
+        if (decoded != INFLATE_OK || sink.room != 0 || state.dataFile == INVALID_FILE)
+            r = dataFailure();
+        else r = moveTo(start + packed, true);
+    } else {
+        r = readData(block, length);
+    }
+    if (r) {
+        freeBuffer(block);
+        return r;
+    }
+    *buffer = block;
+    *size = length;
+    return ERR_NONE;
+}
+
+// ---- One step ----
+
+namespace {
+
+// Writes the decoder's output and remembers why a write failed.
+class TempFileSink : public ByteSink {
+public:
+    explicit TempFileSink(FileHandle output) : handle(output), result(WRITE_OK) {}
+    bool isReady() override { return true; }
+    bool write(const uint8_t* data, uint16_t length) override {
+        if (length == 0) return true;
+        result = writeAll(handle, data, length);
+        return result == WRITE_OK;
+    }
+    FileHandle handle;
+    int result;
+};
+
+struct Progress {
+    uint32_t startPercent;
+    uint32_t endPercent;
+    uint32_t steps;
+    uint32_t lastShown;
+};
+
+void showBuildProgress(void* context, uint32_t written) {
+    Progress* p = static_cast<Progress*>(context);
+    // Unsigned 32-bit, multiplying before dividing, as the bar always did.
+    uint32_t shown = p->startPercent +
+                     ((written + 10000) / 10000) * (p->endPercent - p->startPercent) / p->steps;
+    if (shown != p->lastShown) {
+        p->lastShown = shown;
+        setProgress(shown);
+    }
+}
+
+// What one call holds; released by finish().
+struct Step {
+    FileHandle oldFile;
+    FileHandle tempFile;
+    bool tempCreated;
+    uint8_t* commands;
+    uint8_t* data;
+    uint8_t* regionCopy;
+    uint8_t* regionBuffer;
+};
+
+int finish(Step& s, int result) {
+    closeFile(s.oldFile);
+    closeFile(s.tempFile);
+    s.oldFile = s.tempFile = INVALID_FILE;
+    if (result == 0 && s.tempCreated && state.scratchPath[0]) removeFile(state.scratchPath);
+    freeBuffer(s.commands);
+    freeBuffer(s.data);
+    freeBuffer(s.regionCopy);
+    freeBuffer(s.regionBuffer);
+    state.deltaCommandBytesLeft = state.deltaDataBytesLeft = 0;
+    return result;
+}
+
+int writeFailure(int w) {
+    return w == WRITE_SHORT ? failStep(ERR_DISK_FULL, 0) : failStep(ERR_WRITE, state.scratchPath);
+}
+
+// Gives the regions with `restore` their installed bytes in the new file.
+int restoreRegions(FileEntry* e, Step& s) {
+    PreservedRegion* region = entryRegions(e);
+    PreservedRegion* copy = 0;
+    for (uint32_t i = 0; i < e->regionCount; i++) {
+        if (region->restore && region->offset != REGION_NOT_PRESENT && region->length) {
+            if (!s.regionCopy) {
+                uint32_t size = e->entrySize - e->regionListOffset;
+                s.regionCopy = static_cast<uint8_t*>(allocBuffer(size));
+                if (!s.regionCopy) return failStep(ERR_NO_MEMORY, 0);
+                memcpy(s.regionCopy, entryRegions(e), size);
+                s.tempFile = openFile(state.scratchPath, OPEN_READ_WRITE);
+                if (s.tempFile == INVALID_FILE) return failStep(ERR_OPEN, state.scratchPath);
+                locateRegions(e->regionCount, reinterpret_cast<PreservedRegion*>(s.regionCopy),
+                              s.tempFile);
+                copy = reinterpret_cast<PreservedRegion*>(s.regionCopy);
+                for (uint32_t k = 0; k < i; k++) copy = nextRegion(copy);
+            }
+            if (copy->offset != REGION_NOT_PRESENT) {
+                uint32_t from = static_cast<uint32_t>(region->offset);
+                uint32_t to = static_cast<uint32_t>(copy->offset);
+                s.regionBuffer = static_cast<uint8_t*>(allocBuffer(region->length));
+                if (!s.regionBuffer) return failStep(ERR_NO_MEMORY, 0);
+                if (seekTo(s.oldFile, from) != from ||
+                    readExact(s.oldFile, s.regionBuffer, region->length))
+                    return failStep(ERR_READ, state.targetPath);
+                if (seekTo(s.tempFile, to) != to) return failStep(ERR_WRITE, state.scratchPath);
+                int w = writeAll(s.tempFile, s.regionBuffer, region->length);
+                if (w) return writeFailure(w);
+                freeBuffer(s.regionBuffer);
+            }
+        }
+        region = nextRegion(region);
+        if (copy) copy = nextRegion(copy);
+    }
+    return ERR_NONE;
+}
+
+}  // namespace
+
+int installNextFile(void* page) {
+    Step s = {INVALID_FILE, INVALID_FILE, false, 0, 0, 0, 0};
+    uint32_t startPercent = 0;
+    if (state.entryCount != 0) {
+        startPercent = state.totalKiB ? state.processedKiB * 100 / state.totalKiB : 0;
+        setProgress(startPercent);
+    }
+    state.currentEntryIndex += 1;
+    if (state.currentEntryIndex < 0 || uint32_t(state.currentEntryIndex) >= state.entryCount) return 0;
+
+    // The next entry that needs work.
+    FileEntry* e;
+    SourceVersion* v;
+    for (;;) {
+        e = state.currentEntry;
+        state.currentEntry = nextEntry(e);
+        e->outcome = OUT_NONE;
+        state.scratchPath[0] = 0;
+        state.processedKiB += (e->newSize + 1024) / 1024;
+        v = 0;
+        if (e->chosenVersion >= 0 && e->chosenVersion < e->versionCount) {
+            v = entryVersions(e) + e->chosenVersion;
+        } else if (e->chosenVersion == CV_ABSENT && e->presence == PRES_NEW && e->versionCount) {
+            v = entryVersions(e);
+        } else if (e->action == ACT_DELETE) {
+            break;
+        } else {
+            state.currentEntryIndex += 1;
+            if (uint32_t(state.currentEntryIndex) >= state.entryCount) return 0;
+            continue;
+        }
+        if (positionDataFile(v->dataOffset)) return 0;
+        break;
+    }
+
+    int inUse = resolveTarget(e);
+    if (e->flags & FE_FROM_ALT_FOLDER) {
+        copyText(state.workPath, state.alternateFolder);
+        appendBackslash(state.workPath);
+        appendText(state.workPath, entryName(e, 1));
+        appendBackslash(state.workPath);
+        appendText(state.workPath, entryName(e, 0));
+        if ((e->flags & FE_HAS_VERSION) && !confirmOlderVersion(e)) return 1;
+    } else {
+        copyText(state.workPath, state.targetPath);
+    }
+    uint32_t endPercent = state.totalKiB ? state.processedKiB * 100 / state.totalKiB : startPercent;
+    showFileInWork(page, state.targetPath);
+
+    if (e->action == ACT_DELETE) {
+        removeTarget(e);
+        reportOutcome(page, e->outcome, state.targetPath);
+        setProgress(endPercent);
+        return 1;
+    }
+    if (inUse == 1) {
+        failStep(ERR_FILE_IN_USE, state.targetPath);
+        return 0;
+    }
+
+    bool whole = (e->flags & FE_WHOLE_FILE) != 0;
+    if (!whole || e->regionCount != 0) {
+        s.oldFile = openFile(state.workPath, OPEN_READ);
+        if (s.oldFile == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.workPath), 0));
+        locateRegions(e->regionCount, entryRegions(e), s.oldFile);
+    }
+
+    // The temporary name: ".$$A", then B, C, ... while the name is taken.
+    copyText(state.scratchPath, state.targetPath);
+    replaceExtension(state.scratchPath, ".$$A");
+    if (whole) createFolders(state.scratchPath);
+    uint32_t last = static_cast<uint32_t>(strlen(state.scratchPath)) - 1;
+    for (;;) {
+        FileHandle probe = openFile(state.scratchPath, OPEN_READ);
+        if (probe == INVALID_FILE) break;
+        closeFile(probe);
+        if (static_cast<uint8_t>(state.scratchPath[last]) == 0xFF)
+            return finish(s, (failStep(ERR_CREATE, state.scratchPath), 0));
+        state.scratchPath[last] = static_cast<char>(state.scratchPath[last] + 1);
+    }
+    s.tempFile = createFile(state.scratchPath);
+    if (s.tempFile == INVALID_FILE) return finish(s, (failStep(ERR_CREATE, state.scratchPath), 0));
+    s.tempCreated = true;
+
+    if (whole) {
+        if (v->packedSize == 0) return finish(s, (failStep(ERR_READ, state.dataPath), 0));
+        TempFileSink sink(s.tempFile);
+        int decoded = decodeStream(&sink, state.dataFile, v->packedSize);
+        if (sink.result != WRITE_OK) return finish(s, (writeFailure(sink.result), 0));
+        if (decoded != INFLATE_OK) return finish(s, (dataFailure(), 0));
+    } else {
+        uint32_t commandSize = 0, dataSize = 0;
+        if (readDeltaStream(&s.commands, &commandSize) || readDeltaStream(&s.data, &dataSize))
+            return finish(s, 0);
+        state.deltaCommandBytesLeft = static_cast<int32_t>(commandSize);
+        state.deltaDataBytesLeft = static_cast<int32_t>(dataSize);
+        Progress progress = {startPercent, endPercent, (e->newSize + 10000) / 10000, startPercent};
+        DeltaJob job;
+        job.commands = s.commands;
+        job.commandSize = commandSize;
+        job.data = s.data;
+        job.dataSize = dataSize;
+        job.oldFile = s.oldFile;
+        job.oldSize = fileSize(s.oldFile);
+        job.output = s.tempFile;
+        job.regions = entryRegions(e);
+        job.regionCount = e->regionCount;
+        job.progress = endPercent != startPercent ? showBuildProgress : 0;
+        job.progressContext = &progress;
+        switch (applyDelta(&job)) {
+        case DELTA_OK: break;
+        case DELTA_NO_DATA: return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
+        case DELTA_BAD: return finish(s, (failStep(ERR_READ, state.dataPath), 0));
+        case DELTA_OLD_READ: return finish(s, (failStep(ERR_READ, state.targetPath), 0));
+        case DELTA_WRITE_SHORT: return finish(s, (writeFailure(WRITE_SHORT), 0));
+        case DELTA_NO_MEMORY: return finish(s, (failStep(ERR_NO_MEMORY, 0), 0));
+        default: return finish(s, (writeFailure(WRITE_FAILED), 0));
+        }
+    }
+
+    const EntryTimesBlock* times = entryTimesBlock(e);
+    if (times) setFileTimes(s.tempFile, times);
+    if (flushFile(s.tempFile)) return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
+    closeFile(s.tempFile);
+    s.tempFile = INVALID_FILE;
+
+    if (e->regionCount) {
+        if (restoreRegions(e, s)) return finish(s, 0);
+        freeBuffer(s.regionCopy);
+    }
+    closeFile(s.oldFile);
+    s.oldFile = INVALID_FILE;
+    if (s.tempFile != INVALID_FILE) {
+        if (times) setFileTimes(s.tempFile, times);
+        if (flushFile(s.tempFile)) return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
+        closeFile(s.tempFile);
+        s.tempFile = INVALID_FILE;
+    }
+
+    // Final check: checksum (regions blanked where the new file has them)
+    // and size.
+    FileHandle check = openFile(state.scratchPath, OPEN_READ);
+    if (check == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.scratchPath), 0));
+    uint32_t size = fileSize(check);
+    uint32_t sum = checksumInstalledFile(e, check);
+    closeFile(check);
+    if (sum != e->newChecksum || size != e->newSize)
+        return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
+
+    replaceTarget(e, state.scratchPath);
+    reportOutcome(page, e->outcome, state.targetPath);
+    setProgress(endPercent);
+    return finish(s, 1);
+}

@@ -1,0 +1,65 @@
+// Win32 side of an installation step: the file-in-work display, the
+// newer-version question, file times, flushing and deleting.
+#include <windows.h>
+
+#include "engine/install.h"
+#include "engine/paths.h"
+#include "package/strings.h"
+#include "run/state.h"
+
+void showFileInWork(void* page, const char* path) {
+    if (!page) return;
+    char shown[TEXT_CAPACITY];
+    copyText(shown, path);
+    shortenPath(shown, 30);
+    SetDlgItemTextA(static_cast<HWND>(page), 1008, shown);
+}
+
+// Asked only for old copies from the alternate folder: the installed target
+// matched no known version and may be newer than the update. Any failure
+// of the version API, or short memory, goes on without asking.
+int confirmOlderVersion(FileEntry* entry) {
+    const EntryVersionBlock* ours = entryVersionBlock(entry);
+    if (!ours) return 1;
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(state.targetPath, &ignored);
+    if (!size) return 1;
+    void* info = allocBuffer(size);
+    if (!info) return 1;
+    int answer = 1;
+    VS_FIXEDFILEINFO* fixed = 0;
+    UINT fixedSize = 0;
+    if (GetFileVersionInfoA(state.targetPath, 0, size, info) &&
+        VerQueryValueA(info, "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed &&
+        fixedSize >= sizeof(VS_FIXEDFILEINFO)) {
+        bool newer = fixed->dwFileVersionMS > ours->versionMs ||
+                     (fixed->dwFileVersionMS == ours->versionMs &&
+                      fixed->dwFileVersionLS > ours->versionLs);
+        if (newer) {
+            char* text = static_cast<char*>(allocBuffer(2048));
+            if (text) {
+                expandText(text, 2048, getString(6, 31), state.targetPath, 0, false);
+                answer = showMessage(text, MB_QUESTION_YESNO) == BOX_YES ? 1 : 0;
+                freeBuffer(text);
+            }
+        }
+    }
+    freeBuffer(info);
+    return answer;
+}
+
+int setFileTimes(FileHandle file, const EntryTimesBlock* times) {
+    FILETIME t[3];
+    const EntryFileTime* from[3] = {&times->creation, &times->lastAccess, &times->lastWrite};
+    for (int i = 0; i < 3; i++) {
+        t[i].dwLowDateTime = from[i]->low;
+        t[i].dwHighDateTime = from[i]->high;
+    }
+    return SetFileTime(reinterpret_cast<HANDLE>(file), &t[0], &t[1], &t[2]) ? 0 : 1;
+}
+
+int flushFile(FileHandle file) {
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) ? 0 : 1;
+}
+
+int removeFile(const char* path) { return DeleteFileA(path) ? 0 : 1; }

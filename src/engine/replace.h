@@ -1,0 +1,32 @@
+// Replacement and removal of targets, folder creation, and the per-file
+// outcome lines (Win32: replace_win32.cpp).
+//
+// replaceTarget never deletes the old target before the new file is in its
+// place: on the NT family one MoveFileExA(REPLACE_EXISTING | WRITE_THROUGH)
+// swaps them; where that call is missing (9x family) the old file is moved
+// aside, the new one moved in, and the old copy deleted (moved back when the
+// second move fails). A target that is read-only stays read-only. Outcomes:
+// OUT_REPLACED, OUT_CREATED (there was no target) or OUT_NOT_REPLACED (the
+// target is in use or locked; the new file is deleted, the old one kept).
+//
+// None of these set resultCode; failures show only as outcomes.
+#pragma once
+#include <stdint.h>
+
+#include "engine/filetable.h"
+
+void replaceTarget(FileEntry* entry, const char* tempPath);
+// 0 when deleted; outcome OUT_DELETED or OUT_NOT_DELETED.
+int removeTarget(FileEntry* entry);
+// 0 = every folder of the path exists or was made, 1 = one failed, -1 = no
+// memory. Leaves the current folder at the deepest folder reached.
+int createFolders(const char* path);
+// Appends "path: outcome text" to the page's list (control 1013) and tells
+// outcomeListener, if set.
+void reportOutcome(void* page, unsigned outcome, const char* path);
+
+typedef void (*OutcomeListener)(void* page, unsigned outcome, const char* path);
+extern OutcomeListener outcomeListener;
+
+// Tests: take the 9x route even where MoveFileExA works.
+extern int replaceWithoutMoveFileEx;

@@ -1,0 +1,156 @@
+// replaceTarget, removeTarget, createFolders, reportOutcome.
+//
+// The old target is never deleted before the new file stands in its place,
+// so a failed move or a process killed half-way leaves the old file or the
+// new one, never neither:
+// - NT family: MoveFileExA(REPLACE_EXISTING | WRITE_THROUGH) swaps them in
+//   one step (a target held open without delete sharing refuses it);
+// - 9x family, where MoveFileExA answers ERROR_CALL_NOT_IMPLEMENTED: the old
+//   file moves aside under a free ".$$x" name, the new one moves in, then
+//   the old copy is deleted; if the second move fails the old file moves
+//   back.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string.h>
+
+#include "engine/paths.h"
+#include "engine/replace.h"
+#include "engine/results.h"
+#include "package/strings.h"
+#include "run/state.h"
+
+OutcomeListener outcomeListener = 0;
+int replaceWithoutMoveFileEx = 0;
+
+static void setReadOnly(const char* path, bool on) {
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return;
+    DWORD b = on ? (a | FILE_ATTRIBUTE_READONLY) : (a & ~FILE_ATTRIBUTE_READONLY);
+    if (b != a) SetFileAttributesA(path, b);
+}
+
+// Moves `from` over the existing `to` without ever leaving no `to`.
+static bool swapIn(const char* from, const char* to) {
+    if (!replaceWithoutMoveFileEx) {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+    }
+    char aside[TEXT_CAPACITY];
+    copyText(aside, to);
+    replaceExtension(aside, ".$$O");
+    size_t last = strlen(aside) - 1;
+    while (GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) {
+        if (static_cast<unsigned char>(aside[last]) == 0xFF) return false;
+        aside[last]++;
+    }
+    if (!MoveFileA(to, aside)) return false;
+    if (!MoveFileA(from, to)) {
+        MoveFileA(aside, to);
+        return false;
+    }
+    setReadOnly(aside, false);
+    DeleteFileA(aside);
+    return true;
+}
+
+void replaceTarget(FileEntry* entry, const char* tempPath) {
+    entry->outcome = OUT_NOT_REPLACED;
+    const char* target = state.targetPath;
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // No target: the new file moves in.
+        if (MoveFileA(tempPath, target)) {
+            entry->outcome = OUT_CREATED;
+            return;
+        }
+        DeleteFileA(tempPath);
+        return;
+    }
+    bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (swapIn(tempPath, target)) {
+        if (readOnly) setReadOnly(target, true);
+        entry->outcome = OUT_REPLACED;
+        return;
+    }
+    if (readOnly) setReadOnly(target, true);
+    DeleteFileA(tempPath);
+}
+
+int removeTarget(FileEntry* entry) {
+    entry->outcome = OUT_NOT_DELETED;
+    const char* target = state.targetPath;
+    DWORD attributes = GetFileAttributesA(target);
+    bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (DeleteFileA(target)) {
+        entry->outcome = OUT_DELETED;
+        return 0;
+    }
+    if (readOnly) SetFileAttributesA(target, attributes);  // it stays as it was
+    return 1;
+}
+
+// One piece of the path: an existing folder, or one made now.
+static bool enterOrMake(const char* piece) {
+    if (SetCurrentDirectoryA(piece)) return true;
+    return CreateDirectoryA(piece, 0) && SetCurrentDirectoryA(piece);
+}
+
+int createFolders(const char* path) {
+    char* work = static_cast<char*>(allocBuffer(TEXT_CAPACITY));
+    if (!work) return -1;
+    copyText(work, path);
+    char* lastSlash = strrchr(work, '\\');
+    if (lastSlash) lastSlash[1] = 0;
+    char* scan = work;
+    if (work[0] == '\\' && work[1] == '\\') scan = work + 2;
+    else if (work[0] && work[1] == ':' && work[2] == '\\') scan = work + 3;
+    int result = 0;
+    char* sep = strchr(scan, '\\');
+    if (sep) {
+        while (sep) {
+            *sep = 0;
+            bool ok = enterOrMake(work);
+            *sep = '\\';
+            if (!ok) {
+                result = 1;
+                break;
+            }
+            sep = strchr(sep + 1, '\\');
+        }
+    } else {
+        stripBackslash(work);
+        if (!enterOrMake(work)) result = 1;
+    }
+    freeBuffer(work);
+    return result;
+}
+
+void reportOutcome(void* page, unsigned outcome, const char* path) {
+    if (outcomeListener) outcomeListener(page, outcome, path);
+    HWND list = page ? GetDlgItem(static_cast<HWND>(page), 1013) : 0;
+    if (!list) return;
+    const char* shown = path;
+    size_t base = strlen(state.destinationDir);
+    if (base && strlen(path) >= base && CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path,
+                                                       static_cast<int>(base), state.destinationDir,
+                                                       static_cast<int>(base)) == CSTR_EQUAL)
+        shown = path + base;
+    const char* text = getString(6, outcome);
+    uint32_t size = static_cast<uint32_t>(strlen(shown) + strlen(text) + 16);
+    char* line = static_cast<char*>(allocBuffer(size));
+    if (!line) return;
+    memcpy(line, shown, strlen(shown));
+    memcpy(line + strlen(shown), ": ", 2);
+    memcpy(line + strlen(shown) + 2, text, strlen(text) + 1);
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    item.pszText = line;
+    LRESULT index = SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    if (index >= 0) SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+    freeBuffer(line);
+}

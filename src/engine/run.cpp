@@ -1,0 +1,47 @@
+// The engine side of an installation run's start and end (the progress page
+// calls them around its steps), and the code the finish page reports.
+#include "engine/install.h"
+
+#include "engine/results.h"
+#include "package/strings.h"
+#include "run/state.h"
+
+int beginInstallation() {
+    state.resultCode = ERR_NONE;
+    state.currentEntryIndex = -1;
+    state.processedKiB = 0;
+    state.currentEntry = state.firstEntry;
+    closeFile(state.dataFile);
+    // Volume 0's counters, whatever an earlier run left behind.
+    state.volumeNumber = 0;
+    state.volumeDataBase = 0;
+    state.volumeDataSize = state.volumeBytesLeft = 0;
+    copyText(state.dataPath, state.sourcePath);
+    state.dataFile = openFile(state.dataPath, OPEN_READ);
+    uint32_t size = 0;
+    if (state.dataFile == INVALID_FILE ||
+        seekTo(state.dataFile, state.dataAreaOffset) != state.dataAreaOffset ||
+        readExact(state.dataFile, &size, 4)) {
+        closeFile(state.dataFile);
+        state.dataFile = INVALID_FILE;
+        failStep(ERR_OPEN, state.dataPath);
+        return 0;
+    }
+    state.volumeDataSize = state.volumeBytesLeft = size;
+    state.installRunning = 1;
+    return 1;
+}
+
+void finishInstallation() {
+    closeFile(state.dataFile);
+    state.dataFile = INVALID_FILE;
+    state.installRunning = 0;
+}
+
+int finalResultCode() {
+    if (state.resultCode != ERR_NONE) return state.resultCode;
+    FileEntry* e = state.firstEntry;
+    for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e))
+        if (e->outcome == OUT_NOT_REPLACED) return ERR_NOT_REPLACED;
+    return ERR_NONE;
+}

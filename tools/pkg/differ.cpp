@@ -1,0 +1,511 @@
+#include "pkg/differ.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+#include "engine/delta.h"
+#include "pkg/compress.h"
+#include "pkg/stub.h"
+
+namespace pkg {
+
+// ---- Encoding ----
+
+void encodeDistance(Bytes& out, int32_t d) {
+    if (d >= -32 && d <= 31) {
+        out.push_back(static_cast<uint8_t>(0x80 | (d & 0x3F)));
+    } else if (d >= -16416 && d <= 16415) {
+        int32_t v = d > 0 ? d - 32 : d + 32;
+        out.push_back(static_cast<uint8_t>((v >> 8) & 0x7F));
+        out.push_back(static_cast<uint8_t>(v));
+    } else {
+        if (d < DELTA_DISTANCE_MIN || d > DELTA_DISTANCE_MAX)
+            throw std::logic_error("differ: copy distance out of range");
+        int32_t v = d > 0 ? d - 16416 : d + 16416;
+        out.push_back(static_cast<uint8_t>(0xC0 | ((v >> 16) & 0x3F)));
+        out.push_back(static_cast<uint8_t>(v >> 8));
+        out.push_back(static_cast<uint8_t>(v));
+    }
+}
+
+void encodeInsert(DeltaStreams& delta, const uint8_t* bytes, size_t n) {
+    delta.data.insert(delta.data.end(), bytes, bytes + n);
+    while (n) {
+        size_t k = std::min<size_t>(n, DELTA_INSERT_MAX);
+        delta.commands.push_back(static_cast<uint8_t>(0x80 | (k - 1)));
+        n -= k;
+    }
+}
+
+void encodeCopy(Bytes& commands, uint32_t length, int32_t distance, uint32_t fusedInsert) {
+    if (length < 2 || length > DELTA_COPY_MAX) throw std::logic_error("differ: copy length");
+    if (fusedInsert) {
+        if (fusedInsert > 3 || length > 33) throw std::logic_error("differ: fused command");
+        commands.push_back(static_cast<uint8_t>(0x80 | (fusedInsert << 5) | (length - 2)));
+    } else if (length <= 128) {
+        commands.push_back(static_cast<uint8_t>(length - 1));
+    } else {
+        commands.push_back(0);
+        commands.push_back(static_cast<uint8_t>(length - 129));
+        commands.push_back(static_cast<uint8_t>((length - 129) >> 8));
+    }
+    encodeDistance(commands, distance);
+}
+
+static int distanceBytes(int64_t d) {
+    if (d >= -32 && d <= 31) return 1;
+    if (d >= -16416 && d <= 16415) return 2;
+    return 3;
+}
+
+// ---- Matching ----
+
+namespace {
+
+uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+class Matcher {
+public:
+    Matcher(const Bytes& oldFile, const Bytes& newFile) : o_(oldFile), n_(newFile) {
+        size_t size = o_.size();
+        bits_ = 16;
+        while (bits_ < 24 && (size_t(1) << bits_) < size) bits_++;
+        head_.assign(size_t(1) << bits_, 0);
+        if (size >= 4) {
+            prev_.assign(size, 0);
+            for (size_t i = 0; i + 4 <= size; i++) {
+                uint32_t h = hash(o_.data() + i);
+                prev_[i] = head_[h];
+                head_[h] = static_cast<uint32_t>(i + 1);
+            }
+        }
+    }
+
+    DeltaStreams run() {
+        DeltaStreams out;
+        const size_t m = n_.size();
+        size_t i = 0, litStart = 0;
+        int64_t oldPos = 0;
+        while (i < m) {
+            Match best = find(i, litStart, oldPos);
+            if (best.gain <= 0) {
+                i++;
+                continue;
+            }
+            // Lazy: a clearly better copy one or two bytes on wins.
+            bool later = false;
+            for (size_t k = 1; k <= kLazy && i + k < m && !later; k++)
+                later = find(i + k, litStart, oldPos).gain > best.gain + double(k) * kLit;
+            if (later) {
+                i++;
+                continue;
+            }
+            // Backward extension into the pending literals.
+            while (i > litStart && best.from > 0 && n_[i - 1] == o_[best.from - 1]) {
+                i--;
+                best.from--;
+                best.length++;
+            }
+            emit(out, litStart, i, best, oldPos);
+            lastCopy_ = best.length;
+            if (best.length >= kAnchorLength) {
+                anchor_ = int64_t(best.from) - int64_t(i);
+                haveAnchor_ = true;
+            }
+            i += best.length;
+            litStart = i;
+        }
+        if (litStart < m) encodeInsert(out, n_.data() + litStart, m - litStart);
+        return out;
+    }
+
+private:
+    struct Match {
+        size_t from = 0;
+        size_t length = 0;
+        double gain = 0;
+    };
+
+    uint32_t hash(const uint8_t* p) const { return (load32(p) * 2654435761u) >> (32 - bits_); }
+
+    size_t extend(size_t from, size_t at) const {
+        size_t limit = std::min(o_.size() - from, n_.size() - at);
+        size_t k = 0;
+        const uint8_t* a = o_.data() + from;
+        const uint8_t* b = n_.data() + at;
+        while (k + 8 <= limit) {
+            uint64_t x, y;
+            std::memcpy(&x, a + k, 8);
+            std::memcpy(&y, b + k, 8);
+            if (x != y) return k + (__builtin_ctzll(x ^ y) >> 3);
+            k += 8;
+        }
+        while (k < limit && a[k] == b[k]) k++;
+        return k;
+    }
+
+    // Encoded-size gain of copying length bytes from `from` instead of
+    // inserting them.
+    static double gainOf(size_t length, int64_t distance, size_t pending) {
+        if (distance < DELTA_DISTANCE_MIN || distance > DELTA_DISTANCE_MAX) return -1;
+        double cost = 1 + distanceBytes(distance);
+        if (length > 128) cost += 2;
+        if (length > DELTA_COPY_MAX) cost += double(length / DELTA_COPY_MAX) * 4;
+        if (pending >= 1 && pending % 32 >= 1 && pending % 32 <= 3 && length <= 33) cost -= 1;
+        return double(length) * kLit - cost * kCmd - kBias;
+    }
+
+    void consider(Match& best, size_t from, size_t at, int64_t oldPos, size_t pending) const {
+        if (from >= o_.size()) return;
+        int64_t d = int64_t(from) - oldPos;
+        if (d < DELTA_DISTANCE_MIN || d > DELTA_DISTANCE_MAX) return;  // unreachable from here
+        size_t length = extend(from, at);
+        if (length < 2) return;
+        double g = gainOf(length, int64_t(from) - oldPos, pending);
+        // A copy away from the alignment of the last long copy usually has
+        // to jump back afterwards: charge that distance now.
+        if (haveAnchor_) {
+            int64_t back = anchor_ - (int64_t(from) - int64_t(at));
+            if (back != 0) g -= kReturnWeight * kCmd * distanceBytes(back);
+        }
+        if (g > best.gain) {
+            best.from = from;
+            best.length = length;
+            best.gain = g;
+        }
+    }
+
+    Match find(size_t at, size_t litStart, int64_t oldPos) const {
+        Match best;
+        size_t pending = at - litStart;
+        if (oldPos >= 0) {
+            consider(best, size_t(oldPos), at, oldPos, pending);
+            consider(best, size_t(oldPos) + pending, at, oldPos, pending);
+        }
+        if (at + 4 > n_.size() || prev_.empty()) return best;
+        uint32_t key = load32(n_.data() + at);
+        // Right after a long copy, a short deletion or edit usually resumes
+        // a little further on: look there before the chains, whose newest
+        // entries may all lie elsewhere in repetitive data.
+        if (lastCopy_ >= 32 && pending <= 16 && oldPos >= 0) {
+            size_t lo = size_t(oldPos) > 64 ? size_t(oldPos) - 64 : 0;
+            size_t hi = std::min(o_.size() - 4, size_t(oldPos) + 1024);
+            for (size_t from = lo; from <= hi && from + 4 <= o_.size(); from++)
+                if (load32(o_.data() + from) == key) consider(best, from, at, oldPos, pending);
+        }
+        uint32_t candidate = head_[hash(n_.data() + at)];
+        for (int depth = 0; candidate && depth < kDepth; depth++) {
+            size_t from = candidate - 1;
+            candidate = prev_[from];
+            if (load32(o_.data() + from) != key) continue;
+            if (best.length > 4 && from + best.length < o_.size() &&
+                o_[from + best.length - 1] != n_[at + best.length - 1])
+                continue;
+            consider(best, from, at, oldPos, pending);
+            if (best.length >= kGoodEnough) break;
+        }
+        return best;
+    }
+
+    void emit(DeltaStreams& out, size_t litStart, size_t at, const Match& m, int64_t& oldPos) {
+        size_t pending = at - litStart;
+        uint32_t fused = 0;
+        if (pending) {
+            size_t tail = pending % DELTA_INSERT_MAX;
+            if (tail >= 1 && tail <= 3 && m.length <= 33) {
+                if (pending > tail) encodeInsert(out, n_.data() + litStart, pending - tail);
+                out.data.insert(out.data.end(), n_.data() + at - tail, n_.data() + at);
+                fused = static_cast<uint32_t>(tail);
+            } else {
+                encodeInsert(out, n_.data() + litStart, pending);
+            }
+        }
+        size_t from = m.from, left = m.length;
+        while (left) {
+            size_t k = std::min<size_t>(left, DELTA_COPY_MAX);
+            if (left - k == 1) k--;  // never leave a 1-byte copy
+            encodeCopy(out.commands, static_cast<uint32_t>(k), static_cast<int32_t>(int64_t(from) - oldPos),
+                       fused);
+            fused = 0;
+            oldPos = int64_t(from + k);
+            from += k;
+            left -= k;
+        }
+    }
+
+    // Tuned on the patch benchmark's pairs (bench/patch.sh): how far the
+    // lazy step looks, how many chain entries are tried, when a match is
+    // long enough to stop looking.
+    static constexpr size_t kLazy = 3;
+    static constexpr int kDepth = 48;
+    static constexpr size_t kGoodEnough = 4096;
+    const Bytes& o_;
+    const Bytes& n_;
+    int bits_;
+    size_t lastCopy_ = 0;
+    bool haveAnchor_ = false;
+    int64_t anchor_ = 0;  // old minus new position of the last long copy
+    // A copy this long sets the alignment later copies are expected to
+    // return to; leaving it is charged kReturnWeight times the distance
+    // field back (weight 1 made libcrypto's delta 19% larger than 3).
+    static constexpr size_t kAnchorLength = 64;
+    static constexpr double kReturnWeight = 3.0;
+    // Encoded bytes per literal and per command byte, and the least gain a
+    // copy must bring.
+    static constexpr double kLit = 1.0;
+    static constexpr double kCmd = 1.0;
+    static constexpr double kBias = 1.5;
+    std::vector<uint32_t> head_;
+    std::vector<uint32_t> prev_;
+};
+
+}  // namespace
+
+DeltaStreams diffFiles(const Bytes& oldFile, const Bytes& newFile) {
+    if (oldFile.size() > 0x7FFFFFFF || newFile.size() > 0x7FFFFFFF)
+        throw std::invalid_argument("differ: files must stay below 2 GiB");
+    return Matcher(oldFile, newFile).run();
+}
+
+DeltaStreams insertAll(const Bytes& newFile) {
+    DeltaStreams d;
+    encodeInsert(d, newFile.data(), newFile.size());
+    return d;
+}
+
+Bytes encodeStream(const Bytes& raw) {
+    Bytes out;
+    uint8_t header = raw.size() > 0xFFFF ? STREAM_SIZE_32 : 0;
+    if (raw.empty()) {
+        out = {0, 0, 0};
+        return out;
+    }
+    Bytes packed = compressStream(raw.data(), raw.size());
+    bool compress = packed.size() + (packed.size() > 0xFFFF ? 4 : 2) < raw.size();
+    if (compress) header |= STREAM_COMPRESSED | (packed.size() > 0xFFFF ? STREAM_PACKED_32 : 0);
+    out.push_back(header);
+    if (header & STREAM_SIZE_32) put32(out, static_cast<uint32_t>(raw.size()));
+    else put16(out, static_cast<uint16_t>(raw.size()));
+    if (compress) {
+        if (header & STREAM_PACKED_32) put32(out, static_cast<uint32_t>(packed.size()));
+        else put16(out, static_cast<uint16_t>(packed.size()));
+        out.insert(out.end(), packed.begin(), packed.end());
+    } else {
+        out.insert(out.end(), raw.begin(), raw.end());
+    }
+    return out;
+}
+
+Bytes encodeDelta(const DeltaStreams& delta) {
+    Bytes out = encodeStream(delta.commands);
+    Bytes data = encodeStream(delta.data);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+// ---- The package side ----
+
+namespace {
+
+Bytes blanked(const Bytes& data, const std::vector<Region>& regions) {
+    if (regions.empty()) return data;
+    Bytes copy = data;
+    for (const Region& r : regions) {
+        int64_t at = r.offset;
+        if (!r.pattern.empty()) {
+            auto it = std::search(copy.begin(), copy.end(), r.pattern.begin(), r.pattern.end());
+            at = it == copy.end() ? -1 : it - copy.begin();
+        }
+        if (at < 0) continue;
+        for (uint64_t k = 0; k < r.length && uint64_t(at) + k < copy.size(); k++) copy[at + k] = 0;
+    }
+    return copy;
+}
+
+uint32_t sumOf(const Bytes& data, const std::vector<Region>& regions) {
+    return blankedChecksum(data.data(), data.size(), regions);
+}
+
+}  // namespace
+
+BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileSet& newSet,
+                                const Bytes& stub, UpdateOptions options) {
+    options.bindingKey = stubBindingKey(stub);
+    BuiltUpdate built;
+    Bytes data;
+    std::vector<size_t> deletes;
+
+    for (const auto& [path, newBytes] : newSet) {
+        if (newBytes.size() > 0x7FFFFFFF) throw std::invalid_argument(path + ": files must stay below 2 GiB");
+        FileRule rule;
+        if (auto it = options.rules.find(path); it != options.rules.end()) rule = it->second;
+        bool absentSomewhere = false;
+        std::vector<const Bytes*> olds;  // distinct old contents that differ from the new file
+        for (const FileSet& set : oldSets) {
+            auto it = set.find(path);
+            if (it == set.end()) {
+                absentSomewhere = true;
+                continue;
+            }
+            if (it->second == newBytes) continue;
+            bool seen = false;
+            for (const Bytes* o : olds) seen = seen || *o == it->second;
+            if (!seen) olds.push_back(&it->second);
+        }
+        if (!absentSomewhere && olds.empty()) continue;  // the same everywhere
+
+        TableEntry e;
+        e.relativePath = path;
+        e.altSubfolder = rule.altSubfolder;
+        e.location = rule.location;
+        e.onUnknownVersion = rule.onUnknownVersion;
+        e.presence = absentSomewhere ? PRES_NEW : rule.optional ? PRES_OPTIONAL : PRES_REQUIRED;
+        e.newSize = static_cast<uint32_t>(newBytes.size());
+        e.newChecksum = sumOf(newBytes, rule.regions);
+        e.version = rule.version;
+        e.times = rule.times;
+        e.regions = rule.regions;
+
+        std::vector<Bytes> deltas;
+        size_t deltaTotal = 0;
+        if (!absentSomewhere) {
+            for (const Bytes* o : olds) {
+                Bytes d = encodeDelta(diffFiles(blanked(*o, rule.regions), newBytes));
+                Bytes all = encodeDelta(insertAll(newBytes));
+                if (all.size() < d.size()) d.swap(all);
+                deltaTotal += d.size();
+                deltas.push_back(std::move(d));
+            }
+        }
+        Bytes whole;
+        bool useWhole = absentSomewhere;
+        if (absentSomewhere || rule.regions.empty()) {
+            whole = compressStream(newBytes.data(), newBytes.size());
+            useWhole = useWhole || whole.size() < deltaTotal;
+        }
+        if (useWhole && absentSomewhere && !rule.regions.empty())
+            throw std::invalid_argument(path + ": a file that some old version lacks cannot keep preserved regions");
+
+        uint32_t at = static_cast<uint32_t>(data.size());
+        if (useWhole) {
+            e.wholeFile = true;
+            data.insert(data.end(), whole.begin(), whole.end());
+            uint32_t packed = static_cast<uint32_t>(whole.size());
+            if (olds.empty())  // created from nothing only: a version no file matches
+                e.versions.push_back(OldVersion{0, 0xFFFFFFFF, at, packed});
+            for (const Bytes* o : olds)
+                e.versions.push_back(OldVersion{sumOf(*o, rule.regions), static_cast<uint32_t>(o->size()), at, packed});
+        } else {
+            for (size_t k = 0; k < olds.size(); k++) {
+                e.versions.push_back(OldVersion{sumOf(*olds[k], rule.regions),
+                                                static_cast<uint32_t>(olds[k]->size()),
+                                                static_cast<uint32_t>(data.size()), 0});
+                data.insert(data.end(), deltas[k].begin(), deltas[k].end());
+            }
+        }
+        if (data.size() > 0x7FFF0000) throw std::invalid_argument("the data area would exceed 2 GiB");
+        built.entries.push_back(std::move(e));
+    }
+
+    // Files that only old versions hold are deleted.
+    std::map<std::string, std::vector<const Bytes*>> gone;
+    for (const FileSet& set : oldSets)
+        for (const auto& [path, bytes] : set)
+            if (!newSet.count(path)) {
+                auto& list = gone[path];
+                bool seen = false;
+                for (const Bytes* o : list) seen = seen || *o == bytes;
+                if (!seen) list.push_back(&bytes);
+            }
+    if (!gone.empty() && data.empty()) data.push_back(0);  // delete entries point into the area
+    for (const auto& [path, list] : gone) {
+        FileRule rule;
+        if (auto it = options.rules.find(path); it != options.rules.end()) rule = it->second;
+        TableEntry e;
+        e.relativePath = path;
+        e.altSubfolder = rule.altSubfolder;
+        e.location = rule.location;
+        e.onUnknownVersion = UNK_SKIP;
+        e.presence = PRES_OPTIONAL;
+        e.deleteFile = true;
+        e.regions = rule.regions;
+        // The engine positions the data file even for a delete entry: the
+        // last byte of the area is never behind the current volume.
+        for (const Bytes* o : list)
+            e.versions.push_back(OldVersion{sumOf(*o, rule.regions), static_cast<uint32_t>(o->size()),
+                                            static_cast<uint32_t>(data.size() - 1), 0});
+        built.entries.push_back(std::move(e));
+    }
+
+    FileTableBuilder table(options.bindingKey);
+    for (const TableEntry& e : built.entries) table.add(e);
+    std::vector<Record> records = options.records;
+    records.push_back(bufferRecord(REC_FILE_TABLE, table.bytes()));
+    built.dataSize = static_cast<uint32_t>(data.size());
+
+    // Volume 0 ends on an 8-byte boundary of the installer file when more
+    // volumes follow, so the writer adds no padding that would move them.
+    size_t prefix = stub.size();
+    for (const Record& r : records) prefix += 8 + r.payload.size();
+    prefix += 12;
+    size_t first = data.size();
+    if (options.volumeSize) {
+        if (options.volumeSize < prefix + 64 || options.volumeSize < 4 + 64)
+            throw std::invalid_argument("the volume size is too small for the installer");
+        size_t capacity = options.volumeSize - prefix;
+        capacity -= (prefix + capacity) % 8;
+        if (data.size() + 8 > capacity) first = capacity;
+    }
+    built.installer = buildInstaller(stub, records, Bytes(data.begin(), data.begin() + first));
+    for (size_t at = first; at < data.size();) {
+        size_t k = std::min<size_t>(data.size() - at, options.volumeSize - 4);
+        Bytes volume;
+        put32(volume, static_cast<uint32_t>(k));
+        volume.insert(volume.end(), data.begin() + at, data.begin() + at + k);
+        built.volumes.push_back(std::move(volume));
+        at += k;
+    }
+    return built;
+}
+
+FileSet readFolder(const std::string& folder) {
+    namespace fs = std::filesystem;
+    FileSet set;
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    for (const fs::path& f : files) {
+        std::string rel = fs::relative(f, folder).generic_string();
+        std::replace(rel.begin(), rel.end(), '/', '\\');
+        set[rel] = readFile(f.string());
+    }
+    return set;
+}
+
+BuiltUpdate buildUpdate(const std::vector<std::string>& oldDirs, const std::string& newDir,
+                        const Bytes& stub, const UpdateOptions& options) {
+    std::vector<FileSet> olds;
+    for (const std::string& d : oldDirs) olds.push_back(readFolder(d));
+    return buildUpdateFromSets(olds, readFolder(newDir), stub, options);
+}
+
+void writeUpdate(const BuiltUpdate& update, const std::string& installerPath) {
+    writeFile(installerPath, update.installer);
+    std::string base = installerPath;
+    size_t dot = base.find_last_of('.');
+    size_t slash = base.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
+    for (size_t k = 0; k < update.volumes.size(); k++) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".D%02zu", k + 1);
+        writeFile(base + suffix, update.volumes[k]);
+    }
+}
+
+}  // namespace pkg

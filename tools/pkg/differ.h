@@ -1,0 +1,96 @@
+// The differ: delta streams that turn an old file into a new one, and the
+// package side that lays out a whole update (file table, data area,
+// volumes).
+//
+// diffFiles finds copies with hashed chains over the old file (4-byte keys,
+// newest first, bounded depth) plus the two cheap guesses binaries reward:
+// the old position where the last copy ended, and the same position moved on
+// by the bytes inserted since (a substitution). Each candidate is costed by
+// its encoded size (command byte, 1-3 distance bytes, fusing of a 1-3 byte
+// insert) against the literal bytes it saves, plus the distance field that
+// returning to the alignment of the last long copy will cost; three steps
+// of lazy matching and backward extension into pending literals. Copies stay within
+// the format: distances within +-2,113,567, lengths up to 65,536.
+//
+// Same inputs always give the same bytes.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pkg/filetable.h"
+#include "pkg/writer.h"
+
+namespace pkg {
+
+// The raw (not yet encoded) command and data streams of one delta.
+struct DeltaStreams {
+    Bytes commands;
+    Bytes data;
+};
+
+// Appends a copy distance field (1, 2 or 3 bytes); d must lie within
+// DELTA_DISTANCE_MIN..DELTA_DISTANCE_MAX.
+void encodeDistance(Bytes& out, int32_t d);
+// Appends commands that insert n bytes (the bytes go to the data stream).
+void encodeInsert(DeltaStreams& delta, const uint8_t* bytes, size_t n);
+// Appends one copy command of 2..65,536 bytes with its distance, fusing a
+// preceding insert of 1-3 bytes when insertLength says so (that insert's
+// bytes must already be in the data stream and not yet have a command).
+void encodeCopy(Bytes& commands, uint32_t length, int32_t distance, uint32_t fusedInsert = 0);
+
+DeltaStreams diffFiles(const Bytes& oldFile, const Bytes& newFile);
+// A delta that inserts the whole new file.
+DeltaStreams insertAll(const Bytes& newFile);
+
+// One stream as the package holds it: header, size, [packed length], body;
+// compressed when that is smaller.
+Bytes encodeStream(const Bytes& raw);
+// Both streams, encoded, back to back.
+Bytes encodeDelta(const DeltaStreams& delta);
+
+// --- The package side ---
+
+// Per-file choices; keyed by relative path (backslashes, as in the table).
+struct FileRule {
+    uint8_t location = LOC_INSTALL_DIR;
+    uint8_t onUnknownVersion = UNK_FAIL;
+    std::string altSubfolder;
+    std::vector<Region> regions;
+    std::optional<FileVersion> version;
+    std::optional<FileTimes> times;
+    bool optional = false;  // absent installed copies are skipped
+};
+
+struct UpdateOptions {
+    std::vector<Record> records;  // everything but the file table and the data
+    uint32_t bindingKey = 0;      // of the stub (buildUpdate fills it in)
+    uint32_t volumeSize = 0;      // largest file (installer or volume); 0 = one file
+    std::map<std::string, FileRule> rules;
+};
+
+// A set of files by relative path (backslash-separated) with their bytes.
+using FileSet = std::map<std::string, Bytes>;
+
+struct BuiltUpdate {
+    Bytes installer;
+    std::vector<Bytes> volumes;       // .D01, .D02, ...
+    std::vector<TableEntry> entries;   // the table as written
+    uint32_t dataSize = 0;            // all volumes together
+};
+
+// Lays out an update from in-memory sets: one entry per file of the new set
+// (in path order) that differs from some old version, then delete entries
+// for files that only old sets hold.
+BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileSet& newSet,
+                                const Bytes& stub, UpdateOptions options);
+
+// Reads the folders (every regular file below them) and builds.
+FileSet readFolder(const std::string& folder);
+BuiltUpdate buildUpdate(const std::vector<std::string>& oldDirs, const std::string& newDir,
+                        const Bytes& stub, const UpdateOptions& options);
+// Writes installer and volumes (installer path with .D01, .D02, ...).
+void writeUpdate(const BuiltUpdate& update, const std::string& installerPath);
+
+}  // namespace pkg
