@@ -24,7 +24,6 @@
 #include "package/strings.h"
 #include "run/run.h"
 #include "run/state.h"
-#include "ui/engine_standins.h"
 #include "ui/ui.h"
 
 const int ID_BROWSE_FOLDER = 101;   // template 7: the folder being chosen
