@@ -277,7 +277,6 @@ TEST(WizardFlow, SinglePageModeRunsOnlyTheProgressPage) {
     EXPECT_TRUE(run.buttonEnabled(IDCANCEL));
     run.settle(600);
     EXPECT_EQ(run.currentPage(), progress) << "the page stays after the last step";
-    EXPECT_EQ(run.controlText(progress, 1010), "100%");
     run.press(IDCANCEL);
     expectExit(run);
     EXPECT_FALSE(run.dialogShown("6.16"));
