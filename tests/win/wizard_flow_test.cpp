@@ -3,6 +3,7 @@
 // refused step keeps the user where they were with nothing lost.
 #include <gtest/gtest.h>
 
+#include "pkg/stub.h"
 #include "wizard_support.h"
 
 using namespace wiztest;
@@ -25,13 +26,20 @@ struct Product {
     explicit Product(const std::vector<std::string>& files) {
         CreateDirectoryA(folder.c_str(), 0);
         package.destination = folder;
+        package.oldSets.resize(1);
         for (const auto& f : files) {
             writeFile(folder + "\\" + f, kOld);
-            package.files.push_back(updateEntry(f, kOld, kNew));
+            package.oldSets[0][f] = kOld;
+            package.newSet[f] = kNew;
         }
     }
     std::string installer() { return package.write(dir); }
 };
+
+std::vector<uint8_t> readAll(const std::string& path) {
+    pkg::Bytes b = pkg::readFile(path);
+    return std::vector<uint8_t>(b.begin(), b.end());
+}
 
 void expectExit(wizard::Driver& run, DWORD expected = EXIT_OK) {
     DWORD code = 0xDEADBEEF;
@@ -85,6 +93,31 @@ TEST(WizardFlow, FullRunThroughEveryPageWithTheInformationPage) {
     run.press(IDCANCEL);
     expectExit(run);
     EXPECT_FALSE(run.dialogShown("6.16"));
+    EXPECT_EQ(readAll(product.folder + "\\a.txt"), kNew);
+    EXPECT_EQ(readAll(product.folder + "\\sub\\b.txt"), kNew);
+}
+
+// A target that another program holds open keeps its old content; the
+// finish page reports (6, 24) inside (5, 2) and lists it with (6, 29).
+TEST(WizardFlow, TargetHeldOpenIsReportedAsNotReplaced) {
+    Product product({"a.txt", "b.txt"});
+    WizardRun run(product.installer(), testName());
+    run.page("Page 0");
+    run.press(IDOK);
+    run.page("Page 1");
+    run.press(IDOK);
+    run.page("Page 2");
+    run.press(IDOK);
+    HWND ready = run.page("Page 3");
+    HANDLE held = CreateFileA((product.folder + "\\b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);  // readable, not replaceable
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    run.press(IDOK);
+    HWND finish = run.page("Page 5", ready);
+    EXPECT_EQ(run.controlText(finish, 1000), "5.2 [6.24]");
+    EXPECT_EQ(run.listLines(finish, FILE_LIST), (std::vector<std::string>{"a.txt: 6.25", "b.txt: 6.29"}));
+    CloseHandle(held);
+    EXPECT_EQ(readAll(product.folder + "\\a.txt"), kNew);
+    EXPECT_EQ(readAll(product.folder + "\\b.txt"), kOld);
 }
 
 // An information page without text (1, 1) is passed over both ways.
@@ -240,7 +273,7 @@ TEST(WizardFlow, CancelOnTheProgressPage) {
 // folder holds them all.
 TEST(WizardFlow, AlternateFolderDialogNamesTheFirstMissingFile) {
     Product product({"a.txt"});
-    product.package.files[0].onUnknownVersion = UNK_ASK_FOLDER;
+    product.package.rules["a.txt"].onUnknownVersion = UNK_ASK_FOLDER;
     writeFile(product.folder + "\\a.txt", kStranger);
     std::string empty = product.dir.path("empty"), originals = product.dir.path("originals");
     CreateDirectoryA(empty.c_str(), 0);

@@ -42,6 +42,14 @@ std::string Package::write(const winsupport::TempDir& dir, const std::string& na
     if (!backgroundImage.empty()) records.push_back(bufferRecord(REC_BACKGROUND_IMAGE, backgroundImage));
     if (!title.empty()) records.push_back(textRecord(REC_TITLE, title));
     if (!titleFont.empty()) records.push_back(bufferRecord(REC_TITLE_FONT, titleFont));
+    if (!newSet.empty()) {
+        if (startPage != START_PAGE_WIZARD) records.push_back(startPageRecord(startPage));
+        UpdateOptions options;
+        options.records = records;
+        options.rules = rules;
+        BuiltUpdate update = buildUpdateFromSets(oldSets, newSet, stub, options);
+        return dir.write(name, update.installer);
+    }
     FileTableBuilder table(stubBindingKey(stub));
     for (const auto& f : files) table.add(f);
     records.push_back(bufferRecord(REC_FILE_TABLE, table.bytes()));

@@ -11,6 +11,7 @@
 
 #include "driver.h"
 #include "package/format.h"
+#include "pkg/differ.h"
 #include "pkg/filetable.h"
 #include "pkg/writer.h"
 #include "support.h"
@@ -33,6 +34,11 @@ struct Package {
     uint16_t startPage = START_PAGE_WIZARD;
     std::string destination;  // default folder; empty = none
     std::vector<pkg::TableEntry> files;
+    // A real update made by the differ: the old versions, the new one, and
+    // per-file rules. Used instead of `files` when newSet is not empty.
+    std::vector<pkg::FileSet> oldSets;
+    pkg::FileSet newSet;
+    std::map<std::string, pkg::FileRule> rules;
     pkg::Bytes frameImage, backgroundImage, titleFont;
     std::string title;
     std::string write(const winsupport::TempDir& dir, const std::string& name = "setup.exe") const;
