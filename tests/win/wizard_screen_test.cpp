@@ -36,20 +36,20 @@ TEST(WizardScreen, WindowedAndFullScreenPlacement) {
     TempDir dir;
     RECT outer, frame;
     {  // one installer at a time: a second one would give way to the first
-    Package windowed;
-    WizardRun run(windowed.write(dir, "windowed.exe"), testName() + "-windowed");
-    run.page("Page 0");
-    RECT client = clientOnScreen(run.background());
-    GetWindowRect(run.frame(), &frame);
-    EXPECT_EQ(frame.left, client.left);
-    EXPECT_EQ(frame.top, client.top);
-    EXPECT_EQ(frame.right, client.right);
-    EXPECT_EQ(frame.bottom, client.bottom);
-    RECT expected = frame;
-    GetWindowRect(run.background(), &outer);
-    AdjustWindowRectEx(&expected, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0);
-    EXPECT_EQ(outer.right - outer.left, expected.right - expected.left);
-    EXPECT_EQ(outer.bottom - outer.top, expected.bottom - expected.top);
+        Package windowed;
+        WizardRun run(windowed.write(dir, "windowed.exe"), testName() + "-windowed");
+        run.page("Page 0");
+        RECT client = clientOnScreen(run.background());
+        GetWindowRect(run.frame(), &frame);
+        EXPECT_EQ(frame.left, client.left);
+        EXPECT_EQ(frame.top, client.top);
+        EXPECT_EQ(frame.right, client.right);
+        EXPECT_EQ(frame.bottom, client.bottom);
+        RECT expected = frame;
+        GetWindowRect(run.background(), &outer);
+        AdjustWindowRectEx(&expected, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0);
+        EXPECT_EQ(outer.right - outer.left, expected.right - expected.left);
+        EXPECT_EQ(outer.bottom - outer.top, expected.bottom - expected.top);
     }
     Package full;
     full.fullScreen = true;
