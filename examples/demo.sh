@@ -18,7 +18,7 @@ rm -f "$SHOTS"/*.png
 echo "== building Sample 1.0, 1.1 and 2.0"
 "$ROOT/examples/sample/build.sh" "$OUT/versions"
 
-echo "== packing the update with the shipped i686 stub and its x86_64 twin"
+echo "== packing the update from the three versions (i686 stub and its x86_64 twin)"
 "$DIST/updpack" build "$ROOT/examples/sample/project.toml" -o "$OUT/setup.exe"
 "$DIST/updpack" build "$ROOT/examples/sample/project.toml" -o "$OUT/setup-x86_64.exe" \
   --stub "$DIST/updstub-x86_64.exe"
@@ -28,7 +28,8 @@ echo "== installing Sample 1.0 into the Wine prefix"
 TARGET="$WINEPREFIX/drive_c/Program Files/Sample"
 rm -rf "$TARGET"; mkdir -p "$TARGET"
 cp -r "$OUT/versions/1.0/." "$TARGET/"
-chmod a-w "$TARGET/license.txt"   # Wine shows a file without write permission as read-only
+chmod a-w "$TARGET/readme.txt"    # Wine shows a file without write permission as read-only
+sed -i 's/name=Anyone/name=Robert/' "$TARGET/settings.ini"   # the user's own setting
 
 echo "== running the installer through the wizard (x86_64 twin under wine64)"
 rc=0
@@ -45,11 +46,13 @@ echo "== pages saved"
 ls -1 "$SHOTS"
 echo "== files in C:\\Program Files\\Sample after the run"
 (cd "$TARGET" && find . -type f | sort | while read -r f; do
-  state="as 1.0"
+  state="differs from 2.0"
   if [ -f "$OUT/versions/2.0/$f" ] && cmp -s "$f" "$OUT/versions/2.0/$f"; then state="as 2.0"; fi
   if [ -f "$OUT/versions/1.0/$f" ] && cmp -s "$f" "$OUT/versions/1.0/$f" && [ "$state" = "as 2.0" ]; then state="same in 1.0 and 2.0"; fi
   printf '  %-18s %s\n' "${f#./}" "$state"
 done)
+echo "== the user's settings after the run"
+grep -a "name=\|version=" "$TARGET/settings.ini" | tr -d '\r' | sed 's/^/  /'
 chmod -R u+w "$TARGET"
 echo "demo exit code: $rc (0 = the wizard ran to its end)"
 exit $rc

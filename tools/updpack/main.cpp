@@ -31,6 +31,17 @@ int build(const std::string& projectPath, std::string output, std::string stubPa
     if (stubPath.empty()) stubPath = project.stub.empty() ? defaultStub(argv0) : project.stub;
     if (output.empty()) output = project.output;
     pkg::Bytes stub = pkg::loadStub(stubPath);
+    if (project.versions.size() >= 2) {
+        pkg::UpdateOptions options;
+        options.records = updpack::projectRecords(project);
+        options.rules = project.rules;
+        std::vector<std::string> olds(project.versions.begin(), project.versions.end() - 1);
+        pkg::BuiltUpdate update = pkg::buildUpdate(olds, project.versions.back(), stub, options);
+        pkg::writeUpdate(update, output);
+        std::printf("%s: %zu bytes, %zu file entries, data area %u bytes\n", output.c_str(),
+                    update.installer.size(), update.entries.size(), update.dataSize);
+        return 0;
+    }
     pkg::InstallerLayout layout;
     pkg::Bytes installer = pkg::buildInstaller(stub, updpack::projectRecords(project), {}, &layout);
     pkg::writeFile(output, installer);

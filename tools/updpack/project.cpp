@@ -175,11 +175,11 @@ Project loadProject(const std::string& path) {
     }
     Project p;
     p.file = path;
-    Section top(path, "", root, {"installer", "texts"});
+    Section top(path, "", root, {"installer", "texts", "files"});
     if (const toml::table* t = top.subtable("installer")) {
         Section s(path, "installer", *t,
                   {"stub", "output", "start_page", "full_screen", "destination", "title", "title_font",
-                   "frame_image", "background_image", "templates", "registry", "ini", "defaults"});
+                   "frame_image", "background_image", "templates", "registry", "ini", "defaults", "versions"});
         if (auto v = s.existingFile("stub")) p.stub = *v;
         if (auto v = s.text("output")) p.output = s.resolve(*v).string();
         if (const toml::node* n = s.find("start_page")) {
@@ -194,6 +194,16 @@ Project loadProject(const std::string& path) {
         p.frameImage = s.existingFile("frame_image", true);
         p.backgroundImage = s.existingFile("background_image", true);
         p.useDefaults = s.boolean("defaults").value_or(true);
+        if (const toml::node* n = s.find("versions")) {
+            if (!n->is_array()) throw s.error(*n, "versions", "expected a list of folders");
+            for (auto&& item : *n->as_array()) {
+                if (!item.is_string()) throw s.error(item, "versions", "expected a list of folders");
+                fs::path dir = s.resolve(item.as_string()->get());
+                if (!fs::is_directory(dir)) throw s.error(item, "versions", "no such folder: " + dir.string());
+                p.versions.push_back(dir.string());
+            }
+            if (p.versions.size() < 2) throw s.error(*n, "versions", "needs an old and a new version");
+        }
         p.templates = s.existingFile("templates");
         if (const toml::table* f = s.subtable("title_font"))
             p.titleFont = logFont(Section(path, "installer.title_font", *f, {"face", "height", "weight", "italic"}));
@@ -213,6 +223,32 @@ Project loadProject(const std::string& path) {
         }
     }
     if (top.subtable("texts")) p.texts = textsOf(path, root);
+    if (const toml::table* files = top.subtable("files")) {
+        for (auto&& [key, node] : *files) {
+            std::string rel(key.str());
+            if (!node.is_table()) throw top.error(node, "files." + rel, "expected a table");
+            Section f(path, "files." + rel, *node.as_table(), {"preserve", "unknown", "optional", "alt_folder"});
+            pkg::FileRule rule;
+            if (auto u = f.text("unknown")) {
+                if (*u == "fail") rule.onUnknownVersion = UNK_FAIL;
+                else if (*u == "skip") rule.onUnknownVersion = UNK_SKIP;
+                else if (*u == "ask") rule.onUnknownVersion = UNK_ASK_FOLDER;
+                else throw f.error(*f.find("unknown"), "unknown", "expected fail, skip or ask");
+            }
+            rule.optional = f.boolean("optional").value_or(false);
+            rule.altSubfolder = f.text("alt_folder").value_or("");
+            if (const toml::table* pr = f.subtable("preserve")) {
+                Section ps(path, "files." + rel + ".preserve", *pr, {"pattern", "length"});
+                pkg::Region r;
+                std::string pattern = ps.text("pattern").value_or("");
+                r.pattern.assign(pattern.begin(), pattern.end());
+                r.length = static_cast<uint32_t>(ps.integer("length", 1, 0x7FFFFFFF).value_or(0));
+                r.restore = true;
+                rule.regions.push_back(r);
+            }
+            p.rules[rel] = rule;
+        }
+    }
     if (p.useDefaults) {
         p.defaultsDir = findDefaultsDir();
         if (p.defaultsDir.empty())

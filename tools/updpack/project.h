@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "pkg/differ.h"
 #include "pkg/writer.h"
 
 namespace updpack {
@@ -36,6 +37,10 @@ struct Project {
     // the project leaves out, unless it says defaults = false.
     bool useDefaults = true;
     std::string defaultsDir;
+    // The product's folders, oldest first and the new version last; with
+    // two or more the installer carries the update between them.
+    std::vector<std::string> versions;
+    std::map<std::string, pkg::FileRule> rules;  // [files."relative\\path"]
 };
 
 // Where the shipped defaults live: "defaults" beside the running updpack,

@@ -41,6 +41,14 @@ int main(int argc, char** argv) {
         } else {
             snap("ready");
             run.press(IDOK);
+            // The ready page may ask before changing read-only files.
+            for (int i = 0; i < 20 && run.currentPage() == page; i++) {
+                if (run.dialogShown("")) {
+                    std::printf("question: %s -> Yes\n", run.answer("", IDYES).c_str());
+                    break;
+                }
+                run.settle(100);
+            }
             page = run.waitPage("", page);
             if (run.controlExists(page, 1009)) {
                 snap("progress");
