@@ -25,6 +25,12 @@ target_link_libraries(updpack PRIVATE pkgtool tomlplusplus::tomlplusplus CLI11::
 add_custom_command(TARGET updpack POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E make_directory ${UPD_DIST_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:updpack> ${UPD_DIST_DIR}/updpack)
+# The wizard's default layouts, texts and pictures go beside updpack.
+include(${CMAKE_SOURCE_DIR}/tools/defaults/defaults.cmake)
+add_dependencies(updpack updpack_defaults)
+target_compile_definitions(updpack PRIVATE UPD_DEFAULTS_DIR="${UPD_DIST_DIR}/defaults")
+add_custom_command(TARGET updpack_defaults POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${UPD_DEFAULTS_OUT} ${UPD_DIST_DIR}/defaults)
 
 file(GLOB UPD_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
 list(APPEND UPD_NATIVE_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/native/support.cpp)
@@ -32,6 +38,12 @@ add_executable(native_tests ${UPD_NATIVE_TEST_SOURCES})
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
 target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_main)
 add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
+# The wizard's defaults are checked through the project reader.
+target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp)
+target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)
+target_compile_definitions(native_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")
+add_dependencies(native_tests updpack_defaults)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_subdirectory(tests/fuzz)

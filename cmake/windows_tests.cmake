@@ -9,13 +9,29 @@ target_include_directories(pkgtool_win PUBLIC ${CMAKE_SOURCE_DIR}/tools ${CMAKE_
 target_link_libraries(pkgtool_win PUBLIC updstub_lib)
 
 file(GLOB UPD_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
-add_executable(win_tests ${UPD_WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win/support.cpp)
+add_executable(win_tests ${UPD_WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win/support.cpp
+  ${CMAKE_SOURCE_DIR}/tests/win/wizard_support.cpp)
 target_include_directories(win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
 target_link_libraries(win_tests PRIVATE updstub_lib pkgtool_win gtest gtest_main)
 target_link_options(win_tests PRIVATE -static)
 target_compile_definitions(win_tests PRIVATE
   UPD_STUB_PATH="${UPD_DIST_DIR}/updstub-x86_64.exe")
 add_dependencies(win_tests updstub)
+# Installers in the wizard tests use the shipped default layouts.
+include(${CMAKE_SOURCE_DIR}/tools/defaults/defaults.cmake)
+add_dependencies(win_tests updpack_defaults)
+target_compile_definitions(win_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")
+# The wizard driver: runs installers like a user, for the tests and the demo.
+set(UPD_ARTIFACT_DIR ${CMAKE_SOURCE_DIR}/build/artifacts)
+file(MAKE_DIRECTORY ${UPD_ARTIFACT_DIR})
+add_library(wizard_driver STATIC ${CMAKE_SOURCE_DIR}/tests/win/driver/driver.cpp)
+target_include_directories(wizard_driver PUBLIC ${CMAKE_SOURCE_DIR}/tests/win/driver)
+target_compile_definitions(wizard_driver PUBLIC UPD_ARTIFACT_DIR="${UPD_ARTIFACT_DIR}")
+target_link_libraries(wizard_driver PUBLIC comctl32 gdi32 user32)
+target_link_libraries(win_tests PRIVATE wizard_driver)
+add_executable(wizard_walk ${CMAKE_SOURCE_DIR}/tests/win/driver/walk.cpp)
+target_link_libraries(wizard_walk PRIVATE wizard_driver)
+target_link_options(wizard_walk PRIVATE -static)
 add_test(NAME win_tests COMMAND win_tests --gtest_brief=1 --gtest_filter=-Compressed.*)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 1200)
 

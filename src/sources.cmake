@@ -33,6 +33,9 @@ set(UPD_WIN32_SOURCES
   run/relaunch.cpp
   ui/frame.cpp
   ui/background.cpp
+  ui/destination.cpp
+  ui/progress.cpp
+  ui/pages.cpp
 )
 list(TRANSFORM UPD_WIN32_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 
@@ -49,6 +52,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
+  pkg/resources.cpp
   pkg/stub.cpp
   pkg/writer.cpp
 )

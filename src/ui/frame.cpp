@@ -1,33 +1,267 @@
-// The wizard frame and the pages, in their first form: the frame turns its
-// Back, Next and Cancel buttons into page results; pages only exist.
+// The wizard frame and the protocol every page follows.
+//
+// The frame is one modeless dialog that lives for the whole run and holds
+// Back (1007), Next (1) and Cancel (2), an optional picture (control 1011)
+// and a sunken panel (1012). Pages are child dialogs placed at control 1006.
+// A page ends when state.pageResult becomes non-zero: the frame turns its
+// buttons into results, after offering each WM_COMMAND to the page first (a
+// page that consumes one answers through markHandled). Every dialog of the
+// wizard ends its procedure with dialogColourReply, so all share the face
+// brush, and applyDialogFont, so all share one normal-weight font.
+#include "package/loader.h"
+#include "package/strings.h"
 #include "run/state.h"
 #include "ui/ui.h"
 
-const int ID_BACK = 1007;
+static HWND frameWnd() { return static_cast<HWND>(state.frameWindow); }
 
-INT_PTR CALLBACK frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM) {
+bool singlePageMode() { return stubData.header.startPage != START_PAGE_WIZARD; }
+
+void setControlText(HWND dialog, int id, const char* text) {
+    HWND control = GetDlgItem(dialog, id);
+    if (control) SetWindowTextA(control, text);
+}
+
+// Centres the frame on the screen, clamped so that it stays inside the
+// background window wherever it fits.
+static void placeFrame(HWND frame) {
+    RECT main, own;
+    GetWindowRect(static_cast<HWND>(state.backgroundWindow), &main);
+    GetWindowRect(frame, &own);
+    int frameW = own.right - own.left, frameH = own.bottom - own.top;
+    int maxX = (main.right - main.left) - frameW;
+    int maxY = (main.bottom - main.top) - frameH;
+    int x = state.screenCenterX - frameW / 2;
+    int y = state.screenCenterY - frameH / 2;
+    if ((x < maxX ? x : maxX) < 0) x = 0;
+    else if (x >= maxX) x = maxX;
+    if ((y < maxY ? y : maxY) < 0) y = 0;
+    else if (y >= maxY) y = maxY;
+    SetWindowPos(frame, 0, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+static void frameCancel() {
+    if (state.buttonMask & BTN_NO_CONFIRM) {
+        state.pageResult = PAGE_RESULT_CANCEL;
+        return;
+    }
+    if (showMessage(getString(6, 16), MB_QUESTION_YESNO) == BOX_YES) {
+        showMessage(getString(6, 17), MB_INFO);
+        state.pageResult = PAGE_RESULT_CANCEL;
+    }
+}
+
+INT_PTR CALLBACK frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
+        placeFrame(window);
+        applyDialogFont(window);
+        PostMessageA(window, WM_NCACTIVATE, 1, 0);
         return TRUE;
     case WM_COMMAND: {
-        int id = LOWORD(wParam);
-        if (id == IDOK || id == IDCANCEL || id == ID_BACK) {
-            state.pageResult = id;
-            return TRUE;
+        HWND page = static_cast<HWND>(state.pageWindow);
+        // A destroyed page answers 0, so the frame's own handling runs.
+        if (page && SendMessageA(page, WM_COMMAND, wParam, lParam)) break;
+        switch (LOWORD(wParam)) {
+        case ID_NEXT: state.pageResult = PAGE_RESULT_NEXT; break;
+        case ID_BACK: state.pageResult = PAGE_RESULT_BACK; break;
+        case ID_CANCEL: frameCancel(); break;
         }
         break;
     }
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_MINIMIZE)
+            ShowWindow(static_cast<HWND>(state.backgroundWindow), SW_MINIMIZE);
+        else if ((wParam & 0xFFF0) == SC_CLOSE)
+            state.pageResult = PAGE_RESULT_CANCEL;
+        break;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(window, &ps);
+        drawSunkenControl(window, dc, ID_FRAME_PANEL, true);
+        if (state.frameImage) drawFramePicture(window, dc, ID_FRAME_PICTURE, state.frameImage);
+        EndPaint(window, &ps);
+        break;
     }
-    return FALSE;
+    }
+    return dialogColourReply(window, message, wParam);
 }
 
-static INT_PTR CALLBACK plainPage(HWND, UINT message, WPARAM, LPARAM) {
-    return message == WM_INITDIALOG;
+void initPage(HWND page, unsigned mask) {
+    HWND frame = frameWnd();
+    HWND background = static_cast<HWND>(state.backgroundWindow);
+    state.pageWindow = page;
+    applyDialogFont(page);
+    HWND place = GetDlgItem(frame, ID_PAGE_PLACE);
+    if (place) {
+        RECT r;
+        GetWindowRect(place, &r);
+        MapWindowPoints(0, frame, reinterpret_cast<POINT*>(&r), 1);
+        SetWindowPos(page, 0, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    const char* caption = getString(6, 0);
+    SetWindowTextA(background, caption);
+    const char* title = getString(state.pageIndex, 0);
+    if (title[0]) {
+        if (state.options & OPT_FULL_SCREEN) {
+            SetWindowTextA(frame, title);
+        } else if (char* both = static_cast<char*>(allocBuffer(1024))) {
+            wsprintfA(both, "%.500s - %.500s", caption, title);
+            SetWindowTextA(background, both);
+            freeBlock(both);
+        }
+    }
+    for (int i = 1; i <= 4; i++) setControlText(page, ID_TEXT_FIRST - 1 + i, getString(state.pageIndex, i));
+    setButtonCaption(BTN_BACK, 0);
+    setButtonCaption(BTN_NEXT, 1);
+    setButtonCaption(BTN_CANCEL, 2);
+    if (singlePageMode()) mask |= BTN_NO_CONFIRM;
+    setButtonMask(mask);
 }
 
-INT_PTR CALLBACK welcomePageProcedure(HWND w, UINT m, WPARAM wp, LPARAM lp) { return plainPage(w, m, wp, lp); }
-INT_PTR CALLBACK infoPageProcedure(HWND w, UINT m, WPARAM wp, LPARAM lp) { return plainPage(w, m, wp, lp); }
-INT_PTR CALLBACK destinationPageProcedure(HWND w, UINT m, WPARAM wp, LPARAM lp) { return plainPage(w, m, wp, lp); }
-INT_PTR CALLBACK readyPageProcedure(HWND w, UINT m, WPARAM wp, LPARAM lp) { return plainPage(w, m, wp, lp); }
-INT_PTR CALLBACK progressPageProcedure(HWND w, UINT m, WPARAM wp, LPARAM lp) { return plainPage(w, m, wp, lp); }
-INT_PTR CALLBACK finishPageProcedure(HWND w, UINT m, WPARAM wp, LPARAM lp) { return plainPage(w, m, wp, lp); }
+void setButtonMask(unsigned mask) {
+    HWND frame = frameWnd();
+    state.buttonMask = mask;
+    static const struct { int id; unsigned bit; } buttons[3] = {
+        {ID_BACK, BTN_BACK}, {ID_NEXT, BTN_NEXT}, {ID_CANCEL, BTN_CANCEL}};
+    for (const auto& b : buttons) {
+        HWND w = GetDlgItem(frame, b.id);
+        if (w) EnableWindow(w, (mask & b.bit) != 0);
+    }
+}
+
+void setButtonCaption(unsigned button, unsigned index) {
+    int id = button == BTN_BACK ? ID_BACK : button == BTN_NEXT ? ID_NEXT : button == BTN_CANCEL ? ID_CANCEL : 0;
+    if (id) setControlText(frameWnd(), id, getString(7, index));
+}
+
+INT_PTR markHandled(HWND page) {
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, 1);
+    return TRUE;
+}
+
+INT_PTR dialogColourReply(HWND, UINT message, WPARAM hdc) {
+    switch (message) {
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+        SetBkColor(reinterpret_cast<HDC>(hdc), GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<INT_PTR>(state.faceBrush);
+    }
+    return 0;
+}
+
+void applyDialogFont(HWND window) {
+    if (!state.dialogFont) {
+        HFONT font = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
+        LOGFONTA lf;
+        if (font && GetObjectA(font, sizeof lf, &lf) == sizeof lf) {
+            lf.lfWeight = FW_NORMAL;
+            state.dialogFont = CreateFontIndirectA(&lf);
+        }
+    }
+    if (!state.dialogFont) return;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(state.dialogFont), FALSE);
+}
+
+void fillSolidRect(HDC dc, int x, int y, int w, int h, COLORREF colour) {
+    RECT r = {x, y, x + w, y + h};
+    SetBkColor(dc, colour);
+    ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, 0, 0, 0);
+}
+
+void drawSunkenBox(HDC dc, const RECT* r, bool fill) {
+    int w = r->right - r->left, h = r->bottom - r->top;
+    if (fill) fillSolidRect(dc, r->left + 1, r->top + 1, w - 2, h - 2, GetSysColor(COLOR_BTNFACE));
+    COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_BTNHIGHLIGHT);
+    fillSolidRect(dc, r->left, r->top, w - 1, 1, shadow);
+    fillSolidRect(dc, r->left, r->top, 1, h - 1, shadow);
+    fillSolidRect(dc, r->left, r->bottom - 1, w, 1, light);
+    fillSolidRect(dc, r->right - 1, r->top, 1, h, light);
+}
+
+// The control's rectangle in the window's client coordinates; false when
+// the window has no such control.
+static bool controlRect(HWND window, int id, RECT* r) {
+    HWND control = GetDlgItem(window, id);
+    if (!control) return false;
+    GetWindowRect(control, r);
+    MapWindowPoints(0, window, reinterpret_cast<POINT*>(r), 2);
+    return true;
+}
+
+void drawSunkenControl(HWND window, HDC dc, int id, bool fill) {
+    RECT r;
+    if (controlRect(window, id, &r)) drawSunkenBox(dc, &r, fill);
+}
+
+// A PackageBitmap is a BMP file image: 14-byte file header, info header,
+// colour table, bits.
+const BITMAPINFO* bitmapInfo(const unsigned char* bitmap) {
+    return reinterpret_cast<const BITMAPINFO*>(bitmap + sizeof(BITMAPFILEHEADER));
+}
+
+static uint32_t colourCount(const BITMAPINFOHEADER* h) {
+    if (h->biClrUsed) return h->biClrUsed;
+    return h->biBitCount <= 8 ? 1u << h->biBitCount : 0;
+}
+
+const void* bitmapBits(const unsigned char* bitmap) {
+    const BITMAPINFOHEADER* h = &bitmapInfo(bitmap)->bmiHeader;
+    return bitmap + sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + 4 * colourCount(h);
+}
+
+HPALETTE createBitmapPalette(HDC dc, const unsigned char* bitmap) {
+    const BITMAPINFO* info = bitmapInfo(bitmap);
+    if (info->bmiHeader.biBitCount != 8) return 0;
+    LOGPALETTE* pal = static_cast<LOGPALETTE*>(allocZeroed(4 + 256 * sizeof(PALETTEENTRY)));
+    if (!pal) return 0;
+    pal->palVersion = 0x300;
+    pal->palNumEntries = 256;
+    // A shorter colour table gives fewer real entries; the rest stay black.
+    uint32_t count = colourCount(&info->bmiHeader);
+    if (count > 256) count = 256;
+    for (uint32_t i = 0; i < 256; i++) {
+        PALETTEENTRY& e = pal->palPalEntry[i];
+        if (i < count) {
+            e.peRed = info->bmiColors[i].rgbRed;
+            e.peGreen = info->bmiColors[i].rgbGreen;
+            e.peBlue = info->bmiColors[i].rgbBlue;
+        }
+        e.peFlags = (i < 10 || i >= 246) ? PC_NOCOLLAPSE : 0;
+    }
+    if (GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL) == 8 &&
+        (GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE)) {
+        GetSystemPaletteEntries(dc, 0, 10, pal->palPalEntry);
+        GetSystemPaletteEntries(dc, 246, 10, pal->palPalEntry + 246);
+    }
+    HPALETTE made = CreatePalette(pal);
+    freeBlock(pal);
+    return made;
+}
+
+void drawFramePicture(HWND window, HDC dc, int id, const unsigned char* bitmap) {
+    RECT r;
+    if (!controlRect(window, id, &r)) return;
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    if (!bitmap) return;
+    const BITMAPINFOHEADER* h = &bitmapInfo(bitmap)->bmiHeader;
+    HPALETTE palette = createBitmapPalette(dc, bitmap), previous = 0;
+    if (palette) {
+        previous = SelectPalette(dc, palette, FALSE);
+        RealizePalette(dc);
+    }
+    int w = h->biWidth, ht = h->biHeight;
+    int x = r.left + ((r.right - r.left) - w) / 2;
+    int y = r.top + ((r.bottom - r.top) - ht) / 2;
+    StretchDIBits(dc, x, y, w, ht, 0, 0, w, ht, bitmapBits(bitmap), bitmapInfo(bitmap), DIB_RGB_COLORS,
+                  SRCCOPY);
+    if (palette) {
+        SelectPalette(dc, previous, TRUE);
+        DeleteObject(palette);
+    }
+    RECT box = {x, y, x + w, y + ht};
+    drawSunkenBox(dc, &box, false);
+}

@@ -13,6 +13,7 @@ run() { local rc=0; "$WINE64" "$@" >/dev/null 2>&1 </dev/null || rc=$?; echo "$r
 cat > "$T/project.toml" <<'TOML'
 [installer]
 output = "setup.exe"
+defaults = false                      # no layouts: the wizard has nothing to show
 destination = "#Program Files#\\Sample"
 title = "Sample 2.0"
 

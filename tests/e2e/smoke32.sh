@@ -12,6 +12,7 @@ run() { local rc=0; timeout 600 "$WINE32" "$@" >/dev/null 2>&1 </dev/null || rc=
 cat > "$T/project.toml" <<'TOML'
 [installer]
 output = "setup.exe"
+defaults = false
 [texts]
 "6.0" = "Smoke Test"
 TOML

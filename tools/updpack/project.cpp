@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 
+#include "pkg/resources.h"
 #include "pkg/stub.h"
 
 namespace fs = std::filesystem;
@@ -57,10 +58,12 @@ public:
         return n->as_boolean()->get();
     }
 
-    // A path that must exist, resolved against the project file's folder.
-    std::optional<std::string> existingFile(const std::string& key) const {
+    // A path that must exist, resolved against the project file's folder;
+    // with allowEmpty, "" stands for "none" and is kept as it is.
+    std::optional<std::string> existingFile(const std::string& key, bool allowEmpty = false) const {
         auto t = text(key);
         if (!t) return std::nullopt;
+        if (allowEmpty && t->empty()) return t;
         fs::path p = resolve(*t);
         if (!fs::is_regular_file(p)) throw error(*find(key), key, "no such file: " + p.string());
         return p.string();
@@ -191,6 +194,28 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
     return u;
 }
 
+// Keys "T.I": table T (0-7), index I.
+std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, const toml::table& root) {
+    std::map<std::pair<int, int>, std::string> texts;
+    const toml::node* n = root.get("texts");
+    if (!n) return texts;
+    if (!n->is_table())
+        throw ProjectError(path + ":" + std::to_string(n->source().begin.line) + ": texts: expected a table");
+    for (auto&& [key, node] : *n->as_table()) {
+        std::string k(key.str());
+        unsigned table = 0, index = 0;
+        char tail = 0;
+        if (std::sscanf(k.c_str(), "%u.%u%c", &table, &index, &tail) != 2 || table > 7 || index > 65534)
+            throw ProjectError(path + ":" + std::to_string(node.source().begin.line) + ": texts." + k +
+                               ": expected a key \"TABLE.INDEX\" with TABLE 0-7");
+        if (!node.is_string())
+            throw ProjectError(path + ":" + std::to_string(node.source().begin.line) + ": texts." + k +
+                               ": expected a text");
+        texts[{static_cast<int>(table), static_cast<int>(index)}] = node.as_string()->get();
+    }
+    return texts;
+}
+
 }  // namespace
 
 bool globMatches(const std::string& glob, const std::string& path) {
@@ -232,6 +257,32 @@ std::map<std::string, pkg::FileRule> resolveRules(const UpdateSpec& update,
     return rules;
 }
 
+std::string findDefaultsDir() {
+    std::error_code ec;
+    fs::path self = fs::canonical("/proc/self/exe", ec);
+    if (!ec && fs::is_directory(self.parent_path() / "defaults")) return (self.parent_path() / "defaults").string();
+#ifdef UPD_DEFAULTS_DIR
+    if (fs::is_directory(UPD_DEFAULTS_DIR)) return UPD_DEFAULTS_DIR;
+#endif
+    return "";
+}
+
+std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path) {
+    toml::table root;
+    try {
+        root = toml::parse_file(path);
+    } catch (const toml::parse_error& e) {
+        throw ProjectError(path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
+    }
+    return textsOf(path, root);
+}
+
+pkg::Bytes templateBlobOf(const std::string& path) {
+    pkg::Bytes file = pkg::readFile(path);
+    if (!pkg::isResourceFile(file)) return file;
+    return pkg::templateBlobFromDialogs(pkg::dialogResources(file, path), path);
+}
+
 Project loadProject(const std::string& path) {
     toml::table root;
     try {
@@ -247,7 +298,7 @@ Project loadProject(const std::string& path) {
     if (const toml::table* t = top.subtable("installer")) {
         Section s(path, "installer", *t,
                   {"stub", "output", "start_page", "full_screen", "destination", "title", "title_font",
-                   "frame_image", "background_image", "templates", "registry", "ini"});
+                   "frame_image", "background_image", "templates", "registry", "ini", "defaults"});
         if (auto v = s.existingFile("stub")) p.stub = *v;
         if (auto v = s.text("output")) p.output = s.resolve(*v).string();
         if (const toml::node* n = s.find("start_page")) {
@@ -259,8 +310,9 @@ Project loadProject(const std::string& path) {
         p.fullScreen = s.boolean("full_screen").value_or(false);
         p.destination = s.text("destination");
         p.title = s.text("title");
-        p.frameImage = s.existingFile("frame_image");
-        p.backgroundImage = s.existingFile("background_image");
+        p.frameImage = s.existingFile("frame_image", true);
+        p.backgroundImage = s.existingFile("background_image", true);
+        p.useDefaults = s.boolean("defaults").value_or(true);
         p.templates = s.existingFile("templates");
         if (const toml::table* f = s.subtable("title_font"))
             p.titleFont = logFont(Section(path, "installer.title_font", *f, {"face", "height", "weight", "italic"}));
@@ -279,20 +331,12 @@ Project loadProject(const std::string& path) {
             p.iniKey = is.text("key").value_or("");
         }
     }
-    if (const toml::table* t = top.subtable("texts")) {
-        // Keys "T.I": table T (0-7), index I.
-        for (auto&& [key, node] : *t) {
-            std::string k(key.str());
-            unsigned table = 0, index = 0;
-            char tail = 0;
-            if (std::sscanf(k.c_str(), "%u.%u%c", &table, &index, &tail) != 2 || table > 7 || index > 65534)
-                throw ProjectError(path + ":" + std::to_string(node.source().begin.line) + ": texts." + k +
-                                   ": expected a key \"TABLE.INDEX\" with TABLE 0-7");
-            if (!node.is_string())
-                throw ProjectError(path + ":" + std::to_string(node.source().begin.line) + ": texts." + k +
-                                   ": expected a text");
-            p.texts[{static_cast<int>(table), static_cast<int>(index)}] = node.as_string()->get();
-        }
+    if (top.subtable("texts")) p.texts = textsOf(path, root);
+    if (p.useDefaults) {
+        p.defaultsDir = findDefaultsDir();
+        if (p.defaultsDir.empty())
+            throw ProjectError(path + ": the default layouts and texts (a \"defaults\" folder beside updpack) "
+                                      "are missing; install them or set installer.defaults = false");
     }
     if (p.output.empty()) p.output = (fs::path(path).parent_path() / "setup.exe").string();
     return p;
@@ -301,7 +345,13 @@ Project loadProject(const std::string& path) {
 std::vector<pkg::Record> projectRecords(const Project& p) {
     using namespace pkg;
     std::vector<Record> records;
-    if (p.templates) records.push_back(bufferRecord(REC_TEMPLATES, readFile(*p.templates)));
+    fs::path defaults(p.defaultsDir);
+    auto fallback = [&](const std::optional<std::string>& given, const char* name) -> std::string {
+        if (given) return *given;
+        return p.useDefaults ? (defaults / name).string() : std::string();
+    };
+    std::string templates = fallback(p.templates, "templates.res");
+    if (!templates.empty()) records.push_back(bufferRecord(REC_TEMPLATES, templateBlobOf(templates)));
     records.push_back(valueRecord(REC_OPTIONS, p.fullScreen ? OPT_FULL_SCREEN : 0));
     if (p.destination) records.push_back(textRecord(REC_DEST_DIR, *p.destination));
     if (p.hasRegistry) {
@@ -314,12 +364,17 @@ std::vector<pkg::Record> projectRecords(const Project& p) {
         records.push_back(textRecord(REC_INI_SECTION, p.iniSection));
         records.push_back(textRecord(REC_INI_KEY, p.iniKey));
     }
-    if (p.frameImage) records.push_back(bufferRecord(REC_FRAME_IMAGE, readFile(*p.frameImage)));
-    if (p.backgroundImage) records.push_back(bufferRecord(REC_BACKGROUND_IMAGE, readFile(*p.backgroundImage)));
+    std::string frame = fallback(p.frameImage, "frame.bmp");
+    if (!frame.empty()) records.push_back(bufferRecord(REC_FRAME_IMAGE, readFile(frame)));
+    std::string background = fallback(p.backgroundImage, "background.bmp");
+    if (!background.empty()) records.push_back(bufferRecord(REC_BACKGROUND_IMAGE, readFile(background)));
     if (p.title) records.push_back(textRecord(REC_TITLE, *p.title));
     if (p.titleFont) records.push_back(bufferRecord(REC_TITLE_FONT, *p.titleFont));
+    std::map<std::pair<int, int>, std::string> texts;
+    if (p.useDefaults) texts = loadTexts((defaults / "texts.toml").string());
+    for (const auto& [at, text] : p.texts) texts[at] = text;  // the project's word wins
     std::vector<std::vector<std::string>> tables(8);
-    for (const auto& [at, text] : p.texts) {
+    for (const auto& [at, text] : texts) {
         auto& table = tables[at.first];
         if (table.size() <= static_cast<size_t>(at.second)) table.resize(at.second + 1);
         table[at.second] = text;

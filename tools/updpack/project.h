@@ -40,6 +40,7 @@ struct Project {
     std::string output;  // installer to write
     uint16_t startPage = START_PAGE_WIZARD;
     bool fullScreen = false;
+    // frameImage and backgroundImage: unset = the default picture, "" = none.
     std::optional<std::string> destination, title, frameImage, backgroundImage, templates;
     std::optional<pkg::Bytes> titleFont;  // LOGFONTA, 60 bytes
     bool hasRegistry = false;
@@ -49,7 +50,22 @@ struct Project {
     std::string iniFile, iniSection, iniKey;
     std::map<std::pair<int, int>, std::string> texts;  // (table, index) -> text
     std::optional<UpdateSpec> update;
+    // The layouts, texts and pictures shipped beside updpack fill whatever
+    // the project leaves out, unless it says defaults = false.
+    bool useDefaults = true;
+    std::string defaultsDir;
 };
+
+// Where the shipped defaults live: "defaults" beside the running updpack,
+// else the build's distribution folder. Empty when neither exists.
+std::string findDefaultsDir();
+
+// (table, index) -> text from the [texts] table of a TOML file.
+std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path);
+
+// The template blob of a file: a compiled .res (its DIALOGs 0-7 and 9) or
+// an already built blob, taken as it is.
+pkg::Bytes templateBlobOf(const std::string& path);
 
 Project loadProject(const std::string& path);
 

@@ -1,0 +1,108 @@
+// The welcome, information, ready and finish pages.
+//
+// Welcome and information pages only show their texts; an information page
+// whose text (1, 1) is empty is passed over in both directions (Back over
+// it is the destination page's business). The ready page asks (6, 7) when
+// verification had to lift read-only attributes. The finish page reports
+// resultCode (or (5, 3) when there was nothing to do) and lists every file
+// that has an outcome; it ends the wizard on Cancel without a question.
+#include "engine/filetable.h"
+#include "engine/results.h"
+#include "engine/target.h"
+#include "package/strings.h"
+#include "run/run.h"
+#include "run/state.h"
+#include "engine/install.h"
+#include "engine/replace.h"
+#include "ui/ui.h"
+
+static void focusFrameButton(int id) { SetFocus(GetDlgItem(static_cast<HWND>(state.frameWindow), id)); }
+
+INT_PTR CALLBACK welcomePageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        initPage(page, BTN_NEXT | BTN_CANCEL);
+        return TRUE;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && !getString(1, 1)[0]) {
+        goToPage(PAGE_DESTINATION);
+        return markHandled(page);
+    }
+    return dialogColourReply(page, message, wParam);
+}
+
+INT_PTR CALLBACK infoPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        initPage(page, BTN_BACK | BTN_NEXT | BTN_CANCEL);
+        return TRUE;
+    }
+    return dialogColourReply(page, message, wParam);
+}
+
+INT_PTR CALLBACK readyPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        initPage(page, BTN_BACK | BTN_NEXT | BTN_CANCEL);
+        setButtonCaption(BTN_NEXT, 3);
+        focusFrameButton(ID_NEXT);
+        return FALSE;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && state.attributesChanged &&
+        showMessage(getString(6, 7), MB_QUESTION_YESNO) == BOX_NO)
+        return markHandled(page);
+    return dialogColourReply(page, message, wParam);
+}
+
+// Text of control 1000: the failure, (5, 3) after nothing to do, else (5, 1)
+// as initPage left it.
+static void showResult(HWND page) {
+    if (state.resultCode == 0) {
+        uint32_t i = 0;
+        for (FileEntry* e = state.firstEntry; i < state.entryCount; i++, e = nextEntry(e))
+            if (e->outcome == OUT_NOT_REPLACED) {
+                state.resultCode = ERR_NOT_REPLACED;
+                break;
+            }
+    }
+    if (state.resultCode != 0) {
+        char* buffer = static_cast<char*>(allocBuffer(2048));
+        if (!buffer) return;
+        if (state.resultCode == ERR_CANCELLED) {
+            formatMessage(buffer, 1024, ERR_CANCELLED);
+        } else {
+            formatMessage(buffer + 1024, 1024, state.resultCode);
+            expandText(buffer, 1024, getString(5, 2), buffer + 1024, 0, false);
+        }
+        setControlText(page, ID_TEXT_FIRST, buffer);
+        freeBlock(buffer);
+    } else if (state.verifyResult == ERR_NOTHING_TO_DO) {
+        setControlText(page, ID_TEXT_FIRST, getString(5, 3));
+    }
+}
+
+INT_PTR CALLBACK finishPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        initPage(page, BTN_CANCEL | BTN_NO_CONFIRM | (state.verifyResult == ERR_NOTHING_TO_DO ? BTN_BACK : 0));
+        showResult(page);
+        if (GetDlgItem(page, ID_FILE_LIST)) {
+            insertListColumn(page);
+            uint32_t i = 0;
+            for (FileEntry* e = state.firstEntry; i < state.entryCount; i++, e = nextEntry(e)) {
+                resolveTarget(e);
+                if (e->outcome) reportOutcome(page, e->outcome, state.targetPath);
+            }
+        }
+        focusFrameButton(ID_CANCEL);
+        return FALSE;
+    }
+    if (message == WM_COMMAND) {
+        switch (LOWORD(wParam)) {
+        case ID_NEXT:
+        case ID_CANCEL:
+            state.pageResult = PAGE_RESULT_CANCEL;
+            return markHandled(page);
+        case ID_BACK:
+            goToPage(PAGE_DESTINATION);
+            return markHandled(page);
+        }
+    }
+    return dialogColourReply(page, message, wParam);
+}
