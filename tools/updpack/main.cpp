@@ -43,7 +43,10 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     std::printf("%-40s %-7s %9s  %s\n", "file", "action", "new size", "known versions (size)");
     for (const auto& e : update.entries) {
         std::string versions;
-        for (const auto& v : e.versions) versions += (versions.empty() ? "" : ", ") + std::to_string(v.size);
+        for (const auto& v : e.versions)
+            if (v.size != 0xFFFFFFFFu)  // the stand-in version of a file to create
+                versions += (versions.empty() ? "" : ", ") + std::to_string(v.size);
+        if (versions.empty()) versions = "none (created)";
         const char* action = e.deleteFile ? "delete" : e.wholeFile ? "whole" : "delta";
         std::printf("%-40s %-7s %9u  %s\n", e.relativePath.c_str(), action, e.newSize, versions.c_str());
     }

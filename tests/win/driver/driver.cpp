@@ -90,6 +90,12 @@ Driver::Driver(const std::string& program, const std::string& args, DWORD timeou
     pid_ = pi.dwProcessId;
 }
 
+Driver::Driver(DWORD processId, DWORD timeoutMs) : timeout_(timeoutMs) {
+    process_ = OpenProcess(SYNCHRONIZE | PROCESS_ALL_ACCESS, FALSE, processId);
+    if (!process_) throw Failure("cannot open process " + std::to_string(processId));
+    pid_ = processId;
+}
+
 Driver::~Driver() {
     if (running()) {
         TerminateProcess(process_, 0xDEADBEEF);

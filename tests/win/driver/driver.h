@@ -45,6 +45,9 @@ class Driver {
 public:
     // Starts `program args`; artifacts (page PNGs) go to artifactDir/name-N.png.
     Driver(const std::string& program, const std::string& args = "", DWORD timeoutMs = 20000);
+    // Takes over a running installer (for example the copy that a start
+    // from a removable disk hands over to).
+    Driver(DWORD processId, DWORD timeoutMs);
     ~Driver();  // ends the program if it still runs
     Driver(const Driver&) = delete;
     Driver& operator=(const Driver&) = delete;

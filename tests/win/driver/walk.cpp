@@ -1,8 +1,10 @@
 // wizard_walk: takes an installer through the whole wizard as a user would,
 // saving a PNG of every page, and prints what the finish page reports.
 //
-//   wizard_walk INSTALLER FOLDER NAME
+//   wizard_walk [--hold FILE] INSTALLER FOLDER NAME
 //
+// --hold keeps FILE open for the whole walk, readable by others but not
+// replaceable, as a running program holds its own files.
 // FOLDER is typed on the destination page; pictures go to NAME-N-page.png
 // (NAME an absolute Unix path, or a name in the artifact folder). Exit code
 // 0 when the wizard ran to its end.
@@ -11,8 +13,20 @@
 #include "driver.h"
 
 int main(int argc, char** argv) {
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (argc == 6 && std::string(argv[1]) == "--hold") {
+        // Readable by others, so the installer can identify it, but not
+        // replaceable while held.
+        held = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+        if (held == INVALID_HANDLE_VALUE) {
+            std::fprintf(stderr, "wizard_walk: cannot hold %s\n", argv[2]);
+            return 2;
+        }
+        argv += 2;
+        argc -= 2;
+    }
     if (argc != 4) {
-        std::fprintf(stderr, "usage: wizard_walk INSTALLER FOLDER NAME\n");
+        std::fprintf(stderr, "usage: wizard_walk [--hold FILE] INSTALLER FOLDER NAME\n");
         return 2;
     }
     std::string name = argv[3];
