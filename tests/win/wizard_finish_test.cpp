@@ -56,14 +56,14 @@ protected:
     }
     // A table of files a.txt, b.txt, ... with these outcomes, then the page.
     void open(const std::vector<uint16_t>& outcomes) {
-        std::vector<pkg::TableEntry> specs;
+        std::vector<pkg::TableEntry> entries;
         for (size_t i = 0; i < outcomes.size(); i++) {
             pkg::TableEntry e;
             e.relativePath = std::string(1, char('a' + i)) + ".txt";
             e.versions = {pkg::OldVersion{1, 1, 0, 0}};
-            specs.push_back(e);
+            entries.push_back(e);
         }
-        table_.reset(new enginetest::LoadedTable(specs, 0));
+        table_.reset(new enginetest::LoadedTable(entries, 0));
         for (size_t i = 0; i < outcomes.size(); i++) table_->entry(i)->outcome = outcomes[i];
         page_ = CreateDialogIndirectParamA(GetModuleHandleA(0),
                                            reinterpret_cast<LPCDLGTEMPLATEA>(finishTemplate_.data()), frame_,
