@@ -3,8 +3,9 @@
 //
 //   wizard_walk [--hold FILE] INSTALLER FOLDER NAME
 //
-// --hold keeps FILE open for the whole walk, readable by others but not
-// replaceable, as a running program holds its own files.
+// --hold opens FILE on the ready page, after verification, and keeps it open
+// to the end, readable by others but not replaceable, as a running program
+// holds its own files.
 // FOLDER is typed on the destination page; pictures go to NAME-N-page.png
 // (NAME an absolute Unix path, or a name in the artifact folder). Exit code
 // 0 when the wizard ran to its end.
@@ -14,14 +15,9 @@
 
 int main(int argc, char** argv) {
     HANDLE held = INVALID_HANDLE_VALUE;
+    const char* hold = 0;
     if (argc == 6 && std::string(argv[1]) == "--hold") {
-        // Readable by others, so the installer can identify it, but not
-        // replaceable while held.
-        held = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
-        if (held == INVALID_HANDLE_VALUE) {
-            std::fprintf(stderr, "wizard_walk: cannot hold %s\n", argv[2]);
-            return 2;
-        }
+        hold = argv[2];
         argv += 2;
         argc -= 2;
     }
@@ -54,6 +50,10 @@ int main(int argc, char** argv) {
             std::printf("nothing to update\n");
         } else {
             snap("ready");
+            if (hold) {
+                held = CreateFileA(hold, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+                if (held == INVALID_HANDLE_VALUE) throw wizard::Failure(std::string("cannot hold ") + hold);
+            }
             run.press(IDOK);
             // The ready page may ask before changing read-only files.
             for (int i = 0; i < 20 && run.currentPage() == page; i++) {
