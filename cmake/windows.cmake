@@ -38,4 +38,6 @@ add_custom_command(TARGET updstub POST_BUILD
 
 if(UPD_ARCH STREQUAL "x86_64")
   include(cmake/windows_tests.cmake)
+else()
+  include(cmake/wizard_driver.cmake)
 endif()

@@ -3,8 +3,8 @@
 # 64-bit Windows (a WoW64 Wine prefix, the 32-bit side emulated by QEMU).
 # Each start costs about a minute here, so the runs are few and chosen.
 # usage: smoke32.sh DIST_DIR WIZARD_WALK   (WINEPREFIX is the WoW64 prefix,
-#        a wineserver runs; WIZARD_WALK is the x86_64 wizard driver, which
-#        reads the 32-bit program's windows in their 32-bit layouts)
+#        a wineserver runs; WIZARD_WALK is the i686 wizard driver, which
+#        runs emulated like the stub and reads its list views in its own width)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 DIST="$1"
@@ -41,7 +41,7 @@ install10() {  # Windows folder name under C:
 }
 walk() {  # [--hold FILE] FOLDER NAME
   local rc=0
-  timeout 900 "$WINE64" "$WALK" "$@" > "$T/walk.txt" 2>&1 </dev/null || rc=$?
+  timeout 900 "$WINE32" "$WALK" "$@" > "$T/walk.txt" 2>&1 </dev/null || rc=$?
   tr -d '\r' < "$T/walk.txt" > "$T/walk.log"
   sed 's/^/     | /' "$T/walk.log" >&2
   echo "$rc"

@@ -112,20 +112,24 @@ bool Driver::waitExit(DWORD* code, DWORD timeoutMs) {
     return true;
 }
 
+namespace {
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+// A plain CALLBACK function: on i686 the enumeration calls it stdcall.
+BOOL CALLBACK collectWindow(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<WindowSearch*>(p);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == s->pid && IsWindowVisible(w)) s->found.push_back(w);
+    return TRUE;
+}
+}  // namespace
+
 std::vector<HWND> Driver::topLevel() {
-    struct Search {
-        DWORD pid;
-        std::vector<HWND> found;
-    } search{pid_, {}};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            if (owner == s->pid && IsWindowVisible(w)) s->found.push_back(w);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{pid_, {}};
+    EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -220,17 +224,43 @@ void Driver::type(HWND dialog, int id, const std::string& text) {
     SendMessageTimeoutA(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 5000, &r);
 }
 
+// True when the process runs a 32-bit image: IsWow64Process, or else the
+// machine field of its program file's PE header.
+static bool targetIs32Bit(HANDLE process) {
+    BOOL wow = FALSE;
+    if (IsWow64Process(process, &wow) && wow) return true;
+    char path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    if (!QueryFullProcessImageNameA(process, 0, path, &size)) return false;
+    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    unsigned char head[1024] = {};
+    DWORD got = 0;
+    ReadFile(f, head, sizeof head, &got, 0);
+    CloseHandle(f);
+    uint32_t pe = head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | head[0x3F] << 24;
+    if (pe + 6 > got) return false;
+    return (head[pe + 4] | head[pe + 5] << 8) == IMAGE_FILE_MACHINE_I386;
+}
+
 std::vector<std::string> Driver::listLines(HWND dialog, int id) {
     HWND list = GetDlgItem(dialog, id);
     if (!list) throw Failure("no list " + std::to_string(id));
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     const SIZE_T textCapacity = 1024;
-    BOOL wow = FALSE;
-    IsWow64Process(process_, &wow);
-    bool narrow = sizeof(void*) == 4 || wow;  // the target has 32-bit pointers
+    bool narrow = sizeof(void*) == 4 || targetIs32Bit(process_);  // the target has 32-bit pointers
     SIZE_T itemSize = narrow ? sizeof(LvItem32) : sizeof(LVITEMA);
-    char* remote = static_cast<char*>(
-        VirtualAllocEx(process_, 0, itemSize + textCapacity, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    char* remote = 0;
+    if (narrow) {
+        // The item and its text must lie where a 32-bit pointer (and the
+        // message's 32-bit parameter) can reach them.
+        for (uintptr_t at = 0x00400000; !remote && at < 0x7FF00000; at += 0x00100000)
+            remote = static_cast<char*>(VirtualAllocEx(process_, reinterpret_cast<void*>(at), itemSize + textCapacity,
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    } else {
+        remote = static_cast<char*>(
+            VirtualAllocEx(process_, 0, itemSize + textCapacity, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    }
     if (!remote) throw Failure("no memory in the installer's process");
     std::vector<std::string> lines;
     for (int i = 0; i < count; i++) {
