@@ -47,6 +47,15 @@ void expectExit(wizard::Driver& run, DWORD expected = EXIT_OK) {
     EXPECT_EQ(code, expected);
 }
 
+// Next on the welcome and information pages: the destination page.
+HWND toDestination(WizardRun& run) {
+    run.page("Page 0");
+    run.press(IDOK);
+    run.page("Page 1");
+    run.press(IDOK);
+    return run.page("Page 2");
+}
+
 }  // namespace
 
 // Next and Back move one page at a time; every page opens with its own
@@ -102,11 +111,7 @@ TEST(WizardFlow, FullRunThroughEveryPageWithTheInformationPage) {
 TEST(WizardFlow, TargetHeldOpenIsReportedAsNotReplaced) {
     Product product({"a.txt", "b.txt"});
     WizardRun run(product.installer(), testName());
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    run.page("Page 2");
+    toDestination(run);
     run.press(IDOK);
     HWND ready = run.page("Page 3");
     HANDLE held = CreateFileA((product.folder + "\\b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);  // readable, not replaceable
@@ -140,11 +145,7 @@ TEST(WizardFlow, NothingToDoShowsItsTextAndBackReturnsToTheFolder) {
     Product product({"a.txt"});
     writeFile(product.folder + "\\a.txt", kNew);
     WizardRun run(product.installer(), testName());
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    HWND folder = run.page("Page 2");
+    HWND folder = toDestination(run);
     run.press(IDOK);
     HWND finish = run.page("Page 5", folder);
     EXPECT_EQ(run.controlText(finish, 1000), "5.3");
@@ -161,11 +162,7 @@ TEST(WizardFlow, UnknownVersionIsShownUnderTheHeadingAndThePageStays) {
     Product product({"a.txt"});
     writeFile(product.folder + "\\a.txt", kStranger);
     WizardRun run(product.installer(), testName());
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    HWND folder = run.page("Page 2");
+    HWND folder = toDestination(run);
     run.press(IDOK);
     std::string shown = run.answer("6.8", IDOK);
     EXPECT_NE(shown.find("6.8\n\n6.10 <" + product.folder + "\\a.txt>"), std::string::npos) << shown;
@@ -180,11 +177,7 @@ TEST(WizardFlow, UnknownVersionIsShownUnderTheHeadingAndThePageStays) {
 TEST(WizardFlow, FolderThatDoesNotExistIsRefused) {
     Product product({"a.txt"});
     WizardRun run(product.installer(), testName());
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    HWND folder = run.page("Page 2");
+    HWND folder = toDestination(run);
     run.type(folder, FOLDER, product.folder + "\\missing");
     run.press(IDOK);
     std::string shown = run.answer("6.5", IDOK);
@@ -199,11 +192,7 @@ TEST(WizardFlow, ReadOnlyTargetsAskBeforeInstallingAndNoKeepsThePage) {
     Product product({"a.txt"});
     SetFileAttributesA((product.folder + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     WizardRun run(product.installer(), testName());
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    run.page("Page 2");
+    toDestination(run);
     run.press(IDOK);
     HWND ready = run.page("Page 3");
     run.press(IDOK);
@@ -240,11 +229,7 @@ TEST(WizardFlow, CancelOnTheProgressPage) {
     for (bool stop : {false, true}) {
         Product product(files);
         WizardRun run(product.installer(), testName() + (stop ? "-yes" : "-no"));
-        run.page("Page 0");
-        run.press(IDOK);
-        run.page("Page 1");
-        run.press(IDOK);
-        run.page("Page 2");
+        toDestination(run);
         run.press(IDOK);
         HWND ready = run.page("Page 3");
         run.press(IDOK);
@@ -279,11 +264,7 @@ TEST(WizardFlow, AlternateFolderDialogNamesTheFirstMissingFile) {
     CreateDirectoryA(empty.c_str(), 0);
     writeFile(originals + "\\a.txt", kOld);
     WizardRun run(product.installer(), testName());
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    HWND folder = run.page("Page 2");
+    HWND folder = toDestination(run);
     run.press(IDOK);
     HWND dialog = run.waitDialog("6.30");
     EXPECT_EQ(wizard::windowText(dialog), "Wizard Test");
@@ -322,11 +303,7 @@ TEST(WizardFlow, BrowseDialogChoosesAFolderAndCancelKeepsTheOldOne) {
     std::string other = product.dir.path("other");
     CreateDirectoryA(other.c_str(), 0);
     WizardRun run(product.installer(), testName());
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    HWND folder = run.page("Page 2");
+    HWND folder = toDestination(run);
     run.command(folder, 1005);
     HWND browse = run.waitDialog("6.2");
     run.snapshot(testName() + "-browse");
