@@ -87,14 +87,19 @@ build() {
     -DCMAKE_CROSSCOMPILING_EMULATOR="$WINE64"
 }
 
-# The 64-bit Wine prefix, made once per build directory and kept.
-wine_env() {
-  export WINEPREFIX="$BUILD/wine64" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Selects the Wine prefix DIR, making it once per build directory and keeping it.
+use_prefix() {
+  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    log "creating Wine prefix $WINEPREFIX"
+    log "creating Wine prefix $WINEPREFIX (the WoW64 one takes a few minutes)"
     "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null
     "$WINESERVER" -w
   fi
+}
+
+# The 64-bit prefix of the Windows tests.
+wine_env() {
+  use_prefix "$BUILD/wine64"
   # Drive R: is a floppy drive over build/removable, for the removable-disk
   # tests. The drive type takes effect when the wineserver starts.
   mkdir -p "$BUILD/removable"
@@ -109,12 +114,7 @@ wine_env() {
 # made once per build directory: the stub sees what it sees as a 32-bit
 # program on 64-bit Windows.
 wow64_env() {
-  export WINEPREFIX="$BUILD/wow64" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    log "creating the WoW64 Wine prefix $WINEPREFIX (takes a few minutes)"
-    "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null
-    "$WINESERVER" -w
-  fi
+  use_prefix "$BUILD/wow64"
 }
 
 # Runs "$@" with a virtual display and one persistent wineserver.

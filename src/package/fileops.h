@@ -65,3 +65,17 @@ struct FileFaults {
     int shortWrite;
 };
 extern FileFaults fileFaults;
+
+// Bytes of an n-byte write that the fault budget lets through; *fault is set
+// when the write must end short or failed. Both backends call it.
+inline uint32_t faultAllowance(uint32_t n, bool* fault) {
+    *fault = false;
+    if (fileFaults.writeBudget < 0) return n;
+    uint32_t allowed = n;
+    if (fileFaults.writeBudget < n) {
+        allowed = static_cast<uint32_t>(fileFaults.writeBudget);
+        *fault = true;
+    }
+    fileFaults.writeBudget -= allowed;
+    return allowed;
+}

@@ -38,13 +38,8 @@ int readExact(FileHandle file, void* buffer, uint32_t n) {
 }
 
 int writeAll(FileHandle file, const void* buffer, uint32_t n) {
-    uint32_t allowed = n;
-    bool fault = false;
-    if (fileFaults.writeBudget >= 0 && fileFaults.writeBudget < n) {
-        allowed = static_cast<uint32_t>(fileFaults.writeBudget);
-        fault = true;
-    }
-    if (fileFaults.writeBudget >= 0) fileFaults.writeBudget -= allowed;
+    bool fault;
+    uint32_t allowed = faultAllowance(n, &fault);
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < allowed) {

@@ -36,15 +36,8 @@ int readExact(FileHandle file, void* buffer, uint32_t n) {
 }
 
 int writeAll(FileHandle file, const void* buffer, uint32_t n) {
-    uint32_t allowed = n;
-    bool fault = false;
-    if (fileFaults.writeBudget >= 0) {
-        if (fileFaults.writeBudget < n) {
-            allowed = static_cast<uint32_t>(fileFaults.writeBudget);
-            fault = true;
-        }
-        fileFaults.writeBudget -= allowed;
-    }
+    bool fault;
+    uint32_t allowed = faultAllowance(n, &fault);
     DWORD written = 0;
     if (allowed && !WriteFile(toHandle(file), buffer, allowed, &written, 0)) return WRITE_FAILED;
     if (fault) return fileFaults.shortWrite ? WRITE_SHORT : WRITE_FAILED;
