@@ -58,6 +58,8 @@ set(UPD_PKGTOOL_SOURCES
 )
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)
 set(UPD_UPDPACK_SOURCES
+  updpack/build.cpp
+  updpack/inspect.cpp
   updpack/main.cpp
   updpack/project.cpp
 )
