@@ -144,7 +144,7 @@ run_tests() {
   if setup32; then
     local t32=$SECONDS
     wow64_env
-    with_server "$ROOT/tests/e2e/smoke32.sh" "$DIST" "$BUILD/i686/wizard_walk.exe" || rc=1
+    with_server "$ROOT/tests/e2e/smoke32.sh" "$DIST" "$BUILD/i686/wizard_walk.exe" "$BUILD/x86_64/wizard_walk.exe" || rc=1
     log "32-bit suite took $((SECONDS - t32)) s"
   elif [ "${CI:-}" = true ]; then
     echo "32-bit suite: 32-bit Wine could not be set up on this CI machine" >&2; rc=1

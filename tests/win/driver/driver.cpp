@@ -35,6 +35,34 @@ struct LvItem32 {
     int iIndent;
 };
 
+// A 32-bit target run by QEMU's user-mode emulator (32-bit Wine on a host
+// without 32-bit support) keeps its memory at a fixed offset in the
+// emulator's address space: the guest base, which the test scripts pin with
+// QEMU_GUEST_BASE. The wineserver reads and writes other processes at host
+// addresses, so a 32-bit address A of such a target lies at A + base for
+// ReadProcessMemory and WriteProcessMemory. 0 when nothing is emulated.
+uint64_t emulatorGuestBase() {
+    char text[32];
+    DWORD n = GetEnvironmentVariableA("QEMU_GUEST_BASE", text, sizeof text);
+    return n && n < sizeof text ? _strtoui64(text, 0, 0) : 0;
+}
+
+// Reads or writes another process's memory at a 64-bit address, also from a
+// 32-bit driver (through the WoW64 calls of ntdll there).
+bool remoteCopy(HANDLE process, uint64_t at, void* buffer, SIZE_T size, bool write) {
+    if (sizeof(void*) == 8)
+        return write ? WriteProcessMemory(process, reinterpret_cast<void*>(at), buffer, size, 0)
+                     : ReadProcessMemory(process, reinterpret_cast<void*>(at), buffer, size, 0);
+    typedef LONG(WINAPI * Wow64Copy)(HANDLE, ULONG64, void*, ULONG64, ULONG64*);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto call = reinterpret_cast<Wow64Copy>(reinterpret_cast<void*>(
+        GetProcAddress(ntdll, write ? "NtWow64WriteVirtualMemory64" : "NtWow64ReadVirtualMemory64")));
+    if (!call || (at >> 32) == 0)
+        return write ? WriteProcessMemory(process, reinterpret_cast<void*>(static_cast<uintptr_t>(at)), buffer, size, 0)
+                     : ReadProcessMemory(process, reinterpret_cast<void*>(static_cast<uintptr_t>(at)), buffer, size, 0);
+    return call(process, at, buffer, size, 0) >= 0;
+}
+
 }  // namespace
 
 std::string windowText(HWND window) {
@@ -262,27 +290,32 @@ std::vector<std::string> Driver::listLines(HWND dialog, int id) {
             VirtualAllocEx(process_, 0, itemSize + textCapacity, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     }
     if (!remote) throw Failure("no memory in the installer's process");
+    // Where the driver's reads and writes reach the target's memory.
+    uint64_t base = narrow ? emulatorGuestBase() : 0;
+    uint64_t remoteAt = base + reinterpret_cast<uintptr_t>(remote);
     std::vector<std::string> lines;
     for (int i = 0; i < count; i++) {
         char* remoteText = remote + itemSize;
+        bool written;
         if (narrow) {
             LvItem32 item = {};
             item.mask = LVIF_TEXT;
             item.iItem = i;
             item.pszText = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(remoteText));
             item.cchTextMax = textCapacity;
-            WriteProcessMemory(process_, remote, &item, sizeof item, 0);
+            written = remoteCopy(process_, remoteAt, &item, sizeof item, true);
         } else {
             LVITEMA item = {};
             item.mask = LVIF_TEXT;
             item.iItem = i;
             item.pszText = remoteText;
             item.cchTextMax = textCapacity;
-            WriteProcessMemory(process_, remote, &item, sizeof item, 0);
+            written = remoteCopy(process_, remoteAt, &item, sizeof item, true);
         }
+        if (!written) throw Failure("cannot write into the installer's process");
         SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(remote));
         char text[textCapacity] = {};
-        ReadProcessMemory(process_, remoteText, text, textCapacity - 1, 0);
+        remoteCopy(process_, remoteAt + itemSize, text, textCapacity - 1, false);
         lines.push_back(text);
     }
     VirtualFreeEx(process_, remote, 0, MEM_RELEASE);

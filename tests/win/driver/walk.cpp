@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
             run.press(IDOK);
             page = run.waitPage("", page);
         }
+        std::printf("proposed folder: %s\n", run.controlText(page, 1004).c_str());
         run.type(page, 1004, argv[2]);
         snap("destination");
         run.press(IDOK);
