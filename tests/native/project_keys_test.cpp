@@ -68,6 +68,11 @@ TEST(ProjectKeys, WrongTypesAndPicturesAreRefusedAtTheirLine) {
                                              "optional = \"yes\"\n";
     EXPECT_NE(projectError(temp.path("type.toml")).find("type.toml:6: update.rule.optional: expected true or false"),
               std::string::npos);
+    std::ofstream(temp.path("list.toml")) << "\n[update]\nold = \"v\"\n";
+    EXPECT_NE(projectError(temp.path("list.toml")).find("list.toml:3: update.old: expected a list of folders"),
+              std::string::npos);
+    std::ofstream(temp.path("new.toml")) << "\n[update]\nold = [\"v\"]\n";
+    EXPECT_NE(projectError(temp.path("new.toml")).find("new.toml:2: update.new: "), std::string::npos);
     std::ofstream(temp.path("ver.toml")) << "[update]\nold = [\"v\"]\nnew = \"v\"\n[[update.rule]]\nfiles = \"*\"\n"
                                             "version = \"2.0\"\n";
     EXPECT_NE(projectError(temp.path("ver.toml")).find("ver.toml:6: update.rule.version"), std::string::npos);

@@ -35,7 +35,7 @@ private:
 
 // The first entry of a resource directory with this ID (or any, when id < 0),
 // as the raw offset word; 0 when there is none.
-uint32_t findEntry(const Reader& r, uint64_t tree, uint64_t dir, int id) {
+uint32_t findEntry(const Reader& r, uint64_t dir, int id) {
     if (!r.has(dir, 16)) return 0;
     uint32_t named = r.u16(dir + 12), ids = r.u16(dir + 14);
     for (uint32_t k = 0; k < named + ids; k++) {
@@ -75,11 +75,11 @@ std::optional<FileVersion> peFileVersion(const Bytes& file) {
     };
     uint64_t tree = fileOffset(resourceRva);
     if (!tree) return std::nullopt;
-    uint32_t type = findEntry(r, tree, tree, RT_VERSION);
+    uint32_t type = findEntry(r, tree, RT_VERSION);
     if (!(type & 0x80000000u)) return std::nullopt;
-    uint32_t name = findEntry(r, tree, tree + (type & 0x7FFFFFFF), -1);
+    uint32_t name = findEntry(r, tree + (type & 0x7FFFFFFF), -1);
     if (!(name & 0x80000000u)) return std::nullopt;
-    uint32_t lang = findEntry(r, tree, tree + (name & 0x7FFFFFFF), -1);
+    uint32_t lang = findEntry(r, tree + (name & 0x7FFFFFFF), -1);
     if (!lang || (lang & 0x80000000u) || !r.has(tree + lang, 16)) return std::nullopt;
     uint32_t dataRva = r.u32(tree + lang), dataSize = r.u32(tree + lang + 4);
     uint64_t info = fileOffset(dataRva);

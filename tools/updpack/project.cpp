@@ -205,11 +205,14 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
         if (!fs::is_directory(p)) throw s.error(n, key, "no such folder: " + p.string());
         return p.string();
     };
+    // A missing key is reported at the [update] line.
+    std::string here = file + ":" + std::to_string(t.source().begin.line) + ": ";
     const toml::node* old = s.find("old");
-    if (!old || !old->is_array()) throw ProjectError(file + ": update.old: expected a list of folders");
+    if (!old) throw ProjectError(here + "update.old: the earlier versions' folders are missing");
+    if (!old->is_array()) throw s.error(*old, "old", "expected a list of folders");
     for (const toml::node& n : *old->as_array()) u.oldDirs.push_back(folder(n, "old"));
     const toml::node* fresh = s.find("new");
-    if (!fresh) throw ProjectError(file + ": update.new: the new version's folder is missing");
+    if (!fresh) throw ProjectError(here + "update.new: the new version's folder is missing");
     u.newDir = folder(*fresh, "new");
     u.volumeSize = static_cast<uint32_t>(s.integer("volume_size", 0, 0x7FFFFFFF).value_or(0));
     if (u.volumeSize && u.volumeSize < 2 * STUB_SIZE)
@@ -469,17 +472,19 @@ Project loadProject(const std::string& path) {
         p.fullScreen = s.boolean("full_screen").value_or(false);
         p.destination = s.text("destination");
         p.title = s.text("title");
-        p.frameImage = s.existingFile("frame_image", true);
-        p.backgroundImage = s.existingFile("background_image", true);
-        for (const char* key : {"frame_image", "background_image"}) {
-            const auto& picture = std::string(key) == "frame_image" ? p.frameImage : p.backgroundImage;
-            if (!picture || picture->empty()) continue;
+        // A picture the installer could not draw is refused now, at its line.
+        auto picture = [&](const char* key) {
+            std::optional<std::string> file = s.existingFile(key, true);
+            if (!file || file->empty()) return file;
             try {
-                pkg::pictureAsBmp(pkg::readFile(*picture), *picture);
+                pkg::pictureAsBmp(pkg::readFile(*file), *file);
             } catch (const pkg::PictureError& e) {
                 throw s.error(*s.find(key), key, e.what());
             }
-        }
+            return file;
+        };
+        p.frameImage = picture("frame_image");
+        p.backgroundImage = picture("background_image");
         if (auto v = s.existingFile("texts")) {
             p.textsFile = *v;
             loadTexts(p.textsFile);  // its mistakes are reported now, with its own lines
