@@ -52,6 +52,8 @@ set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
+  pkg/peversion.cpp
+  pkg/picture.cpp
   pkg/resources.cpp
   pkg/stub.cpp
   pkg/writer.cpp
@@ -59,8 +61,10 @@ set(UPD_PKGTOOL_SOURCES
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)
 set(UPD_UPDPACK_SOURCES
   updpack/build.cpp
+  updpack/init.cpp
   updpack/inspect.cpp
   updpack/main.cpp
   updpack/project.cpp
+  updpack/regions.cpp
 )
 list(TRANSFORM UPD_UPDPACK_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)

@@ -29,6 +29,7 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     options.records = updpack::projectRecords(project);
     options.volumeSize = u.volumeSize;
     options.rules = updpack::resolveRules(u, all);
+    updpack::applyNewVersionRules(u, newSet, options.rules);
     pkg::BuiltUpdate update = pkg::buildUpdateFromSets(oldSets, newSet, stub, options);
     pkg::writeUpdate(update, output);
 

@@ -9,5 +9,7 @@ namespace updpack {
 int build(const std::string& projectPath, std::string output, std::string stubPath);
 int inspect(const std::string& installer);
 int checksum(const std::vector<std::string>& files);
+int init(const std::string& dir, bool force);
+int regions(const std::vector<std::string>& folders);
 
 }  // namespace updpack

@@ -2,12 +2,22 @@
 
 #include <toml++/toml.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
 
+#include "pkg/peversion.h"
+#include "pkg/picture.h"
 #include "pkg/resources.h"
 #include "pkg/stub.h"
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -129,17 +139,54 @@ uint8_t choice(const Section& s, const std::string& key, std::initializer_list<c
     throw s.error(*s.find(key), key, "expected one of " + all);
 }
 
+// "0D0A 53 4e" -> bytes; spaces between bytes are allowed. Empty on a
+// character that is no hex digit or an odd number of digits.
+std::vector<uint8_t> hexBytes(const std::string& text) {
+    std::vector<uint8_t> out;
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' && high < 0) continue;
+        int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (v < 0) return {};
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) return {};
+    return out;
+}
+
+// "1.2.3.4" -> the two words of a fixed file version.
+std::optional<pkg::FileVersion> versionOf(const std::string& text) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 0xFFFF || b > 0xFFFF ||
+        c > 0xFFFF || d > 0xFFFF)
+        return std::nullopt;
+    return pkg::FileVersion{a << 16 | b, c << 16 | d};
+}
+
 pkg::Region region(const std::string& file, const std::string& where, const toml::table& t) {
-    Section s(file, where, t, {"pattern", "offset", "length", "restore"});
+    Section s(file, where, t, {"pattern", "pattern_bytes", "offset", "length", "restore"});
     pkg::Region r;
     r.length = static_cast<uint32_t>(s.integer("length", 1, 0x7FFFFFFF).value_or(0));
     if (!r.length) throw ProjectError(file + ":" + std::to_string(t.source().begin.line) + ": " + where +
                                       ": a region needs a length");
     r.restore = s.boolean("restore").value_or(true);
+    if (s.find("pattern") && s.find("pattern_bytes"))
+        throw s.error(*s.find("pattern_bytes"), "pattern_bytes", "give pattern or pattern_bytes, not both");
     if (auto pattern = s.text("pattern")) {
         if (pattern->empty() || pattern->size() > 16384)
             throw s.error(*s.find("pattern"), "pattern", "1 to 16,384 characters");
         r.pattern.assign(pattern->begin(), pattern->end());
+    } else if (auto hex = s.text("pattern_bytes")) {
+        r.pattern = hexBytes(*hex);
+        if (r.pattern.empty() || r.pattern.size() > 16384)
+            throw s.error(*s.find("pattern_bytes"), "pattern_bytes",
+                          "expected 1 to 16,384 bytes in hexadecimal, e.g. \"0D 0A 53 4E\"");
     } else if (auto offset = s.integer("offset", 0, 0x7FFFFFFF)) {
         r.offset = static_cast<int32_t>(*offset);
     } else {
@@ -158,11 +205,14 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
         if (!fs::is_directory(p)) throw s.error(n, key, "no such folder: " + p.string());
         return p.string();
     };
+    // A missing key is reported at the [update] line.
+    std::string here = file + ":" + std::to_string(t.source().begin.line) + ": ";
     const toml::node* old = s.find("old");
-    if (!old || !old->is_array()) throw ProjectError(file + ": update.old: expected a list of folders");
+    if (!old) throw ProjectError(here + "update.old: the earlier versions' folders are missing");
+    if (!old->is_array()) throw s.error(*old, "old", "expected a list of folders");
     for (const toml::node& n : *old->as_array()) u.oldDirs.push_back(folder(n, "old"));
     const toml::node* fresh = s.find("new");
-    if (!fresh) throw ProjectError(file + ": update.new: the new version's folder is missing");
+    if (!fresh) throw ProjectError(here + "update.new: the new version's folder is missing");
     u.newDir = folder(*fresh, "new");
     u.volumeSize = static_cast<uint32_t>(s.integer("volume_size", 0, 0x7FFFFFFF).value_or(0));
     if (u.volumeSize && u.volumeSize < 2 * STUB_SIZE)
@@ -171,7 +221,7 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
         if (!rules->is_array_of_tables()) throw s.error(*rules, "rule", "expected [[update.rule]] tables");
         for (const toml::node& n : *rules->as_array()) {
             Section r(file, "update.rule", *n.as_table(),
-                      {"files", "location", "unknown", "alternate", "optional", "regions"});
+                      {"files", "location", "unknown", "alternate", "optional", "regions", "delete", "version"});
             UpdateSpec::Rule rule;
             auto glob = r.text("files");
             if (!glob) throw ProjectError(file + ":" + std::to_string(n.source().begin.line) +
@@ -181,6 +231,18 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
             rule.rule.onUnknownVersion = choice(r, "unknown", {"fail", "skip", "ask"}, UNK_FAIL);
             rule.rule.altSubfolder = r.text("alternate").value_or("");
             rule.rule.optional = r.boolean("optional").value_or(false);
+            rule.remove = r.boolean("delete").value_or(false);
+            if (auto v = r.text("version")) {
+                if (*v == "none") {
+                    rule.versionFromFile = false;
+                } else if (*v != "auto") {
+                    rule.rule.version = versionOf(*v);
+                    if (!rule.rule.version)
+                        throw r.error(*r.find("version"), "version",
+                                      "expected \"auto\", \"none\" or four numbers 0-65535 like \"2.0.1.7\"");
+                    rule.versionFromFile = false;
+                }
+            }
             if (const toml::node* regions = r.find("regions")) {
                 if (!regions->is_array()) throw r.error(*regions, "regions", "expected a list of tables");
                 for (const toml::node& g : *regions->as_array()) {
@@ -194,7 +256,7 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
     return u;
 }
 
-// Keys "T.I": table T (0-7), index I.
+// Keys "T.I" (table T 0-7, index I) or a name of textNames().
 std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, const toml::table& root) {
     std::map<std::pair<int, int>, std::string> texts;
     const toml::node* n = root.get("texts");
@@ -203,20 +265,49 @@ std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, cons
         throw ProjectError(path + ":" + std::to_string(n->source().begin.line) + ": texts: expected a table");
     for (auto&& [key, node] : *n->as_table()) {
         std::string k(key.str());
+        std::string where = path + ":" + std::to_string(node.source().begin.line) + ": texts." + k + ": ";
         unsigned table = 0, index = 0;
         char tail = 0;
-        if (std::sscanf(k.c_str(), "%u.%u%c", &table, &index, &tail) != 2 || table > 7 || index > 65534)
-            throw ProjectError(path + ":" + std::to_string(node.source().begin.line) + ": texts." + k +
-                               ": expected a key \"TABLE.INDEX\" with TABLE 0-7");
-        if (!node.is_string())
-            throw ProjectError(path + ":" + std::to_string(node.source().begin.line) + ": texts." + k +
-                               ": expected a text");
-        texts[{static_cast<int>(table), static_cast<int>(index)}] = node.as_string()->get();
+        bool named = false;
+        for (const TextName& n : textNames())
+            if (k == n.name) {
+                table = static_cast<unsigned>(n.table);
+                index = static_cast<unsigned>(n.index);
+                named = true;
+            }
+        if (!named && (std::sscanf(k.c_str(), "%u.%u%c", &table, &index, &tail) != 2 || table > 7 || index > 65534))
+            throw ProjectError(where + "expected a key \"TABLE.INDEX\" with TABLE 0-7, or a text's name");
+        if (!node.is_string()) throw ProjectError(where + "expected a text");
+        if (!texts.emplace(std::make_pair(int(table), int(index)), node.as_string()->get()).second)
+            throw ProjectError(where + "text " + std::to_string(table) + "." + std::to_string(index) +
+                               " is given twice");
     }
     return texts;
 }
 
 }  // namespace
+
+const std::vector<TextName>& textNames() {
+    // The texts a publisher most often rewords; every other text keeps its
+    // "TABLE.INDEX" key (tools/defaults/texts.toml lists them all).
+    static const std::vector<TextName> names = {
+        {"welcome_caption", 0, 0},     {"welcome_title", 0, 1},       {"welcome_text", 0, 2},
+        {"welcome_note", 0, 3},        {"welcome_hint", 0, 4},        {"information_caption", 1, 0},
+        {"information_text", 1, 1},    {"destination_caption", 2, 0}, {"destination_title", 2, 1},
+        {"destination_text", 2, 2},    {"destination_note", 2, 3},    {"destination_hint", 2, 4},
+        {"ready_caption", 3, 0},       {"ready_title", 3, 1},         {"ready_text", 3, 2},
+        {"ready_hint", 3, 3},          {"progress_caption", 4, 0},    {"progress_title", 4, 1},
+        {"progress_file_label", 4, 2}, {"progress_done_label", 4, 3}, {"finish_caption", 5, 0},
+        {"finish_title", 5, 1},        {"finish_failed", 5, 2},       {"finish_up_to_date", 5, 3},
+        {"finish_hint", 5, 4},         {"caption", 6, 0},             {"browse_title", 6, 1},
+        {"checking", 6, 4},            {"cancel_question", 6, 15},    {"leave_question", 6, 16},
+        {"locate_text", 6, 30},        {"newer_question", 6, 31},     {"insert_disk", 6, 32},
+        {"damaged_installer", 6, 33},  {"button_back", 7, 0},         {"button_next", 7, 1},
+        {"button_cancel", 7, 2},       {"button_update", 7, 3},       {"button_ok", 7, 4},
+        {"button_dialog_cancel", 7, 5},
+    };
+    return names;
+}
 
 bool globMatches(const std::string& glob, const std::string& path) {
     auto norm = [](char c) {
@@ -257,6 +348,25 @@ std::map<std::string, pkg::FileRule> resolveRules(const UpdateSpec& update,
     return rules;
 }
 
+void applyNewVersionRules(const UpdateSpec& update, pkg::FileSet& newSet,
+                          std::map<std::string, pkg::FileRule>& rules) {
+    for (auto it = newSet.begin(); it != newSet.end();) {
+        const UpdateSpec::Rule* rule = nullptr;
+        for (const auto& r : update.rules)
+            if (globMatches(r.glob, it->first)) {
+                rule = &r;
+                break;
+            }
+        if (rule && rule->remove) {
+            it = newSet.erase(it);
+            continue;
+        }
+        if (!rule || rule->versionFromFile)
+            if (auto version = pkg::peFileVersion(it->second)) rules[it->first].version = version;
+        ++it;
+    }
+}
+
 std::string findDefaultsDir() {
     std::error_code ec;
     fs::path self = fs::canonical("/proc/self/exe", ec);
@@ -277,7 +387,59 @@ std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path) {
     return textsOf(path, root);
 }
 
+std::string findWindres() {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin";
+    for (const char* name : {"x86_64-w64-mingw32-windres", "i686-w64-mingw32-windres", "windres"}) {
+        size_t at = 0;
+        while (at <= dirs.size()) {
+            size_t end = dirs.find(':', at);
+            if (end == std::string::npos) end = dirs.size();
+            fs::path candidate = fs::path(dirs.substr(at, end - at)) / name;
+            if (end > at && access(candidate.c_str(), X_OK) == 0) return candidate.string();
+            at = end + 1;
+        }
+    }
+    return "";
+}
+
+namespace {
+
+// Compiles a .rc script to .res bytes with windres; the script's folder is
+// on the include path, so it may include files lying beside it.
+pkg::Bytes compileScript(const std::string& path) {
+    std::string windres = findWindres();
+    if (windres.empty())
+        throw ProjectError(path + ": a .rc script needs a resource compiler (windres, in Debian's "
+                                  "binutils-mingw-w64 and gcc-mingw-w64 packages); install one, or give a "
+                                  "compiled .res instead");
+    char temp[] = "/tmp/updpack-res-XXXXXX";
+    int fd = mkstemp(temp);
+    if (fd < 0) throw ProjectError(path + ": cannot create a temporary file for the compiled layouts");
+    close(fd);
+    std::string include = fs::path(path).parent_path().string();
+    if (include.empty()) include = ".";
+    std::vector<std::string> args = {windres, "-O", "res", "-I", include, path, "-o", temp};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int status = 0;
+    bool ran = posix_spawn(&pid, windres.c_str(), nullptr, nullptr, argv.data(), environ) == 0 &&
+               waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pkg::Bytes res;
+    if (ran) res = pkg::readFile(temp);
+    fs::remove(temp);
+    if (!ran) throw ProjectError(path + ": " + windres + " could not compile the layouts (see its messages above)");
+    return res;
+}
+
+}  // namespace
+
 pkg::Bytes templateBlobOf(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".rc") return pkg::templateBlobFromDialogs(pkg::dialogResources(compileScript(path), path), path);
     pkg::Bytes file = pkg::readFile(path);
     if (!pkg::isResourceFile(file)) return file;
     return pkg::templateBlobFromDialogs(pkg::dialogResources(file, path), path);
@@ -298,7 +460,7 @@ Project loadProject(const std::string& path) {
     if (const toml::table* t = top.subtable("installer")) {
         Section s(path, "installer", *t,
                   {"stub", "output", "start_page", "full_screen", "destination", "title", "title_font",
-                   "frame_image", "background_image", "templates", "registry", "ini", "defaults"});
+                   "frame_image", "background_image", "templates", "texts", "registry", "ini", "defaults"});
         if (auto v = s.existingFile("stub")) p.stub = *v;
         if (auto v = s.text("output")) p.output = s.resolve(*v).string();
         if (const toml::node* n = s.find("start_page")) {
@@ -310,8 +472,23 @@ Project loadProject(const std::string& path) {
         p.fullScreen = s.boolean("full_screen").value_or(false);
         p.destination = s.text("destination");
         p.title = s.text("title");
-        p.frameImage = s.existingFile("frame_image", true);
-        p.backgroundImage = s.existingFile("background_image", true);
+        // A picture the installer could not draw is refused now, at its line.
+        auto picture = [&](const char* key) {
+            std::optional<std::string> file = s.existingFile(key, true);
+            if (!file || file->empty()) return file;
+            try {
+                pkg::pictureAsBmp(pkg::readFile(*file), *file);
+            } catch (const pkg::PictureError& e) {
+                throw s.error(*s.find(key), key, e.what());
+            }
+            return file;
+        };
+        p.frameImage = picture("frame_image");
+        p.backgroundImage = picture("background_image");
+        if (auto v = s.existingFile("texts")) {
+            p.textsFile = *v;
+            loadTexts(p.textsFile);  // its mistakes are reported now, with its own lines
+        }
         p.useDefaults = s.boolean("defaults").value_or(true);
         p.templates = s.existingFile("templates");
         if (const toml::table* f = s.subtable("title_font"))
@@ -365,13 +542,16 @@ std::vector<pkg::Record> projectRecords(const Project& p) {
         records.push_back(textRecord(REC_INI_KEY, p.iniKey));
     }
     std::string frame = fallback(p.frameImage, "frame.bmp");
-    if (!frame.empty()) records.push_back(bufferRecord(REC_FRAME_IMAGE, readFile(frame)));
+    if (!frame.empty()) records.push_back(bufferRecord(REC_FRAME_IMAGE, pictureAsBmp(readFile(frame), frame)));
     std::string background = fallback(p.backgroundImage, "background.bmp");
-    if (!background.empty()) records.push_back(bufferRecord(REC_BACKGROUND_IMAGE, readFile(background)));
+    if (!background.empty())
+        records.push_back(bufferRecord(REC_BACKGROUND_IMAGE, pictureAsBmp(readFile(background), background)));
     if (p.title) records.push_back(textRecord(REC_TITLE, *p.title));
     if (p.titleFont) records.push_back(bufferRecord(REC_TITLE_FONT, *p.titleFont));
     std::map<std::pair<int, int>, std::string> texts;
     if (p.useDefaults) texts = loadTexts((defaults / "texts.toml").string());
+    if (!p.textsFile.empty())
+        for (const auto& [at, text] : loadTexts(p.textsFile)) texts[at] = text;
     for (const auto& [at, text] : p.texts) texts[at] = text;  // the project's word wins
     std::vector<std::vector<std::string>> tables(8);
     for (const auto& [at, text] : texts) {

@@ -26,6 +26,8 @@ struct UpdateSpec {
     struct Rule {
         std::string glob;  // matched against the relative path ('/' or '\\')
         pkg::FileRule rule;
+        bool remove = false;       // delete = true: removed from installations
+        bool versionFromFile = true;  // fill rule.version from the version resource
     };
     std::vector<Rule> rules;  // the first matching rule applies
 };
@@ -49,6 +51,7 @@ struct Project {
     bool hasIni = false;
     std::string iniFile, iniSection, iniKey;
     std::map<std::pair<int, int>, std::string> texts;  // (table, index) -> text
+    std::string textsFile;  // installer.texts: a file of [texts] under the project's own
     std::optional<UpdateSpec> update;
     // The layouts, texts and pictures shipped beside updpack fill whatever
     // the project leaves out, unless it says defaults = false.
@@ -60,12 +63,25 @@ struct Project {
 // else the build's distribution folder. Empty when neither exists.
 std::string findDefaultsDir();
 
-// (table, index) -> text from the [texts] table of a TOML file.
+// (table, index) -> text from the [texts] table of a TOML file. Keys are
+// "TABLE.INDEX" or one of the names of textNames().
 std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path);
 
-// The template blob of a file: a compiled .res (its DIALOGs 0-7 and 9) or
-// an already built blob, taken as it is.
+// The names a [texts] table may use instead of "TABLE.INDEX".
+struct TextName {
+    const char* name;
+    int table, index;
+};
+const std::vector<TextName>& textNames();
+
+// The template blob of a file: a compiled .res (its DIALOGs 0-7 and 9), a
+// .rc script (compiled with windres, which must be installed), or an
+// already built blob, taken as it is.
 pkg::Bytes templateBlobOf(const std::string& path);
+
+// The resource compiler updpack runs for a .rc script; empty when none is
+// on the PATH.
+std::string findWindres();
 
 Project loadProject(const std::string& path);
 
@@ -75,5 +91,12 @@ std::vector<pkg::Record> projectRecords(const Project& project);
 // Per-file rules of the update for the files of the given sets.
 std::map<std::string, pkg::FileRule> resolveRules(const UpdateSpec& update,
                                                   const std::vector<const pkg::FileSet*>& sets);
+
+// Settles what the rules say about the new version's files: files a
+// delete rule names leave the new set (so the update deletes them), and the
+// others' rules get the version their version resource states, unless the
+// rule gives one or says version = "none".
+void applyNewVersionRules(const UpdateSpec& update, pkg::FileSet& newSet,
+                          std::map<std::string, pkg::FileRule>& rules);
 
 }  // namespace updpack
