@@ -40,6 +40,8 @@ target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_mai
 add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
 # The wizard's defaults are checked through the project reader.
 target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp)
+# inspect is checked in-process on damaged installers.
+target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/inspect.cpp)
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)
 target_compile_definitions(native_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")
