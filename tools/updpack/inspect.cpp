@@ -21,6 +21,7 @@
 #include "engine/checksum.h"
 #include "engine/delta.h"
 #include "engine/filetable.h"
+#include "package/inflate.h"
 #include "package/loader.h"
 #include "package/strings.h"
 #include "package/templates.h"
@@ -145,6 +146,28 @@ struct Walk {
     std::string problem;                     // why the chain cannot be read to its end
 };
 
+// A decoded size that `length` payload bytes can hold: a Deflate stream
+// expands at most about 1,032 times. Larger claims are refused before the
+// memory is asked for, which would only make the stub fail anyway.
+bool possibleSize(uint32_t decoded, uint32_t length) {
+    return decoded <= uint64_t(length) * 1100 + 64 && decoded < 0x40000000u;
+}
+
+// Decodes the string-table record the way the loader will (a count, then a
+// size and a stream per table, the first eight read), with every size
+// checked first.
+bool checkStringTables(FileHandle file, uint32_t length) {
+    uint16_t count = 0;
+    if (readExact(file, &count, 2)) return false;
+    for (unsigned i = 0; i < count && i < 8; i++) {
+        uint32_t size;
+        if (readExact(file, &size, 4) || !possibleSize(size, length)) return false;
+        pkg::Bytes block(size_t(size) + 1);
+        if (!decodeToMemory(block.data(), size, file, 0)) return false;
+    }
+    return true;
+}
+
 // Walks the chain over the bytes and decodes each buffer payload through the
 // loader's readRecordPayload, as the stub would.
 Walk walkRecords(const std::string& path) {
@@ -199,11 +222,9 @@ Walk walkRecords(const std::string& path) {
             seekTo(file, static_cast<uint32_t>(pos + 8));
             uint8_t* block = nullptr;
             uint32_t size = 0;
-            // A hostile decoded size would only make the stub fail: refuse it
-            // before asking for the memory.
             uint32_t claimed = r.header.length;
             if ((r.header.flags & RECORD_COMPRESSED) && r.header.length >= 4) claimed = get32(&w.file[pos + 8]);
-            int rc = claimed > 0x40000000u ? 5 : readRecordPayload(file, r.header, &block, &size);
+            int rc = possibleSize(claimed, r.header.length) ? readRecordPayload(file, r.header, &block, &size) : 5;
             if (rc) {
                 w.records.push_back(r);
                 char text[160];
@@ -215,6 +236,16 @@ Walk walkRecords(const std::string& path) {
             r.decodedSize = size;
             w.buffers[tag] = pkg::Bytes(block, block + size);
             freeBuffer(block);
+        }
+        if (r.header.length && tag == REC_STRING_TABLES) {
+            seekTo(file, static_cast<uint32_t>(pos + 8));
+            if (!checkStringTables(file, r.header.length)) {
+                w.records.push_back(r);
+                char text[160];
+                std::snprintf(text, sizeof text, "the string tables at %zX cannot be decoded", pos);
+                w.problem = text;
+                break;
+            }
         }
         w.records.push_back(r);
         pos = static_cast<size_t>(next);
