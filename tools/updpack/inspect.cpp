@@ -88,7 +88,7 @@ std::string grouped(uint64_t n) {
 // A package text quoted for one line: control and 8-bit bytes as escapes.
 std::string quoted(const char* text, size_t limit = std::string::npos) {
     std::string out = "\"";
-    for (size_t k = 0; text[k] && k < limit; k++) {
+    for (size_t k = 0; k < limit && text[k]; k++) {
         unsigned char c = static_cast<unsigned char>(text[k]);
         if (c == '\r') out += "\\r";
         else if (c == '\n') out += "\\n";
@@ -331,7 +331,9 @@ void printSettings(const Walk& w) {
 
 // The texts as getString finds them: a 16-bit count, then that many
 // NUL-terminated texts; a text that would start past the table reads as
-// empty, and so does every later one.
+// empty, and so does every later one. getString walks from the first text
+// on every call; this is the same walk made once, so that a hostile table
+// of 65,535 texts costs no more than a sound one.
 void printTexts() {
     std::printf("texts:\n");
     for (unsigned t = 0; t < 8; t++) {
@@ -343,14 +345,17 @@ void printTexts() {
         }
         unsigned count = size >= 2 ? get16(table) : 0;
         std::printf("  table %u: %u texts, %s bytes\n", t, count, grouped(size).c_str());
+        // The loader leaves a NUL behind every table: a text that starts
+        // inside it ends inside the block.
+        uint32_t pos = 2;
         for (unsigned i = 0; i < count; i++) {
-            const char* s = getString(t, i);
-            const uint8_t* p = reinterpret_cast<const uint8_t*>(s);
-            if (p < table || p >= table + size) {
+            if (pos >= size) {
                 std::printf("    texts %u.%u to %u.%u lie past the end of the table\n", t, i, t, count - 1);
                 break;
             }
+            const char* s = reinterpret_cast<const char*>(table + pos);
             std::printf("    %u.%-4u %s\n", t, i, quoted(s).c_str());
+            pos += static_cast<uint32_t>(std::strlen(s)) + 1;
         }
     }
 }
