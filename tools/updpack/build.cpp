@@ -149,8 +149,9 @@ void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>
                 grouped(update.installerDataSize).c_str());
     std::printf("data area: %s bytes", grouped(update.dataSize).c_str());
     if (!update.volumes.empty())
-        std::printf(", %s in the installer, %s in %zu volume files", grouped(update.installerDataSize).c_str(),
-                    grouped(volumeBytes - 4 * update.volumes.size()).c_str(), update.volumes.size());
+        std::printf(", %s in the installer, %s in %zu volume file%s", grouped(update.installerDataSize).c_str(),
+                    grouped(volumeBytes - 4 * update.volumes.size()).c_str(), update.volumes.size(),
+                    update.volumes.size() == 1 ? "" : "s");
     std::printf("\n");
     for (size_t k = 0; k < update.volumes.size(); k++)
         std::printf("  volume %02zu: %s bytes\n", k + 1, grouped(update.volumes[k].size()).c_str());
