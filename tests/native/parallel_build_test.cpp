@@ -126,6 +126,18 @@ TEST(ParallelBuild, ProgressCountsEveryItemOnceAndNeverOverlaps) {
     EXPECT_EQ(last.bytesDone, last.bytesTotal);
 }
 
+TEST(ParallelBuild, AFailureInAWorkerEndsTheBuildWithIt) {
+    Sets s = makeSets();
+    for (unsigned jobs : {1u, 3u}) {
+        size_t calls = 0;
+        auto failing = [&](const pkg::BuildProgress&) {
+            if (++calls == 3) throw std::runtime_error("stopped");
+        };
+        EXPECT_THROW(build(s, jobs, 0, failing), std::runtime_error) << jobs << " jobs";
+        EXPECT_LT(calls, 2 * (5u + 3 + 3 + 2)) << "no item starts after the failure";
+    }
+}
+
 TEST(ParallelBuild, CostsAreTheBytesThePackageHolds) {
     Sets s = makeSets();
     pkg::BuiltUpdate u = build(s, 2, 0);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "engine/delta.h"
@@ -341,10 +342,6 @@ uint32_t sumOf(const Bytes& data, const std::vector<Region>& regions) {
     return blankedChecksum(data.data(), data.size(), regions);
 }
 
-}  // namespace
-
-namespace {
-
 // One entry of the new set before its data is known, with the work that
 // will give it: a diff per old version and one compression of the new file.
 struct Planned {
@@ -353,7 +350,6 @@ struct Planned {
     const Bytes* newBytes = nullptr;
     std::vector<const Bytes*> olds;  // distinct old contents that differ from the new file
     bool absentSomewhere = false;
-    bool needWhole = false;          // the compressed new file is wanted
     std::vector<Bytes> deltas;       // one per old, filled by the workers
     Bytes whole;                     // filled by the workers
 };
@@ -365,8 +361,8 @@ struct WorkItem {
 
 // Runs every item on up to `jobs` threads. Items are taken in the order
 // given; each writes only its own slot, so the order of completion does not
-// matter. The first failure (in item order) is rethrown after all threads
-// have stopped.
+// matter. After a failure no further item starts; the first failure (in item
+// order) is rethrown once all threads have stopped.
 void runWork(std::vector<Planned>& plans, const std::vector<WorkItem>& items, const UpdateOptions& options) {
     uint64_t bytesTotal = 0;
     for (const WorkItem& w : items) bytesTotal += plans[w.plan].newBytes->size();
@@ -400,18 +396,20 @@ void runWork(std::vector<Planned>& plans, const std::vector<WorkItem>& items, co
                 report(w, true);
             } catch (...) {
                 failures[k] = std::current_exception();
+                next.store(items.size());
             }
         }
     };
     unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     size_t threads = std::min<size_t>(jobs, items.size());
-    if (threads <= 1) {
-        worker();
-    } else {
-        std::vector<std::thread> pool;
-        for (size_t t = 0; t < threads; t++) pool.emplace_back(worker);
-        for (std::thread& t : pool) t.join();
+    std::vector<std::thread> pool;
+    try {
+        while (threads > 1 && pool.size() < threads) pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: those that started share the work.
     }
+    if (pool.empty()) worker();
+    for (std::thread& t : pool) t.join();
     for (const auto& failure : failures)
         if (failure) std::rethrow_exception(failure);
 }
@@ -465,7 +463,6 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         e.regions = rule.regions;
         // The compressed new file serves the whole-file entry and the
         // insert-everything delta that each diff is measured against.
-        p.needWhole = true;
         p.deltas.resize(p.absentSomewhere ? 0 : p.olds.size());
         plans.push_back(std::move(p));
     }
@@ -473,7 +470,7 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
     // Largest files first, so that no thread is left with a big one at the end.
     std::vector<WorkItem> items;
     for (size_t k = 0; k < plans.size(); k++) {
-        if (plans[k].needWhole) items.push_back({k, -1});
+        items.push_back({k, -1});
         for (size_t o = 0; o < plans[k].deltas.size(); o++) items.push_back({k, int(o)});
     }
     std::stable_sort(items.begin(), items.end(), [&](const WorkItem& a, const WorkItem& b) {
