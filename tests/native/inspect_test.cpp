@@ -42,6 +42,10 @@ protected:
         options.records = {pkg::stringTablesRecord(tables), pkg::textRecord(REC_TITLE, "Inspected"),
                            pkg::bufferRecord(REC_TITLE_FONT, font), pkg::textRecord(REC_DEST_DIR, "C:\\Product")};
         options.volumeSize = 70000;
+        pkg::FileRule& rule = options.rules["docs\\a.bin"];
+        rule.version = pkg::FileVersion{0x00020001, 0x00030004};
+        rule.times = pkg::FileTimes{132000000000000000ull, 132000000000000000ull, 132000000000000000ull};
+        rule.altSubfolder = "alt";
         pkg::BuiltUpdate u = pkg::buildUpdateFromSets({old}, now, testsupport::fakeStub(), options);
         ASSERT_GE(u.volumes.size(), 2u);
         installer = temp.path("setup.exe");
@@ -71,7 +75,8 @@ TEST_F(Inspect, ShowsSettingsTextsFilesAndVolumes) {
     for (const char* expected : {"title             \"Inspected\"", "\"Arial\", height 0, weight 700",
                                  "destination       \"C:\\\\Product\"", "6.0    \"Caption\"", "7.1    \"&Next >\"",
                                  "\"docs\\\\a.bin\"", "whole file, required", "from nothing: stream at",
-                                 "setup.D01", "setup.D02"})
+                                 "setup.D01", "setup.D02", "version 2.1.3.4", "alternate folder \"alt\"",
+                                 "times created 2019-04-17 18:40:00 UTC"})
         EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
     EXPECT_EQ(out.find("missing"), std::string::npos) << out;
 
