@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Prints the decoder/compressor benchmark tables (both decoder builds).
+# Prints the decoder/compressor benchmark tables (both decoder builds), the
+# patch tables and the threaded build against one thread.
 # usage: run.sh BUILD_DIR   (the build root holding native/, or native/ itself)
 # Goals: ours >= 1.5x zlib at -O2 and >= 1.0x with the stub's flags;
 # our compressed size <= 1.01x libdeflate level 12.
@@ -24,8 +25,8 @@ LIBS=$(pick 8000000 $(ls -S /usr/lib/x86_64-linux-gnu/*.so* 2>/dev/null | head -
 TEXT=$(pick 8000000 $(find /usr/share/doc /usr/share/common-licenses /usr/include -type f \
         \( -name '*.h' -o -name 'copyright' -o -name '*.txt' \) 2>/dev/null | sort | head -3000))
 
-# BENCH_ONLY=patch runs the patch section alone.
-if [ "${BENCH_ONLY:-}" != patch ]; then
+# BENCH_ONLY=patch or BENCH_ONLY=build runs that section alone.
+if [ -z "${BENCH_ONLY:-}" ]; then
   for flavour in o2 stub; do
     "$BIN/bench_inflate_$flavour" "exes=$EXES" "libs=$LIBS" "text=$TEXT"
     echo
@@ -37,4 +38,6 @@ if [ "${BENCH_ONLY:-}" != patch ]; then
   echo
 fi
 
-"$(dirname "$0")/patch.sh" "$(cd "$BUILD/.." && pwd)"
+[ "${BENCH_ONLY:-}" = build ] || "$(dirname "$0")/patch.sh" "$(cd "$BUILD/.." && pwd)"
+echo
+[ "${BENCH_ONLY:-}" = patch ] || "$(dirname "$0")/build.sh" "$(cd "$BUILD/.." && pwd)"

@@ -1,9 +1,14 @@
 #include "pkg/differ.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "engine/delta.h"
 #include "pkg/compress.h"
@@ -279,14 +284,14 @@ DeltaStreams insertAll(const Bytes& newFile) {
     return d;
 }
 
-Bytes encodeStream(const Bytes& raw) {
+// One stream from its raw bytes and their compressed form.
+static Bytes encodeStreamPacked(const Bytes& raw, const Bytes& packed) {
     Bytes out;
     uint8_t header = raw.size() > 0xFFFF ? STREAM_SIZE_32 : 0;
     if (raw.empty()) {
         out = {0, 0, 0};
         return out;
     }
-    Bytes packed = compressStream(raw.data(), raw.size());
     bool compress = packed.size() + (packed.size() > 0xFFFF ? 4 : 2) < raw.size();
     if (compress) header |= STREAM_COMPRESSED | (packed.size() > 0xFFFF ? STREAM_PACKED_32 : 0);
     out.push_back(header);
@@ -300,6 +305,11 @@ Bytes encodeStream(const Bytes& raw) {
         out.insert(out.end(), raw.begin(), raw.end());
     }
     return out;
+}
+
+Bytes encodeStream(const Bytes& raw) {
+    if (raw.empty()) return encodeStreamPacked(raw, {});
+    return encodeStreamPacked(raw, compressStream(raw.data(), raw.size()));
 }
 
 Bytes encodeDelta(const DeltaStreams& delta) {
@@ -332,6 +342,78 @@ uint32_t sumOf(const Bytes& data, const std::vector<Region>& regions) {
     return blankedChecksum(data.data(), data.size(), regions);
 }
 
+// One entry of the new set before its data is known, with the work that
+// will give it: a diff per old version and one compression of the new file.
+struct Planned {
+    TableEntry entry;
+    EntryCost cost;
+    const Bytes* newBytes = nullptr;
+    std::vector<const Bytes*> olds;  // distinct old contents that differ from the new file
+    bool absentSomewhere = false;
+    std::vector<Bytes> deltas;       // one per old, filled by the workers
+    Bytes whole;                     // filled by the workers
+};
+
+struct WorkItem {
+    size_t plan;
+    int old;  // index into olds; -1 = compress the new file
+};
+
+// Runs every item on up to `jobs` threads. Items are taken in the order
+// given; each writes only its own slot, so the order of completion does not
+// matter. After a failure no further item starts; the first failure (in item
+// order) is rethrown once all threads have stopped.
+void runWork(std::vector<Planned>& plans, const std::vector<WorkItem>& items, const UpdateOptions& options) {
+    uint64_t bytesTotal = 0;
+    for (const WorkItem& w : items) bytesTotal += plans[w.plan].newBytes->size();
+    std::mutex lock;
+    size_t done = 0;
+    uint64_t bytesDone = 0;
+    auto report = [&](const WorkItem& w, bool finished) {
+        if (!options.progress) return;
+        std::lock_guard<std::mutex> hold(lock);
+        if (finished) {
+            done++;
+            bytesDone += plans[w.plan].newBytes->size();
+        }
+        options.progress(BuildProgress{plans[w.plan].entry.relativePath, w.old < 0 ? "compress" : "diff",
+                                       finished, done, items.size(), bytesDone, bytesTotal});
+    };
+    std::vector<std::exception_ptr> failures(items.size());
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t k; (k = next.fetch_add(1)) < items.size();) {
+            const WorkItem& w = items[k];
+            Planned& p = plans[w.plan];
+            try {
+                report(w, false);
+                if (w.old < 0) {
+                    p.whole = compressStream(p.newBytes->data(), p.newBytes->size());
+                } else {
+                    const Bytes& old = *p.olds[size_t(w.old)];
+                    p.deltas[size_t(w.old)] = encodeDelta(diffFiles(blanked(old, p.entry.regions), *p.newBytes));
+                }
+                report(w, true);
+            } catch (...) {
+                failures[k] = std::current_exception();
+                next.store(items.size());
+            }
+        }
+    };
+    unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    size_t threads = std::min<size_t>(jobs, items.size());
+    std::vector<std::thread> pool;
+    try {
+        while (threads > 1 && pool.size() < threads) pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: those that started share the work.
+    }
+    if (pool.empty()) worker();
+    for (std::thread& t : pool) t.join();
+    for (const auto& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+}
+
 }  // namespace
 
 BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileSet& newSet,
@@ -339,92 +421,128 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
     options.bindingKey = stubBindingKey(stub);
     BuiltUpdate built;
     Bytes data;
-    std::vector<size_t> deletes;
 
+    // Plan: which files need an entry, and the work each needs.
+    std::vector<Planned> plans;
     for (const auto& [path, newBytes] : newSet) {
         if (newBytes.size() > 0x7FFFFFFF) throw std::invalid_argument(path + ": files must stay below 2 GiB");
         FileRule rule;
         if (auto it = options.rules.find(path); it != options.rules.end()) rule = it->second;
-        bool absentSomewhere = false;
-        std::vector<const Bytes*> olds;  // distinct old contents that differ from the new file
-        for (const FileSet& set : oldSets) {
-            auto it = set.find(path);
-            if (it == set.end()) {
-                absentSomewhere = true;
+        Planned p;
+        p.newBytes = &newBytes;
+        for (size_t s = 0; s < oldSets.size(); s++) {
+            auto it = oldSets[s].find(path);
+            if (it == oldSets[s].end()) {
+                p.absentSomewhere = true;
+                p.cost.absentFrom.push_back(s);
                 continue;
             }
             if (it->second == newBytes) continue;
-            bool seen = false;
-            for (const Bytes* o : olds) seen = seen || *o == it->second;
-            if (!seen) olds.push_back(&it->second);
+            size_t seen = 0;
+            while (seen < p.olds.size() && *p.olds[seen] != it->second) seen++;
+            if (seen == p.olds.size()) {
+                p.olds.push_back(&it->second);
+                p.cost.versionSets.emplace_back();
+            }
+            p.cost.versionSets[seen].push_back(s);
         }
-        if (!absentSomewhere && olds.empty()) continue;  // the same everywhere
+        if (!p.absentSomewhere && p.olds.empty()) continue;  // the same everywhere
+        if (p.absentSomewhere && !rule.regions.empty())
+            throw std::invalid_argument(path + ": a file that some old version lacks cannot keep preserved regions");
 
-        TableEntry e;
+        TableEntry& e = p.entry;
         e.relativePath = path;
         e.altSubfolder = rule.altSubfolder;
         e.location = rule.location;
         e.onUnknownVersion = rule.onUnknownVersion;
-        e.presence = absentSomewhere ? PRES_NEW : rule.optional ? PRES_OPTIONAL : PRES_REQUIRED;
+        e.presence = p.absentSomewhere ? PRES_NEW : rule.optional ? PRES_OPTIONAL : PRES_REQUIRED;
         e.newSize = static_cast<uint32_t>(newBytes.size());
         e.newChecksum = sumOf(newBytes, rule.regions);
         e.version = rule.version;
         e.times = rule.times;
         e.regions = rule.regions;
+        // The compressed new file serves the whole-file entry and the
+        // insert-everything delta that each diff is measured against.
+        p.deltas.resize(p.absentSomewhere ? 0 : p.olds.size());
+        plans.push_back(std::move(p));
+    }
 
-        std::vector<Bytes> deltas;
+    // Largest files first, so that no thread is left with a big one at the end.
+    std::vector<WorkItem> items;
+    for (size_t k = 0; k < plans.size(); k++) {
+        items.push_back({k, -1});
+        for (size_t o = 0; o < plans[k].deltas.size(); o++) items.push_back({k, int(o)});
+    }
+    std::stable_sort(items.begin(), items.end(), [&](const WorkItem& a, const WorkItem& b) {
+        return plans[a.plan].newBytes->size() > plans[b.plan].newBytes->size();
+    });
+    runWork(plans, items, options);
+
+    // Lay the results out in path order.
+    for (Planned& p : plans) {
+        TableEntry& e = p.entry;
         size_t deltaTotal = 0;
-        if (!absentSomewhere) {
-            for (const Bytes* o : olds) {
-                Bytes d = encodeDelta(diffFiles(blanked(*o, rule.regions), newBytes));
-                Bytes all = encodeDelta(insertAll(newBytes));
-                if (all.size() < d.size()) d.swap(all);
+        if (!p.deltas.empty()) {
+            Bytes all = encodeStream(insertAll(*p.newBytes).commands);
+            Bytes body = encodeStreamPacked(*p.newBytes, p.whole);
+            all.insert(all.end(), body.begin(), body.end());
+            for (Bytes& d : p.deltas) {
+                if (all.size() < d.size()) d = all;
                 deltaTotal += d.size();
-                deltas.push_back(std::move(d));
             }
         }
-        Bytes whole;
-        bool useWhole = absentSomewhere;
-        if (absentSomewhere || rule.regions.empty()) {
-            whole = compressStream(newBytes.data(), newBytes.size());
-            useWhole = useWhole || whole.size() < deltaTotal;
-        }
-        if (useWhole && absentSomewhere && !rule.regions.empty())
-            throw std::invalid_argument(path + ": a file that some old version lacks cannot keep preserved regions");
+        // Preserved regions need the old file: only a delta keeps them.
+        bool useWhole = p.absentSomewhere || (e.regions.empty() && p.whole.size() < deltaTotal);
 
         uint32_t at = static_cast<uint32_t>(data.size());
         if (useWhole) {
             e.wholeFile = true;
-            data.insert(data.end(), whole.begin(), whole.end());
-            uint32_t packed = static_cast<uint32_t>(whole.size());
-            if (olds.empty())  // created from nothing only: a version no file matches
+            data.insert(data.end(), p.whole.begin(), p.whole.end());
+            uint32_t packed = static_cast<uint32_t>(p.whole.size());
+            if (p.olds.empty()) {  // created from nothing only: a version no file matches
                 e.versions.push_back(OldVersion{0, 0xFFFFFFFF, at, packed});
-            for (const Bytes* o : olds)
-                e.versions.push_back(OldVersion{sumOf(*o, rule.regions), static_cast<uint32_t>(o->size()), at, packed});
-        } else {
-            for (size_t k = 0; k < olds.size(); k++) {
-                e.versions.push_back(OldVersion{sumOf(*olds[k], rule.regions),
-                                                static_cast<uint32_t>(olds[k]->size()),
-                                                static_cast<uint32_t>(data.size()), 0});
-                data.insert(data.end(), deltas[k].begin(), deltas[k].end());
+                p.cost.versionSets.emplace_back();
             }
+            for (const Bytes* o : p.olds)
+                e.versions.push_back(OldVersion{sumOf(*o, e.regions), static_cast<uint32_t>(o->size()), at, packed});
+            p.cost.versionBytes.assign(e.versions.size(), packed);
+            p.cost.storedBytes = packed;
+        } else {
+            for (size_t k = 0; k < p.olds.size(); k++) {
+                e.versions.push_back(OldVersion{sumOf(*p.olds[k], e.regions),
+                                                static_cast<uint32_t>(p.olds[k]->size()),
+                                                static_cast<uint32_t>(data.size()), 0});
+                data.insert(data.end(), p.deltas[k].begin(), p.deltas[k].end());
+                p.cost.versionBytes.push_back(static_cast<uint32_t>(p.deltas[k].size()));
+            }
+            p.cost.storedBytes = static_cast<uint32_t>(deltaTotal);
         }
         if (data.size() > 0x7FFF0000) throw std::invalid_argument("the data area would exceed 2 GiB");
         built.entries.push_back(std::move(e));
+        built.costs.push_back(std::move(p.cost));
     }
 
     // Files that only old versions hold are deleted.
-    std::map<std::string, std::vector<const Bytes*>> gone;
-    for (const FileSet& set : oldSets)
-        for (const auto& [path, bytes] : set)
+    std::map<std::string, std::pair<std::vector<const Bytes*>, EntryCost>> gone;
+    for (size_t s = 0; s < oldSets.size(); s++)
+        for (const auto& [path, bytes] : oldSets[s])
             if (!newSet.count(path)) {
-                auto& list = gone[path];
-                bool seen = false;
-                for (const Bytes* o : list) seen = seen || *o == bytes;
-                if (!seen) list.push_back(&bytes);
+                auto& [list, cost] = gone[path];
+                size_t seen = 0;
+                while (seen < list.size() && *list[seen] != bytes) seen++;
+                if (seen == list.size()) {
+                    list.push_back(&bytes);
+                    cost.versionSets.emplace_back();
+                    cost.versionBytes.push_back(0);
+                }
+                cost.versionSets[seen].push_back(s);
             }
+    for (auto& [path, g] : gone)
+        for (size_t s = 0; s < oldSets.size(); s++)
+            if (!oldSets[s].count(path)) g.second.absentFrom.push_back(s);
     if (!gone.empty() && data.empty()) data.push_back(0);  // delete entries point into the area
-    for (const auto& [path, list] : gone) {
+    for (auto& [path, g] : gone) {
+        const std::vector<const Bytes*>& list = g.first;
         FileRule rule;
         if (auto it = options.rules.find(path); it != options.rules.end()) rule = it->second;
         TableEntry e;
@@ -441,6 +559,7 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
             e.versions.push_back(OldVersion{sumOf(*o, rule.regions), static_cast<uint32_t>(o->size()),
                                             static_cast<uint32_t>(data.size() - 1), 0});
         built.entries.push_back(std::move(e));
+        built.costs.push_back(std::move(g.second));
     }
 
     FileTableBuilder table(options.bindingKey);
@@ -462,7 +581,9 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         capacity -= (prefix + capacity) % 8;
         if (data.size() + 8 > capacity) first = capacity;
     }
-    built.installer = buildInstaller(stub, records, Bytes(data.begin(), data.begin() + first));
+    InstallerLayout layout;
+    built.installer = buildInstaller(stub, records, Bytes(data.begin(), data.begin() + first), &layout);
+    built.installerDataSize = layout.dataSize;
     for (size_t at = first; at < data.size();) {
         size_t k = std::min<size_t>(data.size() - at, options.volumeSize - 4);
         Bytes volume;

@@ -12,9 +12,13 @@
 // of lazy matching and backward extension into pending literals. Copies stay within
 // the format: distances within +-2,113,567, lengths up to 65,536.
 //
-// Same inputs always give the same bytes.
+// Same inputs always give the same bytes. buildUpdateFromSets diffs and
+// compresses on several threads (one work item per old version of a file,
+// plus one compression of each new file) and lays the results out in path
+// order afterwards, so the thread count never changes a byte of the output.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -63,21 +67,49 @@ struct FileRule {
     bool optional = false;  // absent installed copies are skipped
 };
 
+// Where a build stands, for a progress display. A work item is one diff
+// (one old version of one file) or one compression of a new file; bytes
+// count the new-file bytes of the items, so a diff and a compression of the
+// same file weigh the same.
+struct BuildProgress {
+    std::string path;     // the file of the item just started or finished
+    const char* step;     // "diff" or "compress"
+    bool finished;        // false: the item has just started
+    size_t itemsDone, itemsTotal;
+    uint64_t bytesDone, bytesTotal;
+};
+
 struct UpdateOptions {
     std::vector<Record> records;  // everything but the file table and the data
     uint32_t bindingKey = 0;      // of the stub (buildUpdate fills it in)
     uint32_t volumeSize = 0;      // largest file (installer or volume); 0 = one file
     std::map<std::string, FileRule> rules;
+    unsigned jobs = 0;            // worker threads; 0 = one per core
+    // Called from the workers, never two calls at once.
+    std::function<void(const BuildProgress&)> progress;
 };
 
 // A set of files by relative path (backslash-separated) with their bytes.
 using FileSet = std::map<std::string, Bytes>;
 
+// What one table entry costs in the data area, beside the entry itself.
+struct EntryCost {
+    // Per SourceVersion of the entry: the bytes installing from it reads
+    // (its delta, or the shared whole-file stream), and the old sets (index
+    // into oldSets) that hold that version.
+    std::vector<uint32_t> versionBytes;
+    std::vector<std::vector<size_t>> versionSets;
+    std::vector<size_t> absentFrom;  // old sets without the file
+    uint32_t storedBytes = 0;        // the entry's share of the data area
+};
+
 struct BuiltUpdate {
     Bytes installer;
     std::vector<Bytes> volumes;       // .D01, .D02, ...
     std::vector<TableEntry> entries;   // the table as written
+    std::vector<EntryCost> costs;      // one per entry
     uint32_t dataSize = 0;            // all volumes together
+    uint32_t installerDataSize = 0;   // the part of the data area in the installer
 };
 
 // Lays out an update from in-memory sets: one entry per file of the new set

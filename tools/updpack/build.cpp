@@ -1,5 +1,16 @@
 // updpack build: writes the installer (and its volume files) a project
 // describes, and prints what went into it.
+//
+// While the files are diffed and compressed, a progress line on stderr says
+// which file is being worked on, how many work items of how many are done and
+// how many bytes; it is drawn only when stderr is a terminal, so logs and
+// pipes see nothing of it. The summary goes to stdout: one block per file
+// (its old versions, what each costs in the package), then the totals.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -18,10 +29,143 @@ std::string defaultStub() {
     return (self.parent_path() / "updstub-i686.exe").string();
 }
 
-int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const std::string& output) {
+// 1234567 -> "1,234,567"
+std::string grouped(uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (size_t k = 0; k < digits.size(); k++) {
+        if (k && (digits.size() - k) % 3 == 0) out += ',';
+        out += digits[k];
+    }
+    return out;
+}
+
+std::string megabytes(uint64_t n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", double(n) / 1e6);
+    return text;
+}
+
+// Keeps the end of a path, which names the file: "...s\deep\name.dll".
+std::string fitted(const std::string& text, size_t width) {
+    if (text.size() <= width) return text;
+    return "..." + text.substr(text.size() - (width - 3));
+}
+
+// The progress line on a terminal: redrawn in place at most 20 times a second
+// (and for the last item), erased when the work is done.
+class ProgressLine {
+public:
+    ProgressLine() : shown_(isatty(fileno(stderr))) {
+        winsize size{};
+        if (shown_ && ioctl(fileno(stderr), TIOCGWINSZ, &size) == 0 && size.ws_col >= 40)
+            width_ = std::min<size_t>(size.ws_col - 1, 100);
+    }
+    ~ProgressLine() { clear(); }
+
+    void update(const pkg::BuildProgress& p) {
+        if (!shown_) return;
+        auto now = std::chrono::steady_clock::now();
+        if (p.itemsDone != p.itemsTotal && drawn_ && now - last_ < std::chrono::milliseconds(50)) return;
+        last_ = now;
+        drawn_ = true;
+        const size_t barWidth = 20;
+        size_t filled = p.bytesTotal ? size_t(barWidth * p.bytesDone / p.bytesTotal) : barWidth;
+        std::string line = "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "] " +
+                           std::to_string(p.itemsDone) + "/" + std::to_string(p.itemsTotal) + "  " +
+                           megabytes(p.bytesDone) + " of " + megabytes(p.bytesTotal) + "  " + p.step + " ";
+        if (line.size() + 10 < width_) line += fitted(p.path, width_ - line.size());
+        std::fprintf(stderr, "\r%s\033[K", line.c_str());
+        std::fflush(stderr);
+    }
+
+    void clear() {
+        if (!drawn_) return;
+        std::fprintf(stderr, "\r\033[K");
+        std::fflush(stderr);
+        drawn_ = false;
+    }
+
+private:
+    bool shown_;
+    bool drawn_ = false;
+    size_t width_ = 80;
+    std::chrono::steady_clock::time_point last_;
+};
+
+const char* actionOf(const pkg::TableEntry& e) {
+    if (e.deleteFile) return "delete";
+    if (e.presence == PRES_NEW) return "created";
+    return e.wholeFile ? "whole" : "delta";
+}
+
+// "1.0, 1.1" for the old sets, named by their folders.
+std::string setNames(const std::vector<size_t>& sets, const std::vector<std::string>& names) {
+    std::string out;
+    for (size_t s : sets) out += (out.empty() ? "" : ",") + names[s];
+    return out;
+}
+
+// The summary: one line per old version of each file (the first carrying the
+// file's name, action and new size), at most 100 columns.
+void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>& oldNames,
+                  const std::string& output) {
+    const char* row = "%-34s %-7s %11s  %-14s %11s %13s\n";
+    std::printf(row, "file", "action", "new size", "old version", "old size", "stored bytes");
+    size_t counts[4] = {0, 0, 0, 0};  // delta, whole, created, delete
+    uint64_t deltaBytes = 0, wholeBytes = 0;
+    for (size_t i = 0; i < update.entries.size(); i++) {
+        const pkg::TableEntry& e = update.entries[i];
+        const pkg::EntryCost& c = update.costs[i];
+        std::string action = actionOf(e);
+        counts[action == "delta" ? 0 : action == "whole" ? 1 : action == "created" ? 2 : 3]++;
+        (e.wholeFile ? wholeBytes : deltaBytes) += c.storedBytes;
+        std::string name = fitted(e.relativePath, 34);
+        std::string newSize = e.deleteFile ? "-" : grouped(e.newSize);
+        bool first = true;
+        for (size_t v = 0; v < e.versions.size(); v++) {
+            if (e.versions[v].size == 0xFFFFFFFFu) continue;  // the stand-in version of a created file
+            std::string stored = e.deleteFile ? "-"
+                                 : e.wholeFile && !first ? "(shared)"
+                                                         : grouped(c.versionBytes[v]);
+            std::printf(row, first ? name.c_str() : "", first ? action.c_str() : "", first ? newSize.c_str() : "",
+                        fitted(setNames(c.versionSets[v], oldNames), 14).c_str(),
+                        grouped(e.versions[v].size).c_str(), stored.c_str());
+            first = false;
+        }
+        if (!c.absentFrom.empty())
+            std::printf(row, first ? name.c_str() : "", first ? action.c_str() : "", first ? newSize.c_str() : "",
+                        fitted(setNames(c.absentFrom, oldNames), 14).c_str(), "(absent)",
+                        e.deleteFile ? "-" : first ? grouped(c.storedBytes).c_str() : "");
+    }
+    std::printf("\n%zu entries: %zu delta, %zu whole, %zu created, %zu deleted; "
+                "deltas %s bytes, whole files %s bytes\n",
+                update.entries.size(), counts[0], counts[1], counts[2], counts[3], grouped(deltaBytes).c_str(),
+                grouped(wholeBytes).c_str());
+    size_t volumeBytes = 0;
+    for (const auto& v : update.volumes) volumeBytes += v.size();
+    std::printf("installer %s: %s bytes (stub %s, records %s, data %s)\n", output.c_str(),
+                grouped(update.installer.size()).c_str(), grouped(STUB_SIZE).c_str(),
+                grouped(update.installer.size() - STUB_SIZE - 12 - update.installerDataSize).c_str(),
+                grouped(update.installerDataSize).c_str());
+    std::printf("data area: %s bytes", grouped(update.dataSize).c_str());
+    if (!update.volumes.empty())
+        std::printf(", %s in the installer, %s in %zu volume file%s", grouped(update.installerDataSize).c_str(),
+                    grouped(volumeBytes - 4 * update.volumes.size()).c_str(), update.volumes.size(),
+                    update.volumes.size() == 1 ? "" : "s");
+    std::printf("\n");
+    for (size_t k = 0; k < update.volumes.size(); k++)
+        std::printf("  volume %02zu: %s bytes\n", k + 1, grouped(update.volumes[k].size()).c_str());
+}
+
+int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const std::string& output, unsigned jobs) {
     const updpack::UpdateSpec& u = *project.update;
     std::vector<pkg::FileSet> oldSets;
-    for (const auto& dir : u.oldDirs) oldSets.push_back(pkg::readFolder(dir));
+    std::vector<std::string> oldNames;
+    for (const auto& dir : u.oldDirs) {
+        oldSets.push_back(pkg::readFolder(dir));
+        oldNames.push_back(fs::path(dir).lexically_normal().filename().string());
+        if (oldNames.back().empty()) oldNames.back() = fs::path(dir).lexically_normal().parent_path().filename().string();
+    }
     pkg::FileSet newSet = pkg::readFolder(u.newDir);
     std::vector<const pkg::FileSet*> all = {&newSet};
     for (const auto& set : oldSets) all.push_back(&set);
@@ -30,34 +174,24 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     options.volumeSize = u.volumeSize;
     options.rules = updpack::resolveRules(u, all);
     updpack::applyNewVersionRules(u, newSet, options.rules);
+    options.jobs = jobs;
+    ProgressLine progress;
+    options.progress = [&](const pkg::BuildProgress& p) { progress.update(p); };
     pkg::BuiltUpdate update = pkg::buildUpdateFromSets(oldSets, newSet, stub, options);
+    progress.clear();
     pkg::writeUpdate(update, output);
-
-    std::printf("%-40s %-7s %9s  %s\n", "file", "action", "new size", "known versions (size)");
-    for (const auto& e : update.entries) {
-        std::string versions;
-        for (const auto& v : e.versions)
-            if (v.size != 0xFFFFFFFFu)  // the stand-in version of a file to create
-                versions += (versions.empty() ? "" : ", ") + std::to_string(v.size);
-        if (versions.empty()) versions = "none (created)";
-        const char* action = e.deleteFile ? "delete" : e.wholeFile ? "whole" : "delta";
-        std::printf("%-40s %-7s %9u  %s\n", e.relativePath.c_str(), action, e.newSize, versions.c_str());
-    }
-    std::printf("%s: %zu bytes, %zu entries, data area %u bytes", output.c_str(), update.installer.size(),
-                update.entries.size(), update.dataSize);
-    if (!update.volumes.empty()) std::printf(", %zu volume files", update.volumes.size());
-    std::printf("\n");
+    printSummary(update, oldNames, output);
     return 0;
 }
 
 }  // namespace
 
-int build(const std::string& projectPath, std::string output, std::string stubPath) {
+int build(const std::string& projectPath, std::string output, std::string stubPath, unsigned jobs) {
     updpack::Project project = updpack::loadProject(projectPath);
     if (stubPath.empty()) stubPath = project.stub.empty() ? defaultStub() : project.stub;
     if (output.empty()) output = project.output;
     pkg::Bytes stub = pkg::loadStub(stubPath);
-    if (project.update) return buildUpdate(project, stub, output);
+    if (project.update) return buildUpdate(project, stub, output, jobs);
     pkg::InstallerLayout layout;
     pkg::Bytes installer = pkg::buildInstaller(stub, updpack::projectRecords(project), {}, &layout);
     pkg::writeFile(output, installer);

@@ -6,8 +6,19 @@
 
 namespace updpack {
 
-int build(const std::string& projectPath, std::string output, std::string stubPath);
-int inspect(const std::string& installer);
+// jobs: threads that diff and compress; 0 = one per core.
+int build(const std::string& projectPath, std::string output, std::string stubPath, unsigned jobs = 0);
+
+// What inspect prints; several may be combined.
+enum InspectSection : unsigned {
+    INSPECT_RECORDS = 1,    // the record chain and the decoded settings
+    INSPECT_TEXTS = 2,      // every string-table text
+    INSPECT_TEMPLATES = 4,  // the dialog templates
+    INSPECT_FILES = 8,      // the file table
+    INSPECT_DATA = 16,      // data area and volume files
+    INSPECT_ALL = 31
+};
+int inspect(const std::string& installer, unsigned sections = INSPECT_ALL);
 int checksum(const std::vector<std::string>& files);
 int init(const std::string& dir, bool force);
 int regions(const std::vector<std::string>& folders);

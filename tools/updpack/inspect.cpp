@@ -1,10 +1,32 @@
 // updpack inspect (what an installer holds) and checksum.
+//
+// inspect reads an installer the way its stub does: the installer's own
+// record loader (loadPackage) decides whether the package is sound and fills
+// the installer state, and everything shown of texts, templates and the file
+// table comes from that state through the installer's own accessors. Only the
+// record listing, the sizes of the buffers the state keeps no size for, and
+// the data area (which the stub reads later, while installing) are walked
+// here, every step checked against the bytes at hand.
+//
+// A package the loader refuses, or one whose chain cannot be walked, throws
+// std::runtime_error with the reason; nothing is ever read out of bounds.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <optional>
 #include <stdexcept>
 
 #include "engine/checksum.h"
+#include "engine/delta.h"
+#include "engine/filetable.h"
+#include "package/inflate.h"
+#include "package/loader.h"
+#include "package/strings.h"
+#include "package/templates.h"
 #include "pkg/stub.h"
+#include "run/state.h"
 #include "updpack/commands.h"
 
 namespace updpack {
@@ -33,35 +55,581 @@ const char* tagName(uint16_t tag) {
     }
 }
 
-}  // namespace
-
-int inspect(const std::string& path) {
-    pkg::Bytes file = pkg::readFile(path);
-    if (file.size() < STUB_SIZE) throw std::runtime_error(path + ": shorter than a stub");
-    pkg::Bytes stub(file.begin(), file.begin() + STUB_SIZE);
-    std::printf("%s: %zu bytes, binding key %08X\n", path.c_str(), file.size(), pkg::stubBindingKey(stub));
-    size_t pos = STUB_SIZE;
-    while (pos + 8 <= file.size()) {
-        PackageRecordHeader h;
-        std::memcpy(&h, file.data() + pos, 8);
-        std::printf("  %08zX  tag %04X %-17s flags %X length %u\n", pos, h.tag, tagName(h.tag), h.flags, h.length);
-        pos += 8;
-        if (h.tag == REC_FILE_DATA) {
-            if (h.length && pos + 4 <= file.size()) {
-                uint32_t d;
-                std::memcpy(&d, file.data() + pos, 4);
-                uint64_t end = pos + 4 + uint64_t(d);
-                std::printf("            data area: %u bytes at %zX, file %s\n", d, pos + 4,
-                            end == file.size() ? "complete" : end < file.size() ? "longer than the package" : "cut short");
-            }
-            return 0;
-        }
-        pos += h.length;
+bool isBufferRecord(uint16_t tag) {
+    switch (tag) {
+    case REC_DEST_DIR: case REC_FRAME_IMAGE: case REC_BACKGROUND_IMAGE: case REC_TITLE:
+    case REC_REG_KEY: case REC_REG_VALUE: case REC_INI_FILE: case REC_INI_SECTION: case REC_INI_KEY:
+    case REC_TEMPLATES: case REC_FILE_TABLE: case REC_TITLE_FONT:
+        return true;
+    default:
+        return false;
     }
-    std::printf("  the record chain ends without a file-data record\n");
-    return 1;
 }
 
+// What each template number is for; 8 is never a template.
+const char* const kTemplateNames[10] = {
+    "wizard frame, windowed", "wizard frame, full screen", "page 2, destination", "page 1, information",
+    "page 4, progress", "pages 0 and 3, welcome and confirmation", "page 5, result",
+    "folder browse (save-file dialog)", "(unused)", "files in another folder"};
+
+// Registry root keys by registryRoot; 4 and above read the current user's.
+const char* const kRegistryRoots[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                                       "HKEY_USERS"};
+
+std::string grouped(uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (size_t k = 0; k < digits.size(); k++) {
+        if (k && (digits.size() - k) % 3 == 0) out += ',';
+        out += digits[k];
+    }
+    return out;
+}
+
+// A package text quoted for one line: control and 8-bit bytes as escapes.
+std::string quoted(const char* text, size_t limit = std::string::npos) {
+    std::string out = "\"";
+    for (size_t k = 0; k < limit && text[k]; k++) {
+        unsigned char c = static_cast<unsigned char>(text[k]);
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else if (c == '"' || c == '\\') out += std::string("\\") + char(c);
+        else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+uint32_t get32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+struct RecordAt {
+    size_t offset;
+    PackageRecordHeader header;
+    std::optional<uint32_t> decodedSize;  // buffer payloads the loader decodes
+};
+
+// The installer state for one loadPackage call, released on every path out.
+class LoadedState {
+public:
+    explicit LoadedState(const std::string& path, uint32_t stubSize) {
+        state = InstallerState();
+        state.dataFile = INVALID_FILE;
+        stubData.header.stubSize = stubSize;
+        stubData.header.startPage = START_PAGE_WIZARD;
+        if (!allocateTextBuffers()) throw std::runtime_error("out of memory");
+        if (path.size() > 259) throw std::runtime_error(path + ": path longer than the installer takes");
+        copyText(state.sourcePath, path.c_str());
+    }
+    ~LoadedState() {
+        releasePackageData();
+        releaseSessionBuffers();
+    }
+};
+
+// Everything inspect learnt by walking the file itself.
+struct Walk {
+    pkg::Bytes file;
+    uint32_t stubSize = STUB_SIZE;
+    std::vector<RecordAt> records;
+    std::map<uint16_t, pkg::Bytes> buffers;  // decoded, the last record of each tag
+    std::optional<size_t> dataRecord;        // offset of the size word
+    std::string problem;                     // why the chain cannot be read to its end
+};
+
+// A decoded size that `length` payload bytes can hold: a Deflate stream
+// expands at most about 1,032 times. Larger claims are refused before the
+// memory is asked for, which would only make the stub fail anyway.
+bool possibleSize(uint32_t decoded, uint32_t length) {
+    return decoded <= uint64_t(length) * 1100 + 64 && decoded < 0x40000000u;
+}
+
+// Decodes the string-table record the way the loader will (a count, then a
+// size and a stream per table, the first eight read), with every size
+// checked first.
+bool checkStringTables(FileHandle file, uint32_t length) {
+    uint16_t count = 0;
+    if (readExact(file, &count, 2)) return false;
+    for (unsigned i = 0; i < count && i < 8; i++) {
+        uint32_t size;
+        if (readExact(file, &size, 4) || !possibleSize(size, length)) return false;
+        pkg::Bytes block(size_t(size) + 1);
+        if (!decodeToMemory(block.data(), size, file, 0)) return false;
+    }
+    return true;
+}
+
+// Walks the chain over the bytes and decodes each buffer payload through the
+// loader's readRecordPayload, as the stub would.
+Walk walkRecords(const std::string& path) {
+    Walk w;
+    w.file = pkg::readFile(path);
+    if (w.file.size() < STUB_SIZE)
+        throw std::runtime_error(path + ": " + std::to_string(w.file.size()) + " bytes, shorter than a stub");
+    if (w.file.size() > 0x7FFFFFFF) throw std::runtime_error(path + ": larger than an installer can be");
+    pkg::Bytes stub(w.file.begin(), w.file.begin() + STUB_SIZE);
+    long at = pkg::findStubHeader(stub);
+    if (at < 0) throw std::runtime_error(path + ": not an installer (no stub header in its first 65,536 bytes)");
+    StubHeader header;
+    std::memcpy(&header, stub.data() + at, sizeof header);
+    w.stubSize = header.stubSize;
+    if (w.stubSize < sizeof(StubData) || w.stubSize > w.file.size())
+        throw std::runtime_error(path + ": the stub header gives an impossible stub size " +
+                                 std::to_string(w.stubSize));
+    FileHandle file = openFile(path.c_str(), OPEN_READ);
+    if (file == INVALID_FILE) throw std::runtime_error(path + ": cannot be opened");
+    size_t pos = w.stubSize;
+    while (true) {
+        if (pos + 8 > w.file.size()) {
+            w.problem = pos == w.file.size() ? "the record chain ends without a file-data record"
+                                             : "the file ends inside a record header at " + std::to_string(pos);
+            break;
+        }
+        RecordAt r{pos, {}, std::nullopt};
+        std::memcpy(&r.header, w.file.data() + pos, 8);
+        uint16_t tag = r.header.tag;
+        if (tag == REC_FILE_DATA) {
+            w.records.push_back(r);
+            // A header length of 0 stops the loader before the size word:
+            // such a package has no data area at all.
+            if (r.header.length == 0)
+                break;
+            else if (pos + 12 > w.file.size())
+                w.problem = "the file ends inside the file-data record";
+            else
+                w.dataRecord = pos + 8;
+            break;
+        }
+        uint64_t next = pos + 8 + uint64_t(r.header.length);
+        if (r.header.length && next > w.file.size()) {
+            w.records.push_back(r);
+            char text[160];
+            std::snprintf(text, sizeof text, "record %04X (%s) at %zX runs past the end of the file (%u bytes)",
+                          tag, tagName(tag), pos, r.header.length);
+            w.problem = text;
+            break;
+        }
+        if (r.header.length && isBufferRecord(tag)) {
+            seekTo(file, static_cast<uint32_t>(pos + 8));
+            uint8_t* block = nullptr;
+            uint32_t size = 0;
+            uint32_t claimed = r.header.length;
+            if ((r.header.flags & RECORD_COMPRESSED) && r.header.length >= 4) claimed = get32(&w.file[pos + 8]);
+            int rc = possibleSize(claimed, r.header.length) ? readRecordPayload(file, r.header, &block, &size) : 5;
+            if (rc) {
+                w.records.push_back(r);
+                char text[160];
+                std::snprintf(text, sizeof text, "record %04X (%s) at %zX %s", tag, tagName(tag), pos,
+                              rc == 5 ? "claims an impossible size" : "cannot be decoded");
+                w.problem = text;
+                break;
+            }
+            r.decodedSize = size;
+            w.buffers[tag] = pkg::Bytes(block, block + size);
+            freeBuffer(block);
+        }
+        if (r.header.length && tag == REC_STRING_TABLES) {
+            seekTo(file, static_cast<uint32_t>(pos + 8));
+            if (!checkStringTables(file, r.header.length)) {
+                w.records.push_back(r);
+                char text[160];
+                std::snprintf(text, sizeof text, "the string tables at %zX cannot be decoded", pos);
+                w.problem = text;
+                break;
+            }
+        }
+        w.records.push_back(r);
+        pos = static_cast<size_t>(next);
+    }
+    closeFile(file);
+    return w;
+}
+
+void printRecords(const Walk& w) {
+    std::printf("records:\n");
+    for (const RecordAt& r : w.records) {
+        std::printf("  %08zX  %04X %-17s flags %X  length %10s", r.offset, r.header.tag, tagName(r.header.tag),
+                    r.header.flags, grouped(r.header.length).c_str());
+        if (r.decodedSize && (r.header.flags & RECORD_COMPRESSED))
+            std::printf("  (decodes to %s)", grouped(*r.decodedSize).c_str());
+        std::printf("\n");
+    }
+}
+
+std::string describeImage(const pkg::Bytes& b) {
+    if (b.size() < 54 || b[0] != 'B' || b[1] != 'M')
+        return grouped(b.size()) + " bytes, not a BMP image";
+    int32_t width = static_cast<int32_t>(get32(&b[18])), height = static_cast<int32_t>(get32(&b[22]));
+    char text[120];
+    std::snprintf(text, sizeof text, "%s bytes, %d x %d, %u bits per pixel", grouped(b.size()).c_str(), width,
+                  height, get16(&b[28]));
+    return text;
+}
+
+std::string describeFont(const pkg::Bytes& b) {
+    // A LOGFONTA: five 32-bit values (height, width, escapement, orientation,
+    // weight), eight bytes (italic, underline, strike-out, character set,
+    // precisions, quality, pitch), then a 32-byte face name.
+    if (b.size() < 60) return grouped(b.size()) + " bytes, too short for a font description (60)";
+    char face[33] = {0};
+    std::memcpy(face, &b[28], 32);
+    char text[200];
+    std::snprintf(text, sizeof text, "%s, height %d, weight %d%s%s, character set %u", quoted(face).c_str(),
+                  static_cast<int32_t>(get32(&b[0])), static_cast<int32_t>(get32(&b[16])), b[20] ? ", italic" : "",
+                  b[21] ? ", underlined" : "", b[23]);
+    return text;
+}
+
+void printSettings(const Walk& w) {
+    auto text = [](const char* t) { return t ? quoted(t) : std::string("(none)"); };
+    auto has = [&](uint16_t tag) {
+        for (const RecordAt& r : w.records)
+            if (r.header.tag == tag) return true;
+        return false;
+    };
+    std::printf("settings:\n");
+    std::printf("  options           %08X (%s)\n", state.options,
+                state.options & OPT_FULL_SCREEN ? "full screen" : "windowed");
+    std::printf("  destination       %s\n", quoted(state.destinationDir).c_str());
+    if (has(REC_REG_ROOT) || state.registrySubKey || state.registryValue)
+        std::printf("  registry          %s \\ %s, value %s\n",
+                    kRegistryRoots[state.registryRoot < 4 ? state.registryRoot : 1], text(state.registrySubKey).c_str(),
+                    text(state.registryValue).c_str());
+    else
+        std::printf("  registry          (none)\n");
+    if (state.iniFile || state.iniSection || state.iniKey)
+        std::printf("  INI               file %s, section %s, key %s\n", text(state.iniFile).c_str(),
+                    text(state.iniSection).c_str(), text(state.iniKey).c_str());
+    else
+        std::printf("  INI               (none)\n");
+    std::printf("  title             %s\n", text(state.titleText).c_str());
+    auto buffer = [&](uint16_t tag) -> const pkg::Bytes* {
+        auto it = w.buffers.find(tag);
+        return it == w.buffers.end() ? nullptr : &it->second;
+    };
+    const pkg::Bytes* font = buffer(REC_TITLE_FONT);
+    std::printf("  title font        %s\n", font ? describeFont(*font).c_str() : "(none)");
+    const pkg::Bytes* frame = buffer(REC_FRAME_IMAGE);
+    std::printf("  frame image       %s\n", frame ? describeImage(*frame).c_str() : "(none)");
+    const pkg::Bytes* background = buffer(REC_BACKGROUND_IMAGE);
+    std::printf("  background image  %s\n", background ? describeImage(*background).c_str() : "(none)");
+    uint16_t page = stubData.header.startPage;
+    if (page == START_PAGE_WIZARD)
+        std::printf("  start page        whole wizard (FFFF)%s\n", has(REC_START_PAGE) ? "" : ", no record");
+    else
+        std::printf("  start page        only page %u\n", page);
+}
+
+// The texts as getString finds them: a 16-bit count, then that many
+// NUL-terminated texts; a text that would start past the table reads as
+// empty, and so does every later one. getString walks from the first text
+// on every call; this is the same walk made once, so that a hostile table
+// of 65,535 texts costs no more than a sound one.
+void printTexts() {
+    std::printf("texts:\n");
+    for (unsigned t = 0; t < 8; t++) {
+        const uint8_t* table = reinterpret_cast<const uint8_t*>(state.stringTables[t]);
+        uint32_t size = state.stringTableSizes[t];
+        if (!table) {
+            std::printf("  table %u: none\n", t);
+            continue;
+        }
+        unsigned count = size >= 2 ? get16(table) : 0;
+        std::printf("  table %u: %u texts, %s bytes\n", t, count, grouped(size).c_str());
+        // The loader leaves a NUL behind every table: a text that starts
+        // inside it ends inside the block.
+        uint32_t pos = 2;
+        for (unsigned i = 0; i < count; i++) {
+            if (pos >= size) {
+                std::printf("    texts %u.%u to %u.%u lie past the end of the table\n", t, i, t, count - 1);
+                break;
+            }
+            const char* s = reinterpret_cast<const char*>(table + pos);
+            std::printf("    %u.%-4u %s\n", t, i, quoted(s).c_str());
+            pos += static_cast<uint32_t>(std::strlen(s)) + 1;
+        }
+    }
+}
+
+// A name or ordinal of a dialog template (sz_Or_Ord), in 16-bit units.
+// Returns false when it runs past `end`.
+bool readNameOrOrdinal(const uint8_t*& p, const uint8_t* end, std::string* out) {
+    if (end - p < 2) return false;
+    uint16_t first = get16(p);
+    if (first == 0xFFFF) {
+        if (end - p < 4) return false;
+        if (out) *out = "#" + std::to_string(get16(p + 2));
+        p += 4;
+        return true;
+    }
+    std::string s;
+    for (; end - p >= 2; p += 2) {
+        uint16_t c = get16(p);
+        if (!c) {
+            p += 2;
+            if (out) *out = s;
+            return true;
+        }
+        s += c < 0x80 ? char(c) : '?';
+    }
+    return false;
+}
+
+void printTemplates() {
+    std::printf("templates:\n");
+    const uint8_t* blob = state.templateBlob;
+    uint32_t size = state.templateBlobSize;
+    if (!blob || size < 4) {
+        std::printf("  none\n");
+        return;
+    }
+    uint32_t first = get32(blob);
+    unsigned count = (first < size ? first : size) / 4;
+    std::printf("  %s bytes, %u template numbers\n", grouped(size).c_str(), count);
+    for (unsigned n = 0; n < count; n++) {
+        const char* name = n < 10 ? kTemplateNames[n] : "(not used by the installer)";
+        uint32_t offset = 0, length = 0;
+        if (!templateSpan(n, &offset, &length)) {
+            std::printf("  %2u  %-40s offset %08X outside the blob\n", n, name, get32(blob + 4 * n));
+            continue;
+        }
+        // Its own bytes run to the next template in the blob (or its end).
+        uint32_t end = size;
+        for (unsigned k = 0; k < count; k++) {
+            uint32_t o = get32(blob + 4 * k);
+            if (o > offset && o < end) end = o;
+        }
+        const uint8_t* p = blob + offset;
+        const uint8_t* limit = blob + offset + length;
+        bool extended = limit - p >= 4 && get16(p) == 1 && get16(p + 2) == 0xFFFF;
+        size_t headerSize = extended ? 26 : 18;
+        std::string shape = "too short for a dialog template";
+        if (size_t(limit - p) >= headerSize) {
+            const uint8_t* h = extended ? p + 12 : p;  // style, then the counts and the box
+            uint32_t style = get32(h);
+            const uint8_t* box = extended ? p + 16 : p + 8;
+            unsigned controls = get16(box);
+            int cx = int16_t(get16(box + 6)), cy = int16_t(get16(box + 8));
+            const uint8_t* q = p + headerSize;
+            std::string caption;
+            bool named = readNameOrOrdinal(q, limit, nullptr) && readNameOrOrdinal(q, limit, nullptr) &&
+                         readNameOrOrdinal(q, limit, &caption);
+            char text[200];
+            std::snprintf(text, sizeof text, "%s%u controls, %d x %d units, style %08X%s%s",
+                          extended ? "extended, " : "", controls, cx, cy, style, named ? ", caption " : "",
+                          named ? quoted(caption.c_str()).c_str() : "");
+            shape = text;
+        }
+        std::printf("  %2u  %-40s at %6u, %5s bytes: %s\n", n, name, offset, grouped(end - offset).c_str(),
+                    shape.c_str());
+    }
+}
+
+// The data area: the installer's part and the volume files beside it.
+struct DataArea {
+    pkg::Bytes bytes;  // all parts found, in order
+    std::vector<std::pair<std::string, std::string>> parts;  // name, what it holds
+    std::string firstMissing;                                // the volume not found
+};
+
+std::string volumeName(const std::string& installer, size_t k) {
+    std::string base = installer;
+    size_t dot = base.find_last_of('.');
+    size_t slash = base.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".D%02zu", k);
+    return base + suffix;
+}
+
+DataArea readDataArea(const std::string& path, const Walk& w) {
+    DataArea area;
+    if (!w.dataRecord) {
+        area.parts.push_back({path, "no data area"});
+        return area;
+    }
+    size_t at = state.dataAreaOffset + 4;
+    size_t inFile = std::min<size_t>(state.volumeDataSize, w.file.size() - std::min(at, w.file.size()));
+    area.bytes.assign(w.file.begin() + at, w.file.begin() + at + inFile);
+    area.parts.push_back({path, grouped(state.volumeDataSize) + " bytes at " + std::to_string(at)});
+    for (size_t k = 1; k < 100; k++) {
+        std::string name = volumeName(path, k);
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(name, ec)) {
+            area.firstMissing = name;
+            break;
+        }
+        pkg::Bytes v = pkg::readFile(name);
+        if (v.size() < 4) {
+            area.parts.push_back({name, "too short for a volume (" + std::to_string(v.size()) + " bytes)"});
+            break;
+        }
+        uint32_t declared = get32(v.data());
+        std::string what = grouped(declared) + " bytes";
+        if (v.size() != 4 + uint64_t(declared))
+            what += ", but the file holds " + grouped(v.size() - 4) + ": damaged";
+        area.parts.push_back({name, what});
+        size_t take = std::min<size_t>(declared, v.size() - 4);
+        area.bytes.insert(area.bytes.end(), v.begin() + 4, v.begin() + 4 + take);
+    }
+    return area;
+}
+
+// Length of one encoded stream (header, size, [packed length], body) at
+// `at`, or nothing when its header lies beyond the bytes at hand.
+std::optional<uint64_t> streamLength(const pkg::Bytes& area, uint64_t at) {
+    if (at >= area.size()) return std::nullopt;
+    uint8_t header = area[at];
+    uint64_t n = 1;
+    auto field = [&](bool wide) -> std::optional<uint32_t> {
+        if (at + n + (wide ? 4 : 2) > area.size()) return std::nullopt;
+        uint32_t v = wide ? get32(&area[at + n]) : get16(&area[at + n]);
+        n += wide ? 4 : 2;
+        return v;
+    };
+    auto size = field(header & STREAM_SIZE_32);
+    if (!size) return std::nullopt;
+    if (!(header & STREAM_COMPRESSED)) return n + *size;
+    auto packed = field(header & STREAM_PACKED_32);
+    if (!packed) return std::nullopt;
+    return n + *packed;
+}
+
+std::string fileTime(const EntryFileTime& t) {
+    uint64_t ticks = (uint64_t(t.high) << 32) | t.low;
+    int64_t seconds = int64_t(ticks / 10000000) - 11644473600LL;
+    std::time_t when = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    char text[40];
+    if (!gmtime_r(&when, &tm) || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm))
+        return "(out of range)";
+    return text;
+}
+
+// Prints the file table; returns the end of the data any entry uses.
+uint64_t printFiles(const DataArea& area, bool print) {
+    const char* locations[3] = {"installation folder", "Windows folder", "shared (system) folder"};
+    const char* presences[3] = {"optional", "new (may be absent)", "required"};
+    const char* unknowns[3] = {"fail", "skip", "ask for a folder"};
+    if (print) std::printf("files: %u entries\n", state.entryCount);
+    uint64_t used = 0;
+    FileEntry* e = state.firstEntry;
+    for (uint32_t i = 0; i < state.entryCount && e; i++, e = nextEntry(e)) {
+        bool remove = e->action == ACT_DELETE;
+        bool whole = e->flags & FE_WHOLE_FILE;
+        if (print) {
+            std::printf("  %s\n", quoted(entryName(e, 0)).c_str());
+            std::printf("    %s, %s, unknown version: %s, location %s\n",
+                        remove ? "delete" : whole ? "whole file" : "delta",
+                        e->presence < 3 ? presences[e->presence] : "presence ?",
+                        e->onUnknownVersion < 3 ? unknowns[e->onUnknownVersion] : "?",
+                        e->location < 3 ? locations[e->location] : "?");
+            std::printf("    flags %04X", e->flags);
+            if (!remove) std::printf(", new %08X %s bytes", e->newChecksum, grouped(e->newSize).c_str());
+            if (*entryName(e, 1)) std::printf(", alternate folder %s", quoted(entryName(e, 1)).c_str());
+            std::printf("\n");
+            if (const EntryVersionBlock* v = entryVersionBlock(e))
+                std::printf("    version %u.%u.%u.%u\n", v->versionMs >> 16, v->versionMs & 0xFFFF,
+                            v->versionLs >> 16, v->versionLs & 0xFFFF);
+            if (const EntryTimesBlock* t = entryTimesBlock(e))
+                std::printf("    times created %s, accessed %s, written %s\n", fileTime(t->creation).c_str(),
+                            fileTime(t->lastAccess).c_str(), fileTime(t->lastWrite).c_str());
+        }
+        SourceVersion* versions = entryVersions(e);
+        for (unsigned k = 0; k < e->versionCount; k++) {
+            SourceVersion v;
+            std::memcpy(&v, versions + k, sizeof v);
+            std::string where;
+            std::optional<uint64_t> length;
+            if (whole) {
+                length = v.packedSize;
+            } else if (!remove) {
+                auto commands = streamLength(area.bytes, v.dataOffset);
+                auto data = commands ? streamLength(area.bytes, v.dataOffset + *commands) : std::nullopt;
+                if (commands && data) length = *commands + *data;
+            }
+            if (length) used = std::max(used, v.dataOffset + *length);
+            else if (!remove) used = std::max<uint64_t>(used, uint64_t(v.dataOffset) + 1);
+            if (!print) continue;
+            if (remove) where = "data at " + grouped(v.dataOffset);
+            else if (length) where = (whole ? "stream at " : "delta at ") + grouped(v.dataOffset) + ", " +
+                                     grouped(*length) + " bytes";
+            else where = "delta at " + grouped(v.dataOffset) + " (beyond the data found)";
+            if (v.size == 0xFFFFFFFFu)
+                std::printf("    from nothing: %s\n", where.c_str());
+            else
+                std::printf("    from %08X %11s bytes: %s\n", v.maskedChecksum ^ state.bindingKey,
+                            grouped(v.size).c_str(), where.c_str());
+        }
+        if (!print) continue;
+        PreservedRegion* r = entryRegions(e);
+        for (unsigned k = 0; k < e->regionCount; k++, r = nextRegion(r)) {
+            PreservedRegion h;
+            std::memcpy(&h, r, sizeof h);
+            std::printf("    region %u: %s bytes, %s, %s\n", k, grouped(h.length).c_str(),
+                        h.patternLength ? ("after pattern " +
+                                           quoted(reinterpret_cast<const char*>(regionPattern(r)), h.patternLength))
+                                              .c_str()
+                                        : ("at " + grouped(uint32_t(h.offset))).c_str(),
+                        h.restore ? "kept from the installed file" : "not compared");
+        }
+    }
+    return used;
+}
+
+void printData(const DataArea& area, uint64_t used) {
+    std::printf("data:\n");
+    std::printf("  data area %s bytes in all; the entries use %s\n", grouped(area.bytes.size()).c_str(),
+                grouped(used).c_str());
+    for (const auto& [name, what] : area.parts) std::printf("  %-40s %s\n", name.c_str(), what.c_str());
+    if (used > area.bytes.size())
+        std::printf("  missing: %s (and %s bytes of data in all)\n", area.firstMissing.c_str(),
+                    grouped(used - area.bytes.size()).c_str());
+}
+
+}  // namespace
+
+int inspect(const std::string& path, unsigned sections) {
+    Walk w = walkRecords(path);
+    std::printf("%s: %s bytes, stub %s bytes, binding key %08X\n", path.c_str(), grouped(w.file.size()).c_str(),
+                grouped(w.stubSize).c_str(),
+                pkg::stubBindingKey(pkg::Bytes(w.file.begin(), w.file.begin() + STUB_SIZE)));
+    if (sections & INSPECT_RECORDS) printRecords(w);
+    if (!w.problem.empty()) throw std::runtime_error(path + ": " + w.problem);
+
+    LoadedState loaded(path, w.stubSize);
+    if (!loadPackage()) {
+        std::string why = "the installer would refuse it";
+        if (state.fileTable && !state.firstEntry) why = "its file table does not hold together";
+        else if (w.dataRecord) {
+            uint32_t size = get32(&w.file[*w.dataRecord]);
+            uint64_t end = *w.dataRecord + 4 + uint64_t(size);
+            if (end != w.file.size())
+                why = "its data area (" + grouped(size) + " bytes at " + std::to_string(*w.dataRecord) + ") " +
+                      (end > w.file.size() ? "is cut short" : "is followed by other bytes") +
+                      " and it has no start-page record";
+        }
+        throw std::runtime_error(path + ": incomplete or damaged: " + why);
+    }
+    if (sections & INSPECT_RECORDS) printSettings(w);
+    if (sections & INSPECT_TEXTS) printTexts();
+    if (sections & INSPECT_TEMPLATES) printTemplates();
+    if (sections & (INSPECT_FILES | INSPECT_DATA)) {
+        DataArea area = readDataArea(path, w);
+        uint64_t used = printFiles(area, sections & INSPECT_FILES);
+        if (sections & INSPECT_DATA) printData(area, used);
+    }
+    return 0;
+}
 
 int checksum(const std::vector<std::string>& files) {
     for (const auto& f : files) {
