@@ -9,5 +9,8 @@ namespace updpack {
 int build(const std::string& projectPath, std::string output, std::string stubPath);
 int inspect(const std::string& installer);
 int checksum(const std::vector<std::string>& files);
+int verify(const std::string& installer, const std::vector<std::string>& oldFolders);
+int diagnose(const std::string& installer, const std::string& folder,
+             const std::vector<std::string>& oldFolders);
 
 }  // namespace updpack
