@@ -66,7 +66,8 @@ void writeFolder(const std::string& root, const pkg::FileSet& files) {
 
 // Versions 1.0 and 1.1 of a small product and the 2.0 the update makes: a
 // program, texts, settings with the user's part kept, a file in a folder, a
-// file 2.0 drops and one it adds, a read-only file no version changes.
+// file 2.0 drops and two it adds (one in a new folder), a read-only file no
+// version changes.
 class VerifyTest : public ::testing::Test {
 protected:
     testsupport::TempDir temp;
@@ -90,6 +91,7 @@ protected:
         c["docs\\guide.txt"] = text("Guide 2.0\r\n");
         a["old-notes.txt"] = b["old-notes.txt"] = text("Notes 2.0 drops.\r\n");
         c["whatsnew.txt"] = text("New in 2.0.\r\n");
+        c["extras\\tips.txt"] = text("A folder of its own.\r\n");
         writeFolder(v10, a);
         writeFolder(v11, b);
         writeFolder(v20, c);
@@ -133,7 +135,7 @@ TEST_F(VerifyTest, EveryOldVersionUpdatesAndTheFoldersStayAsTheyWere) {
         updpack::Trial t = updpack::tryUpdate(installer, old);
         EXPECT_TRUE(t.passed) << old << ": " << t.failure;
         EXPECT_EQ(t.updated, 4u) << old;  // app, readme, settings, guide
-        EXPECT_EQ(t.added, 1u) << old;
+        EXPECT_EQ(t.added, 2u) << old;  // whatsnew, and tips in a new folder
         EXPECT_EQ(t.removed, 1u) << old;
     }
     EXPECT_EQ(updpack::verify(installer, {v10, v11}), 0);

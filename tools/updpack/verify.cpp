@@ -8,7 +8,7 @@
 // finishInstallation, as the wizard's pages do. Then every entry of the file
 // table is checked in the copy: the file has the new size and, with its
 // preserved regions blanked, the new checksum; a deleted file is gone; an
-// optional file that was not there stays away. A package whose version
+// optional file that was not there stays away; no ".$$" file is left. A package whose version
 // checksums were masked with another stub's binding key is named as such.
 #include <unistd.h>
 
@@ -361,6 +361,9 @@ Trial tryUpdate(const std::string& installer, const std::string& oldFolder) {
 
     unsigned problems = 0;
     std::string problem = proveResult(session, before, &problems);
+    for (const auto& f : fs::recursive_directory_iterator(copy.path))
+        if (f.path().filename().string().find(".$$") != std::string::npos && problems++ == 0)
+            problem = fs::relative(f.path(), copy.path).string() + ": a temporary file was left behind";
     if (problems) {
         t.failure = problem;
         if (problems > 1) t.failure += " (and " + std::to_string(problems - 1) + " more files)";
