@@ -247,6 +247,7 @@ TEST_F(VerifyTest, DiagnoseFindsTheNearestCopyOfAChangedFile) {
     app[9000] ^= 1;
     app.push_back(0);  // one byte longer
     pkg::writeFile(installed + "/app.exe", app);
+    fs::remove(installed + "/readme.txt");
     auto before = snapshot(installed);
 
     updpack::Diagnosis d = updpack::diagnoseFolder(installer, installed, {v10, v11});
@@ -262,7 +263,12 @@ TEST_F(VerifyTest, DiagnoseFindsTheNearestCopyOfAChangedFile) {
     EXPECT_EQ(f.ranges[0].length, 8u);
     EXPECT_EQ(f.ranges[1].offset, 9000u);
     EXPECT_EQ(f.ranges[2].offset, app.size() - 1);
-    // The pass went on behind the stop: later files have their versions.
+    // The pass went on behind each stop: the missing file is named, later
+    // files have their versions.
+    const updpack::Finding& readme = finding(d, "readme.txt");
+    EXPECT_EQ(readme.chosenVersion, CV_ABSENT);
+    EXPECT_NE(readme.stop.find("ERR_FILE_MISSING: a file the update needs is missing: readme.txt"), std::string::npos)
+        << readme.stop;
     EXPECT_GE(finding(d, "settings.ini").chosenVersion, 0);
     EXPECT_EQ(snapshot(installed), before);
 }

@@ -54,11 +54,8 @@ std::string shownSubject(const std::string& base) {
 
 // Which listed version the old folder's copy of the file is, or -1.
 int versionOfCopy(FileEntry* e, const std::string& path) {
-    FileHandle file = openFile(path.c_str(), OPEN_READ);
-    if (file == INVALID_FILE) return -1;
-    uint32_t size = fileSize(file);
-    uint32_t sum = checksumInstalledFile(e, file);
-    closeFile(file);
+    uint32_t size = 0, sum = 0;
+    if (!sumAsInstalled(e, path, &size, &sum)) return -1;
     const SourceVersion* versions = entryVersions(e);
     for (uint32_t k = 0; k < e->versionCount; k++)
         if ((versions[k].maskedChecksum ^ state.bindingKey) == sum && versions[k].size == size)
@@ -148,13 +145,12 @@ Diagnosis diagnoseFolder(const std::string& installer, const std::string& folder
         // message names that file (it failed before being identified), else
         // the one before it (identified, then refused).
         std::string subject = state.messageSubject;
-        size_t next = 0;
+        size_t next = start;
         while (next < list.size() && list[next]->chosenVersion != NOT_SEEN) next++;
-        size_t at = next;
-        if (next == list.size() || session.targetOf(list[next]) != subject) at = next - 1;
-        if (at < start || next == 0) at = start;
-        stops[at] = describeResult(code, subject.compare(0, base.size(), base) == 0 ? subject.substr(base.size()) : subject,
-                                   false);
+        bool before = next == list.size() || session.targetOf(list[next]) != subject;
+        size_t at = before && next > start ? next - 1 : next;
+        if (at >= list.size()) break;
+        stops[at] = describeResult(code, shownSubject(base), false);
         start = at + 1;
         if (start >= list.size()) break;
         state.firstEntry = list[start];
@@ -163,6 +159,9 @@ Diagnosis diagnoseFolder(const std::string& installer, const std::string& folder
     }
     state.firstEntry = list.empty() ? nullptr : list[0];
     state.entryCount = static_cast<uint32_t>(list.size());
+    // A required file that is missing stops the pass before it is marked.
+    for (FileEntry* e : list)
+        if (e->chosenVersion == NOT_SEEN && !fs::exists(session.targetOf(e), ec)) e->chosenVersion = CV_ABSENT;
     d.foreignKey = foreignBindingKey(session);
 
     for (size_t i = 0; i < list.size(); i++) {

@@ -191,6 +191,15 @@ std::string EngineSession::targetOf(FileEntry* entry) const {
     return state.targetPath;
 }
 
+bool sumAsInstalled(FileEntry* entry, const std::string& path, uint32_t* size, uint32_t* sum) {
+    FileHandle file = openFile(path.c_str(), OPEN_READ);
+    if (file == INVALID_FILE) return false;
+    *size = fileSize(file);
+    *sum = checksumInstalledFile(entry, file);
+    closeFile(file);
+    return true;
+}
+
 std::string describeResult(int code, const std::string& subject, bool withPackageText) {
     std::string out;
     for (const CodeText& c : CODE_TEXTS)
@@ -213,11 +222,8 @@ std::optional<uint32_t> foreignBindingKey(EngineSession& session) {
     unsigned explained = 0;
     for (FileEntry* e : session.entries()) {
         if (e->versionCount == 0) continue;
-        FileHandle file = openFile(session.targetOf(e).c_str(), OPEN_READ);
-        if (file == INVALID_FILE) continue;
-        uint32_t size = fileSize(file);
-        uint32_t sum = checksumInstalledFile(e, file);
-        closeFile(file);
+        uint32_t size = 0, sum = 0;
+        if (!sumAsInstalled(e, session.targetOf(e), &size, &sum)) continue;
         if (sum == e->newChecksum && size == e->newSize) continue;
         std::set<uint32_t> fits;
         const SourceVersion* versions = entryVersions(e);
@@ -272,14 +278,11 @@ std::string proveResult(EngineSession& session, const std::vector<int16_t>& befo
             fail(rel + ": missing after the update");
             continue;
         }
-        FileHandle file = openFile(path.c_str(), OPEN_READ);
-        if (file == INVALID_FILE) {
+        uint32_t size = 0, sum = 0;
+        if (!sumAsInstalled(e, path, &size, &sum)) {
             fail(rel + ": cannot be read after the update");
             continue;
         }
-        uint32_t size = fileSize(file);
-        uint32_t sum = checksumInstalledFile(e, file);
-        closeFile(file);
         if (size == e->newSize && sum == e->newChecksum) continue;
         std::string why = rel + ": ends with size " + std::to_string(size) + ", checksum " + hex32(sum) +
                           "; the package wants size " + std::to_string(e->newSize) + ", checksum " +

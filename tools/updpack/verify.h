@@ -33,6 +33,10 @@ public:
     std::string targetOf(FileEntry* entry) const;
 };
 
+// Size and checksum of a file as verification sums it (the entry's
+// preserved regions located and blanked); false when it cannot be opened.
+bool sumAsInstalled(FileEntry* entry, const std::string& path, uint32_t* size, uint32_t* sum);
+
 // Name and description of a result code, and (withPackageText) the message
 // the installer shows for it, when the package has one ("%s" = subject).
 std::string describeResult(int code, const std::string& subject, bool withPackageText = true);
