@@ -39,10 +39,11 @@ target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native
 target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_main)
 add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
 # The wizard's defaults, init and regions are checked through the project
-# reader; inspect in-process on damaged installers.
+# reader; inspect on damaged installers, verify and diagnose in-process.
 target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/init.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/regions.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/inspect.cpp)
+  ${CMAKE_SOURCE_DIR}/tools/updpack/inspect.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/verify.cpp
+  ${CMAKE_SOURCE_DIR}/tools/updpack/diagnose.cpp)
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)
 target_compile_definitions(native_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")

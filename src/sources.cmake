@@ -4,8 +4,11 @@ set(UPD_CORE_SOURCES
   engine/checksum.cpp
   engine/delta.cpp
   engine/filetable.cpp
+  engine/install.cpp
   engine/paths.cpp
+  engine/run.cpp
   engine/verify.cpp
+  engine/verify_pass.cpp
   package/binding.cpp
   package/inflate.cpp
   package/loader.cpp
@@ -19,10 +22,8 @@ list(TRANSFORM UPD_CORE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 
 # Win32 side of the stub (everything but the entry point).
 set(UPD_WIN32_SOURCES
-  engine/install.cpp
   engine/install_win32.cpp
   engine/replace_win32.cpp
-  engine/run.cpp
   engine/target_win32.cpp
   engine/verify_win32.cpp
   locations/destination.cpp
@@ -41,6 +42,10 @@ list(TRANSFORM UPD_WIN32_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 
 # Native stand-ins for the platform layer.
 set(UPD_POSIX_SOURCES
+  engine/install_posix.cpp
+  engine/replace_posix.cpp
+  engine/target_posix.cpp
+  engine/verify_posix.cpp
   package/fileops_posix.cpp
   package/messages_posix.cpp
 )
@@ -61,10 +66,12 @@ set(UPD_PKGTOOL_SOURCES
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)
 set(UPD_UPDPACK_SOURCES
   updpack/build.cpp
+  updpack/diagnose.cpp
   updpack/init.cpp
   updpack/inspect.cpp
   updpack/main.cpp
   updpack/project.cpp
   updpack/regions.cpp
+  updpack/verify.cpp
 )
 list(TRANSFORM UPD_UPDPACK_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)

@@ -23,6 +23,8 @@ void stripBackslash(char* s) {
 void replaceExtension(char* s, const char* ext) {
     char* dot = strrchr(s, '.');
     char* slash = strrchr(s, '\\');
+    char* forward = strrchr(s, '/');  // a separator on every system
+    if (forward > slash) slash = forward;
     if (dot && (!slash || dot > slash)) *dot = 0;
     appendText(s, ext);
 }

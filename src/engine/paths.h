@@ -10,7 +10,7 @@ void appendBackslash(char* s);
 // Removes a final "\" when s is longer than 3 characters (C:\ keeps it).
 void stripBackslash(char* s);
 // Replaces the extension of the last component by ext (".$$A"), or appends
-// ext when the last component has none.
+// ext when the last component has none. "\" and "/" both end a folder.
 void replaceExtension(char* s, const char* ext);
 // Shortens a path for display to about maxLen characters by putting "..." in
 // place of the middle folders; the first folder and the file name are kept,

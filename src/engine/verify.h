@@ -45,6 +45,17 @@ int64_t freeSpaceKiB(const char* path);
 // Cluster size of the path's drive in KiB, rounded up; 32 when unknown.
 uint32_t clusterKiB(const char* path);
 
+// The platform layer of the pass (verify_pass.cpp walks the table;
+// verify_win32.cpp, verify_posix.cpp).
+// Opens path for reading as the pass does. On failure *absent tells whether
+// the file (or its folder) is not there; anything else (a sharing violation,
+// denied access) means the file exists and is held.
+FileHandle openForReading(const char* path, bool* absent);
+// Proves that the target can be replaced: ERR_NONE, or ERR_ACCESS_DENIED with
+// messageSubject = path. Sets attributesChanged for a read-only target.
+// Whatever it changes to test is put back before it returns.
+int accessTest(const char* path);
+
 // Seams of the verification pass. The destination page installs its
 // alternate-folder dialog at start-up; tests install their own answers.
 

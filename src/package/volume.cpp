@@ -19,7 +19,7 @@ static void setVolumeSuffix(int number) {
     uint32_t dot = 0xFFFFFFFF, len = 0;
     for (; path[len]; len++) {
         if (path[len] == '.') dot = len;
-        if (path[len] == '\\') dot = 0xFFFFFFFF;
+        if (path[len] == '\\' || path[len] == '/') dot = 0xFFFFFFFF;
     }
     uint32_t at = dot != 0xFFFFFFFF ? dot : len;
     char suffix[16];

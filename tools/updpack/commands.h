@@ -22,5 +22,8 @@ int inspect(const std::string& installer, unsigned sections = INSPECT_ALL);
 int checksum(const std::vector<std::string>& files);
 int init(const std::string& dir, bool force);
 int regions(const std::vector<std::string>& folders);
+int verify(const std::string& installer, const std::vector<std::string>& oldFolders);
+int diagnose(const std::string& installer, const std::string& folder,
+             const std::vector<std::string>& oldFolders);
 
 }  // namespace updpack

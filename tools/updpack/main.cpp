@@ -7,6 +7,8 @@
 //   updpack checksum FILE...                             version checksums
 //   updpack init DIR [--force]                           start a project
 //   updpack regions FOLDER FOLDER...                     propose preserved regions
+//   updpack verify INSTALLER --old DIR [--old DIR...]    run it over copies of old versions
+//   updpack diagnose INSTALLER FOLDER [--old DIR...]     what it finds in an installed folder
 //
 // Exit codes: 0 success, 1 failure, 2 usage.
 #include <CLI/CLI.hpp>
@@ -21,7 +23,8 @@ int main(int argc, char** argv) {
     CLI::App app{"updpack: builds update installers"};
     app.require_subcommand(1);
     std::string project, output, stub, installer;
-    std::vector<std::string> files;
+    std::vector<std::string> files, oldDirs;
+    std::string folder;
     auto* buildCmd = app.add_subcommand("build", "write the installer a project describes");
     buildCmd->add_option("project", project, "project file (TOML)")->required();
     buildCmd->add_option("-o,--output", output, "installer to write (default: the project's output)");
@@ -48,6 +51,13 @@ int main(int argc, char** argv) {
     std::vector<std::string> installations;
     auto* regionsCmd = app.add_subcommand("regions", "propose preserved regions from installations of one version");
     regionsCmd->add_option("folders", installations, "two or more installed copies")->required();
+    auto* verifyCmd = app.add_subcommand("verify", "update a copy of each old version with the installer's engine and prove the result");
+    verifyCmd->add_option("installer", installer)->required();
+    verifyCmd->add_option("--old", oldDirs, "an old version's folder (repeatable)")->required();
+    auto* diagnoseCmd = app.add_subcommand("diagnose", "show which version of each file an installed folder holds (read-only)");
+    diagnoseCmd->add_option("installer", installer)->required();
+    diagnoseCmd->add_option("folder", folder, "the installed folder")->required();
+    diagnoseCmd->add_option("--old", oldDirs, "old version folders to name versions and nearest copies by");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -64,6 +74,8 @@ int main(int argc, char** argv) {
         if (*checksumCmd) return updpack::checksum(files);
         if (*initCmd) return updpack::init(dir, force);
         if (*regionsCmd) return updpack::regions(installations);
+        if (*verifyCmd) return updpack::verify(installer, oldDirs);
+        if (*diagnoseCmd) return updpack::diagnose(installer, folder, oldDirs);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "updpack: %s\n", e.what());
         return 1;

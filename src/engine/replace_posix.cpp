@@ -1,0 +1,70 @@
+// replaceTarget, removeTarget, createFolders, reportOutcome on POSIX.
+//
+// rename(2) puts the new file in the old one's place in one step, so the old
+// target is never deleted before the new file stands there. The new file
+// takes the target's permission bits first: a read-only target stays
+// read-only (and an executable one executable). Unlike the Win32 side,
+// createFolders leaves the current folder alone: the tool that runs the
+// engine natively keeps its own.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/replace.h"
+#include "engine/results.h"
+#include "run/state.h"
+
+OutcomeListener outcomeListener = 0;
+int replaceWithoutMoveFileEx = 0;  // the 9x route has no POSIX counterpart
+
+void replaceTarget(FileEntry* entry, const char* tempPath) {
+    entry->outcome = OUT_NOT_REPLACED;
+    const char* target = state.targetPath;
+    struct stat st;
+    if (stat(target, &st) != 0) {
+        if (rename(tempPath, target) == 0) {
+            entry->outcome = OUT_CREATED;
+            return;
+        }
+        unlink(tempPath);
+        return;
+    }
+    chmod(tempPath, st.st_mode & 07777);
+    if (rename(tempPath, target) == 0) {
+        entry->outcome = OUT_REPLACED;
+        return;
+    }
+    unlink(tempPath);
+}
+
+int removeTarget(FileEntry* entry) {
+    entry->outcome = OUT_NOT_DELETED;
+    if (unlink(state.targetPath) != 0) return 1;
+    entry->outcome = OUT_DELETED;
+    return 0;
+}
+
+int createFolders(const char* path) {
+    char work[TEXT_CAPACITY];
+    copyText(work, path);
+    char* last = strrchr(work, '/');
+    if (!last) return 0;
+    *last = 0;
+    for (char* p = work + 1; ; p++) {
+        bool end = *p == 0;
+        if (*p == '/' || end) {
+            char saved = *p;
+            *p = 0;
+            if (mkdir(work, 0755) != 0 && errno != EEXIST) return 1;
+            *p = saved;
+        }
+        if (end) break;
+    }
+    return 0;
+}
+
+void reportOutcome(void* page, unsigned outcome, const char* path) {
+    if (outcomeListener) outcomeListener(page, outcome, path);
+}

@@ -1,0 +1,167 @@
+// verifyInstallation: the pass over the file table before an installation,
+// and the drive queries it uses.
+//
+// One pass over the table, in order; the first entry that fails decides the
+// result (engine/results.h). Per entry: resolve the target, open it,
+// identify it by checksum and size, possibly look for an old copy in the
+// alternate folder, and prove that the target can be replaced. At the end
+// the space need is compared with the drive's free space. Opening, the
+// access test and the drive query are the platform layer's
+// (verify_win32.cpp, verify_posix.cpp); the checksum helpers are verify.cpp's.
+#include "engine/checksum.h"
+#include "engine/paths.h"
+#include "engine/results.h"
+#include "engine/target.h"
+#include "engine/verify.h"
+#include "package/strings.h"
+#include "run/state.h"
+
+// The root GetDiskFreeSpaceA wants: a UNC path as it is, "X:\" for a path
+// with a drive letter, anything else unchanged.
+static bool queryDrive(const char* path, uint32_t* clusterBytes, uint32_t* freeClusters) {
+    char root[TEXT_CAPACITY];
+    copyText(root, path);
+    if (!(root[0] == '\\' && root[1] == '\\') && root[0] && root[1] == ':') {
+        root[2] = '\\';
+        root[3] = 0;
+    }
+    uint32_t spc = 0, bps = 0, total = 0;
+    if (!diskFreeSpaceQuery(root, &spc, &bps, freeClusters, &total)) return false;
+    *clusterBytes = spc * bps;
+    return true;
+}
+
+int64_t freeSpaceKiB(const char* path) {
+    uint32_t cluster = 0, freeClusters = 0;
+    if (!queryDrive(path, &cluster, &freeClusters)) return -1;
+    return static_cast<int64_t>(static_cast<uint64_t>(cluster) * freeClusters / 1024);
+}
+
+uint32_t clusterKiB(const char* path) {
+    uint32_t cluster = 0, freeClusters = 0;
+    if (!queryDrive(path, &cluster, &freeClusters)) return 32;
+    return (cluster + 1023) / 1024;
+}
+
+// Sums the open file (and closes it) and records which version it is: the
+// first listed old version that matches, else the new version, else none.
+static void identify(FileEntry* entry, FileHandle file) {
+    uint32_t size = fileSize(file);
+    uint32_t sum = checksumInstalledFile(entry, file);
+    closeFile(file);
+    entry->chosenVersion = CV_NONE;
+    const SourceVersion* versions = entryVersions(entry);
+    for (uint32_t k = 0; k < entry->versionCount; k++)
+        if ((versions[k].maskedChecksum ^ state.bindingKey) == sum && versions[k].size == size) {
+            entry->chosenVersion = static_cast<int16_t>(k);
+            return;
+        }
+    if (sum == entry->newChecksum && size == entry->newSize) entry->chosenVersion = CV_CURRENT;
+}
+
+static uint64_t roundUp(uint64_t x, uint32_t unit) { return (x + unit - 1) & ~uint64_t(unit - 1); }
+
+int verifyInstallation() {
+    int64_t freeKiB = freeSpaceKiB(state.destinationDir);
+    uint32_t clusterBytes = clusterKiB(state.destinationDir) * 1024;
+    state.attributesChanged = 0;
+    state.totalKiB = 0;
+
+    bool nothingToDo = true;
+    bool anyFound = false;
+    uint32_t updateEntries = 0;
+    uint32_t maxNewSize = 0;
+    uint64_t newFilesBytes = 0;
+
+    FileEntry* entry = state.firstEntry;
+    for (uint32_t i = 0; i < state.entryCount; i++, entry = nextEntry(entry)) {
+        int inUse = resolveTarget(entry);
+        copyText(state.workPath, state.targetPath);
+        state.totalKiB += (entry->newSize >> 10) + 1;
+        if (entry->presence != PRES_NEW && entry->action != ACT_DELETE) updateEntries++;
+
+        // A shared file the version API reports in use is there and held:
+        // say so now rather than take its folder for a missing file.
+        if (inUse) {
+            setMessageSubject(state.targetPath);
+            return ERR_FILE_IN_USE;
+        }
+
+        bool absent = false;
+        FileHandle file = openForReading(state.workPath, &absent);
+        if (file == INVALID_FILE) {
+            if (!absent) {
+                setMessageSubject(state.workPath);
+                return ERR_ACCESS_DENIED;
+            }
+            if (entry->presence == PRES_REQUIRED) {
+                setMessageSubject(state.workPath);
+                return ERR_FILE_MISSING;
+            }
+            if (entry->presence == PRES_NEW) {
+                nothingToDo = false;
+                newFilesBytes += roundUp(entry->newSize, clusterBytes);
+            }
+            entry->chosenVersion = CV_ABSENT;
+            continue;
+        }
+        anyFound = true;
+        identify(entry, file);
+
+        // Act on the identification; an alternate copy is identified in turn.
+        bool testAccess = false;
+        for (;;) {
+            if (entry->chosenVersion == CV_CURRENT) break;
+            if (entry->chosenVersion >= 0) {
+                nothingToDo = false;
+                if (entry->newSize > maxNewSize) maxNewSize = entry->newSize;
+                testAccess = true;
+                break;
+            }
+            if (entry->onUnknownVersion == UNK_FAIL) {
+                setMessageSubject(state.workPath);
+                return ERR_UNKNOWN_VERSION;
+            }
+            if (entry->onUnknownVersion != UNK_ASK_FOLDER) {  // UNK_SKIP and the rest
+                testAccess = entry->action == ACT_DELETE;
+                break;
+            }
+            // The alternate copy was tried already and did not match either.
+            if (!samePathIgnoringCase(state.workPath, state.targetPath)) {
+                setMessageSubject(state.workPath);
+                return ERR_UNKNOWN_VERSION;
+            }
+            if (!state.alternateFolder[0] && !alternateFolderDialog(state.backgroundWindow)) {
+                setMessageSubject(state.workPath);
+                return ERR_UNKNOWN_VERSION;
+            }
+            copyText(state.workPath, state.alternateFolder);
+            appendBackslash(state.workPath);
+            appendText(state.workPath, entryName(entry, 1));
+            appendBackslash(state.workPath);
+            appendText(state.workPath, entryName(entry, 0));
+            if (samePathIgnoringCase(state.workPath, state.targetPath)) {
+                setMessageSubject(state.workPath);
+                return ERR_UNKNOWN_VERSION;
+            }
+            file = openForReading(state.workPath, &absent);
+            if (file == INVALID_FILE) {
+                setMessageSubject(state.workPath);
+                return absent ? ERR_FILE_MISSING : ERR_ACCESS_DENIED;
+            }
+            entry->flags |= FE_FROM_ALT_FOLDER;
+            identify(entry, file);
+        }
+        if (testAccess) {
+            int r = accessTest(state.targetPath);
+            if (r != ERR_NONE) return r;
+        }
+    }
+
+    if (freeKiB != -1) {
+        uint64_t need = (roundUp(maxNewSize, clusterBytes) + newFilesBytes) / 1024;
+        if (need >= static_cast<uint64_t>(freeKiB)) return ERR_DISK_SPACE;
+    }
+    if (anyFound || updateEntries == 0) return nothingToDo ? ERR_NOTHING_TO_DO : ERR_NONE;
+    return ERR_NOTHING_FOUND;
+}

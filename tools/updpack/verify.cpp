@@ -1,0 +1,392 @@
+// updpack verify: proves an update installer against its old versions by
+// running the installer's own engine (the sources the stub is built from,
+// with the POSIX platform layer) over a copy of each old version folder.
+//
+// Per folder: copy it to a fresh temporary folder (the folder itself is only
+// read), load the package from the installer, verifyInstallation with the
+// copy as destination, then beginInstallation / installNextFile until done /
+// finishInstallation, as the wizard's pages do. Then every entry of the file
+// table is checked in the copy: the file has the new size and, with its
+// preserved regions blanked, the new checksum; a deleted file is gone; an
+// optional file that was not there stays away; no ".$$" file is left. A package whose version
+// checksums were masked with another stub's binding key is named as such.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <stdexcept>
+
+#include "engine/install.h"
+#include "engine/replace.h"
+#include "engine/results.h"
+#include "engine/target.h"
+#include "engine/verify.h"
+#include "package/loader.h"
+#include "package/native_messages.h"
+#include "package/strings.h"
+#include "pkg/stub.h"
+#include "run/state.h"
+#include "updpack/commands.h"
+#include "updpack/verify.h"
+
+namespace fs = std::filesystem;
+
+namespace updpack {
+namespace {
+
+bool sessionOpen = false;
+
+void resetState() {
+    state = InstallerState();
+    state.dataFile = INVALID_FILE;
+}
+
+// Everything a session holds, given back; the state as at program start.
+void closeSession() {
+    if (!sessionOpen) return;
+    finishInstallation();
+    releasePackageData();
+    releaseSessionBuffers();
+    resetState();
+    outcomeListener = nullptr;
+    sessionOpen = false;
+}
+
+// Text buffers hold 259 characters; longer paths would be cut silently.
+std::string fitPath(const std::string& path, const std::string& what) {
+    if (path.size() > TEXT_MAX - 8)  // room for ".$$A" names and a volume suffix
+        throw std::runtime_error(what + ": path longer than the installer's texts can hold (" +
+                                 std::to_string(TEXT_MAX - 8) + " characters)");
+    return path;
+}
+
+pkg::Bytes readHead(const std::string& path, size_t n) {
+    std::ifstream in(path, std::ios::binary);
+    pkg::Bytes head(n);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(n));
+    head.resize(static_cast<size_t>(in.gcount()));
+    return head;
+}
+
+struct CodeText {
+    int code;
+    const char* name;
+    const char* text;  // "%s": the subject
+};
+// Our own wording of every result code (engine/results.h).
+const CodeText CODE_TEXTS[] = {
+    {ERR_NONE, "ERR_NONE", "no error"},
+    {ERR_NOTHING_TO_DO, "ERR_NOTHING_TO_DO", "every file is current already: nothing to do"},
+    {ERR_NOTHING_FOUND, "ERR_NOTHING_FOUND", "no file of the update was found in the folder"},
+    {ERR_FILE_MISSING, "ERR_FILE_MISSING", "a file the update needs is missing: %s"},
+    {ERR_UNKNOWN_VERSION, "ERR_UNKNOWN_VERSION", "the file matches no version the update knows: %s"},
+    {ERR_ACCESS_DENIED, "ERR_ACCESS_DENIED", "the file cannot be read or replaced: %s"},
+    {ERR_FILE_IN_USE, "ERR_FILE_IN_USE", "the file is in use: %s"},
+    {ERR_DISK_SPACE, "ERR_DISK_SPACE", "not enough free space on the drive"},
+    {ERR_NO_MEMORY, "ERR_NO_MEMORY", "out of memory"},
+    {ERR_CANCELLED, "ERR_CANCELLED", "cancelled: a volume file could not be had"},
+    {ERR_OPEN, "ERR_OPEN", "cannot open %s"},
+    {ERR_CREATE, "ERR_CREATE", "cannot create the temporary file %s"},
+    {ERR_READ, "ERR_READ", "cannot read %s (package data damaged, or a volume file missing)"},
+    {ERR_WRITE, "ERR_WRITE", "cannot write %s"},
+    {ERR_DISK_FULL, "ERR_DISK_FULL", "the disk is full"},
+    {ERR_VERIFY, "ERR_VERIFY", "the rebuilt file does not have the checksum and size the package gives: %s"},
+    {ERR_NOT_REPLACED, "ERR_NOT_REPLACED", "a file kept its old content (it could not be replaced)"},
+};
+
+std::string substitute(const char* text, const std::string& subject) {
+    std::string out = text;
+    size_t at = out.find("%s");
+    if (at != std::string::npos) out.replace(at, 2, subject);
+    return out;
+}
+
+// Collects the per-file outcomes of a run.
+std::vector<unsigned>* outcomeSink = nullptr;
+void recordOutcome(void*, unsigned outcome, const char*) {
+    if (outcomeSink) outcomeSink->push_back(outcome);
+}
+
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "updverify-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+        path = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+std::string hex32(uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%08X", v);
+    return b;
+}
+
+// The path as the report shows it: relative to the folder the engine works
+// in, when it lies there.
+std::string shown(const std::string& path) {
+    std::string base = state.destinationDir ? state.destinationDir : "";
+    if (!base.empty() && path.compare(0, base.size(), base) == 0) return path.substr(base.size());
+    return path;
+}
+
+}  // namespace
+
+EngineSession::EngineSession(const std::string& installer) {
+    if (sessionOpen) throw std::logic_error("one engine session at a time");
+    std::string path = fitPath(fs::absolute(installer).lexically_normal().string(), installer);
+    if (!fs::is_regular_file(path)) throw std::runtime_error(installer + ": no such file");
+    pkg::Bytes head = readHead(path, STUB_SIZE);
+    if (head.size() < STUB_SIZE)
+        throw std::runtime_error(installer + ": not an installer (shorter than its 65,536-byte stub)");
+    if (pkg::findStubHeader(head) < 0)
+        throw std::runtime_error(installer + ": not an installer (no stub header in its first 65,536 bytes)");
+    resetState();
+    nativeMessages = NativeMessages();
+    nativeMessageAnswer = BOX_OK;
+    if (!allocateTextBuffers()) {
+        releaseSessionBuffers();
+        throw std::bad_alloc();
+    }
+    sessionOpen = true;
+    copyText(state.sourcePath, path.c_str());
+    std::string problem;
+    if (!loadPackage()) {
+        problem = installer + ": the package behind the stub does not load: it is incomplete or damaged";
+        if (nativeMessages.count && nativeMessages.lastText[0])
+            problem += std::string(" (the installer would say: \"") + nativeMessages.lastText + "\")";
+    } else if (!state.firstEntry) {
+        problem = installer + ": the package holds no file table: it updates nothing";
+    }
+    if (!problem.empty()) {
+        closeSession();
+        throw std::runtime_error(problem);
+    }
+}
+
+EngineSession::~EngineSession() { closeSession(); }
+
+void EngineSession::setDestination(const std::string& folder) {
+    std::string path = fitPath(fs::absolute(folder).lexically_normal().string(), folder);
+    if (path.empty() || path.back() != '/') path += '/';
+    copyText(state.destinationDir, path.c_str());
+}
+
+std::vector<FileEntry*> EngineSession::entries() const {
+    std::vector<FileEntry*> list;
+    FileEntry* e = state.firstEntry;
+    for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e)) list.push_back(e);
+    return list;
+}
+
+std::string EngineSession::targetOf(FileEntry* entry) const {
+    resolveTarget(entry);
+    return state.targetPath;
+}
+
+bool sumAsInstalled(FileEntry* entry, const std::string& path, uint32_t* size, uint32_t* sum) {
+    FileHandle file = openFile(path.c_str(), OPEN_READ);
+    if (file == INVALID_FILE) return false;
+    *size = fileSize(file);
+    *sum = checksumInstalledFile(entry, file);
+    closeFile(file);
+    return true;
+}
+
+std::string describeResult(int code, const std::string& subject, bool withPackageText) {
+    std::string out;
+    for (const CodeText& c : CODE_TEXTS)
+        if (c.code == code) out = std::string(c.name) + ": " + substitute(c.text, subject);
+    if (out.empty()) out = "result " + std::to_string(code);
+    // "Nothing to do" has no message of its own: the finish page says it.
+    if (withPackageText && code != ERR_NONE && code != ERR_NOTHING_TO_DO && sessionOpen) {
+        const char* text = getString(6, static_cast<unsigned>(code));
+        if (*text) {
+            char buffer[1024];
+            expandText(buffer, sizeof buffer, text, subject.c_str(), 0, false);
+            out += std::string(" (the installer says: \"") + buffer + "\")";
+        }
+    }
+    return out;
+}
+
+std::optional<uint32_t> foreignBindingKey(EngineSession& session) {
+    std::set<uint32_t> keys;
+    unsigned explained = 0;
+    for (FileEntry* e : session.entries()) {
+        if (e->versionCount == 0) continue;
+        uint32_t size = 0, sum = 0;
+        if (!sumAsInstalled(e, session.targetOf(e), &size, &sum)) continue;
+        if (sum == e->newChecksum && size == e->newSize) continue;
+        std::set<uint32_t> fits;
+        const SourceVersion* versions = entryVersions(e);
+        for (uint32_t k = 0; k < e->versionCount; k++) {
+            if (versions[k].size != size) continue;
+            if ((versions[k].maskedChecksum ^ state.bindingKey) == sum) return std::nullopt;  // recognised
+            fits.insert(versions[k].maskedChecksum ^ sum);
+        }
+        if (fits.empty()) continue;  // changed beyond any known version: no evidence either way
+        if (explained++ == 0) {
+            keys = fits;
+        } else {
+            std::set<uint32_t> both;
+            for (uint32_t k : keys)
+                if (fits.count(k)) both.insert(k);
+            keys.swap(both);
+        }
+    }
+    // One file of a known size may match by chance; two that agree on a key do not.
+    keys.erase(state.bindingKey);
+    if (explained < 2 || keys.empty()) return std::nullopt;
+    return *keys.begin();
+}
+
+namespace {
+
+std::string bindingMessage(uint32_t foreign) {
+    return "the package was built against a different stub: its version checksums are masked with "
+           "binding key " + hex32(foreign) + ", but the stub in front of it gives " + hex32(state.bindingKey) +
+           ", so the installer recognises no installed file";
+}
+
+// Checks every entry of the table in the updated copy; the first problem, or "".
+std::string proveResult(EngineSession& session, const std::vector<int16_t>& before, unsigned* problems) {
+    std::string first;
+    auto fail = [&](const std::string& why) {
+        if ((*problems)++ == 0) first = why;
+    };
+    std::vector<FileEntry*> list = session.entries();
+    for (size_t i = 0; i < list.size(); i++) {
+        FileEntry* e = list[i];
+        std::string path = session.targetOf(e);
+        std::string rel = entryName(e, 0);
+        std::error_code ec;
+        bool exists = fs::is_regular_file(path, ec);
+        if (e->action == ACT_DELETE) {
+            if (exists) fail(rel + ": should have been removed but is still there");
+            continue;
+        }
+        if (!exists) {
+            if (before[i] == CV_ABSENT && e->presence != PRES_NEW) continue;  // optional, not installed
+            fail(rel + ": missing after the update");
+            continue;
+        }
+        uint32_t size = 0, sum = 0;
+        if (!sumAsInstalled(e, path, &size, &sum)) {
+            fail(rel + ": cannot be read after the update");
+            continue;
+        }
+        if (size == e->newSize && sum == e->newChecksum) continue;
+        std::string why = rel + ": ends with size " + std::to_string(size) + ", checksum " + hex32(sum) +
+                          "; the package wants size " + std::to_string(e->newSize) + ", checksum " +
+                          hex32(e->newChecksum);
+        if (before[i] == CV_NONE) why += " (its old content matched no known version and was left as it was)";
+        fail(why);
+    }
+    return first;
+}
+
+}  // namespace
+
+Trial tryUpdate(const std::string& installer, const std::string& oldFolder) {
+    Trial t;
+    t.folder = oldFolder;
+    std::error_code ec;
+    if (!fs::is_directory(oldFolder, ec)) {
+        t.failure = oldFolder + ": no such folder";
+        return t;
+    }
+    TempFolder copy;
+    fs::copy(oldFolder, copy.path, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    if (ec) {
+        t.failure = "cannot copy the folder: " + ec.message();
+        return t;
+    }
+    EngineSession session(installer);
+    session.setDestination(copy.path);
+    std::vector<FileEntry*> list = session.entries();
+
+    int verified = verifyInstallation();
+    std::vector<int16_t> before;
+    for (FileEntry* e : list) before.push_back(e->chosenVersion);
+    std::string subject = shown(state.messageSubject);
+    if (std::optional<uint32_t> foreign = foreignBindingKey(session)) {
+        t.failure = bindingMessage(*foreign);
+        return t;
+    }
+    if (verified != ERR_NONE && verified != ERR_NOTHING_TO_DO) {
+        t.failure = "verification: " + describeResult(verified, subject);
+        return t;
+    }
+
+    if (verified == ERR_NONE) {
+        std::vector<unsigned> outcomes;
+        outcomeSink = &outcomes;
+        outcomeListener = recordOutcome;
+        int code = ERR_NONE;
+        int32_t failedAt = -1;
+        if (!beginInstallation()) {
+            code = state.resultCode;
+        } else {
+            while (installNextFile(nullptr)) {
+            }
+            if (state.resultCode != ERR_NONE) failedAt = state.currentEntryIndex;
+            finishInstallation();
+            code = finalResultCode();
+        }
+        outcomeListener = nullptr;
+        outcomeSink = nullptr;
+        for (unsigned o : outcomes) {
+            if (o == OUT_REPLACED) t.updated++;
+            if (o == OUT_CREATED) t.added++;
+            if (o == OUT_DELETED) t.removed++;
+        }
+        if (code != ERR_NONE) {
+            // The file in hand, unless the message names it anyway.
+            FileEntry* failed = nullptr;
+            if (failedAt >= 0 && size_t(failedAt) < list.size()) failed = list[size_t(failedAt)];
+            for (FileEntry* e : list)
+                if (!failed && e->outcome == OUT_NOT_REPLACED) failed = e;
+            std::string subject = shown(state.messageSubject);
+            std::string where = failed ? session.targetOf(failed) : "";
+            where = shown(where);
+            t.failure = (where.empty() || where == subject ? "" : where + ": ") + describeResult(code, subject);
+            return t;
+        }
+    }
+
+    unsigned problems = 0;
+    std::string problem = proveResult(session, before, &problems);
+    for (const auto& f : fs::recursive_directory_iterator(copy.path))
+        if (f.path().filename().string().find(".$$") != std::string::npos && problems++ == 0)
+            problem = fs::relative(f.path(), copy.path).string() + ": a temporary file was left behind";
+    if (problems) {
+        t.failure = problem;
+        if (problems > 1) t.failure += " (and " + std::to_string(problems - 1) + " more files)";
+        return t;
+    }
+    t.passed = true;
+    return t;
+}
+
+int verify(const std::string& installer, const std::vector<std::string>& oldFolders) {
+    { EngineSession probe(installer); }  // a package that does not load fails them all
+    bool all = true;
+    for (const std::string& old : oldFolders) {
+        Trial t = tryUpdate(installer, old);
+        all = all && t.passed;
+        std::printf("%s %s: %u updated, %u added, %u removed%s%s\n", t.passed ? "PASS" : "FAIL",
+                    old.c_str(), t.updated, t.added, t.removed, t.passed ? "" : ": ", t.failure.c_str());
+    }
+    std::fflush(stdout);
+    return all ? 0 : 1;
+}
+
+}  // namespace updpack
