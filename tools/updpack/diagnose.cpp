@@ -81,7 +81,8 @@ std::string describeFinding(const Finding& f) {
     } else {
         text = "unknown";
         if (!f.nearest.empty()) {
-            text += "; nearest " + f.nearest + ": " + std::to_string(f.differingBytes) + " bytes differ";
+            text += "; nearest " + f.nearest + ": " + std::to_string(f.differingBytes) +
+                    (f.differingBytes == 1 ? " byte differs" : " bytes differ");
             const size_t SHOWN = 5;
             for (size_t i = 0; i < f.ranges.size() && i < SHOWN; i++) {
                 char b[64];
@@ -91,7 +92,7 @@ std::string describeFinding(const Finding& f) {
                 text += b;
             }
             if (f.ranges.size() > SHOWN)
-                text += " (and " + std::to_string(f.ranges.size() - SHOWN) + " more ranges)";
+                text += " (and " + std::to_string(f.ranges.size() - SHOWN) + (f.ranges.size() - SHOWN == 1 ? " more range)" : " more ranges)");
         }
     }
     return text;
