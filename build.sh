@@ -140,6 +140,7 @@ run_tests() {
   ctest --test-dir "$BUILD/native" --output-on-failure || rc=1
   "$ROOT/tests/e2e/build_inspect.sh" "$DIST" || rc=1
   "$ROOT/tests/e2e/verify_run.sh" "$DIST" || rc=1
+  "$ROOT/tests/e2e/quickstart.sh" "$DIST" || rc=1
   log "Windows tests under wine64"
   with_wine ctest --test-dir "$BUILD/x86_64" --output-on-failure || rc=1
   log "32-bit suite: the shipped i686 stub under 32-bit Wine"
