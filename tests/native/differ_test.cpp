@@ -18,14 +18,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes noise(size_t n, uint32_t seed) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1664525 + 1013904223;
-        b[i] = static_cast<uint8_t>(seed >> 24);
-    }
-    return b;
-}
+using testsupport::noise;
 
 // Text-like content: words from a small vocabulary.
 Bytes text(size_t n, uint32_t seed) {

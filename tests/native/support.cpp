@@ -8,6 +8,15 @@
 
 namespace testsupport {
 
+pkg::Bytes noise(size_t n, uint32_t seed) {
+    pkg::Bytes b(n);
+    for (size_t i = 0; i < n; i++) {
+        seed = seed * 1664525 + 1013904223;
+        b[i] = static_cast<uint8_t>(seed >> 24);
+    }
+    return b;
+}
+
 TempDir::TempDir() {
     char pattern[] = "/tmp/updtest.XXXXXX";
     dir_ = mkdtemp(pattern);

@@ -24,6 +24,9 @@ private:
     std::string dir_;
 };
 
+// n bytes of deterministic noise (a linear congruential sequence).
+pkg::Bytes noise(size_t n, uint32_t seed);
+
 // 65,536 bytes holding the stub header block, like a real stub.
 pkg::Bytes fakeStub();
 

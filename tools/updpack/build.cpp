@@ -29,16 +29,6 @@ std::string defaultStub() {
     return (self.parent_path() / "updstub-i686.exe").string();
 }
 
-// 1234567 -> "1,234,567"
-std::string grouped(uint64_t n) {
-    std::string digits = std::to_string(n), out;
-    for (size_t k = 0; k < digits.size(); k++) {
-        if (k && (digits.size() - k) % 3 == 0) out += ',';
-        out += digits[k];
-    }
-    return out;
-}
-
 std::string megabytes(uint64_t n) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", double(n) / 1e6);

@@ -1,6 +1,7 @@
 // The subcommands of updpack. Each returns the process exit code (0 success,
 // 1 failure) and throws std::runtime_error for failures with a message.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ enum InspectSection : unsigned {
 };
 int inspect(const std::string& installer, unsigned sections = INSPECT_ALL);
 int checksum(const std::vector<std::string>& files);
+
+// 1234567 -> "1,234,567": the numbers updpack prints.
+std::string grouped(uint64_t n);
 int init(const std::string& dir, bool force);
 int regions(const std::vector<std::string>& folders);
 int verify(const std::string& installer, const std::vector<std::string>& oldFolders);

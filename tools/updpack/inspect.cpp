@@ -76,15 +76,6 @@ const char* const kTemplateNames[10] = {
 const char* const kRegistryRoots[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                                        "HKEY_USERS"};
 
-std::string grouped(uint64_t n) {
-    std::string digits = std::to_string(n), out;
-    for (size_t k = 0; k < digits.size(); k++) {
-        if (k && (digits.size() - k) % 3 == 0) out += ',';
-        out += digits[k];
-    }
-    return out;
-}
-
 // A package text quoted for one line: control and 8-bit bytes as escapes.
 std::string quoted(const char* text, size_t limit = std::string::npos) {
     std::string out = "\"";
@@ -629,6 +620,15 @@ int inspect(const std::string& path, unsigned sections) {
         if (sections & INSPECT_DATA) printData(area, used);
     }
     return 0;
+}
+
+std::string grouped(uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (size_t k = 0; k < digits.size(); k++) {
+        if (k && (digits.size() - k) % 3 == 0) out += ',';
+        out += digits[k];
+    }
+    return out;
 }
 
 int checksum(const std::vector<std::string>& files) {
