@@ -147,6 +147,7 @@ TEST(Regions, APatternMustBeUniqueInEveryCopy) {
     const char* lead = ".KEY=";
     std::copy(lead, lead + 5, a.begin() + 995);
     std::copy(lead, lead + 5, b.begin() + 995);
+    a[994] = b[994] = '\n';  // a text pattern grows no further than its line
     const char* fieldA = "AAAAAAAA";
     const char* fieldB = "xKEY=xxx";
     std::copy(fieldA, fieldA + 8, a.begin() + 1000);
@@ -157,6 +158,15 @@ TEST(Regions, APatternMustBeUniqueInEveryCopy) {
     EXPECT_EQ(std::string(regions[0].pattern.begin(), regions[0].pattern.end()), ".KEY=");
     EXPECT_EQ(regions[0].offset, 995u);
     EXPECT_EQ(regions[0].length, 13u);
+
+    // Between binary bytes the shortest unique run grows to eight bytes,
+    // which are less likely to turn up early in another version's copy.
+    pkg::Bytes e = noise(2000, 5), f = e;
+    e[1500] ^= 0xFF;
+    regions = updpack::proposeRegions({&e, &f}, why);
+    ASSERT_EQ(regions.size(), 1u);
+    EXPECT_EQ(regions[0].pattern, pkg::Bytes(e.begin() + 1492, e.begin() + 1500));
+    EXPECT_EQ(regions[0].length, 9u);
 
     pkg::Bytes c = noise(100, 1), d = noise(100, 2);
     EXPECT_TRUE(updpack::proposeRegions({&c, &d}, why).empty());

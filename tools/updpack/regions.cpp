@@ -87,6 +87,11 @@ std::vector<RegionProposal> proposeRegions(const std::vector<const pkg::Bytes*>&
                 if (unique(mid)) hi = mid;
                 else lo = mid + 1;
             }
+            // Every longer run ending at `start` is unique as well. A text
+            // pattern stays text: it grows no further than its line.
+            auto printable = [](uint8_t b) { return b >= 0x20 && b < 0x7F; };
+            bool text = std::all_of(first.begin() + (start - lo), first.begin() + start, printable);
+            while (lo < std::min(kPreferredPattern, most) && (!text || printable(first[start - lo - 1]))) lo++;
             r.pattern.assign(first.begin() + (start - lo), first.begin() + start);
             r.offset = static_cast<uint32_t>(start - lo);
         } else {

@@ -1,8 +1,11 @@
 // updpack regions: preserved regions proposed from several installations of
 // one version. Where the copies of a file differ only in some byte ranges
 // (a serial number, a user name), each range becomes a region located by
-// the shortest run of bytes (at most kMaxPattern) that ends right where the
-// range starts, is the same in every copy and occurs exactly once in each;
+// a run of bytes that ends right where the range starts, is the same in every
+// copy and occurs exactly once in each: the shortest such run, lengthened to
+// kPreferredPattern bytes where the copies allow (a longer pattern is less
+// likely to turn up earlier in another version's copy; a text pattern
+// stays within its line), at most kMaxPattern;
 // the region then starts at that run and covers it and the range. Without
 // such a run the region keeps the range's fixed offset.
 #pragma once
@@ -15,6 +18,7 @@
 namespace updpack {
 
 const size_t kMaxPattern = 32;
+const size_t kPreferredPattern = 8;
 // Differing ranges closer than this become one region.
 const size_t kMergeGap = 8;
 // More regions than this, or more than half the file differing, is no
