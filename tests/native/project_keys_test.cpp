@@ -11,14 +11,7 @@
 
 namespace {
 
-std::string projectError(const std::string& path) {
-    try {
-        updpack::loadProject(path);
-    } catch (const updpack::ProjectError& e) {
-        return e.what();
-    }
-    return "";
-}
+using testsupport::projectError;
 
 // Packs a project with the stand-in stub and loads it as the installer would.
 class PackedProject : public testsupport::StateTest {

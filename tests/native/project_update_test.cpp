@@ -8,14 +8,7 @@
 
 namespace {
 
-std::string projectError(const std::string& path) {
-    try {
-        updpack::loadProject(path);
-    } catch (const updpack::ProjectError& e) {
-        return e.what();
-    }
-    return "";
-}
+using testsupport::projectError;
 
 TEST(ProjectUpdate, VersionsAndFileRules) {
     testsupport::TempDir temp;

@@ -5,8 +5,18 @@
 #include <filesystem>
 
 #include "package/loader.h"
+#include "updpack/project.h"
 
 namespace testsupport {
+
+std::string projectError(const std::string& path) {
+    try {
+        updpack::loadProject(path);
+    } catch (const updpack::ProjectError& e) {
+        return e.what();
+    }
+    return "";
+}
 
 pkg::Bytes noise(size_t n, uint32_t seed) {
     pkg::Bytes b(n);

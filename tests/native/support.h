@@ -24,6 +24,9 @@ private:
     std::string dir_;
 };
 
+// The message loading the project file fails with; "" when it loads.
+std::string projectError(const std::string& path);
+
 // n bytes of deterministic noise (a linear congruential sequence).
 pkg::Bytes noise(size_t n, uint32_t seed);
 

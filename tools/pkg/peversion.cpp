@@ -52,12 +52,12 @@ uint32_t findEntry(const Reader& r, uint64_t dir, int id) {
 std::optional<FileVersion> peFileVersion(const Bytes& file) {
     Reader r(file);
     if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') return std::nullopt;
-    uint64_t pe = r.u32(0x3C);
+    uint64_t pe = r.u32(PE_OFFSET_FIELD);
     if (!r.has(pe, 24) || std::memcmp(&file[pe], "PE\0\0", 4) != 0) return std::nullopt;
     uint32_t sections = r.u16(pe + 6), optionalSize = r.u16(pe + 20);
     uint64_t opt = pe + 24;
     uint16_t magic = r.u16(opt);
-    uint64_t dirs = magic == 0x10B ? opt + 96 : magic == 0x20B ? opt + 112 : 0;
+    uint64_t dirs = magic == PE_MAGIC_PE32 ? opt + 96 : magic == PE_MAGIC_PE32PLUS ? opt + 112 : 0;
     if (!dirs || r.u32(dirs - 4) <= 2 || dirs + 24 > opt + optionalSize) return std::nullopt;
     uint32_t resourceRva = r.u32(dirs + 16);
     if (!resourceRva) return std::nullopt;

@@ -46,12 +46,6 @@ std::string relativeFile(const FileEntry* e) {
     return rel;
 }
 
-std::string shownSubject(const std::string& base) {
-    std::string subject = state.messageSubject;
-    if (subject.compare(0, base.size(), base) == 0) return subject.substr(base.size());
-    return subject;
-}
-
 // Which listed version the old folder's copy of the file is, or -1.
 int versionOfCopy(FileEntry* e, const std::string& path) {
     uint32_t size = 0, sum = 0;
@@ -131,13 +125,12 @@ Diagnosis diagnoseFolder(const std::string& installer, const std::string& folder
         if (!fs::is_directory(old, ec)) throw std::runtime_error(old + ": no such folder");
     EngineSession session(installer);
     session.setDestination(folder);
-    const std::string base = state.destinationDir;
     std::vector<FileEntry*> list = session.entries();
     for (FileEntry* e : list) e->chosenVersion = NOT_SEEN;
 
     Diagnosis d;
     d.result = verifyInstallation();
-    d.resultText = describeResult(d.result, shownSubject(base));
+    d.resultText = describeResult(d.result, shown(state.messageSubject));
     std::vector<std::string> stops(list.size());
     int code = d.result;
     size_t start = 0;  // first entry of the pass that just ran
@@ -151,7 +144,7 @@ Diagnosis diagnoseFolder(const std::string& installer, const std::string& folder
         bool before = next == list.size() || session.targetOf(list[next]) != subject;
         size_t at = before && next > start ? next - 1 : next;
         if (at >= list.size()) break;
-        stops[at] = describeResult(code, shownSubject(base), false);
+        stops[at] = describeResult(code, shown(state.messageSubject), false);
         start = at + 1;
         if (start >= list.size()) break;
         state.firstEntry = list[start];

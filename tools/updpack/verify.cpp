@@ -129,15 +129,13 @@ std::string hex32(uint32_t v) {
     return b;
 }
 
-// The path as the report shows it: relative to the folder the engine works
-// in, when it lies there.
+}  // namespace
+
 std::string shown(const std::string& path) {
     std::string base = state.destinationDir ? state.destinationDir : "";
     if (!base.empty() && path.compare(0, base.size(), base) == 0) return path.substr(base.size());
     return path;
 }
-
-}  // namespace
 
 EngineSession::EngineSession(const std::string& installer) {
     if (sessionOpen) throw std::logic_error("one engine session at a time");
@@ -354,9 +352,8 @@ Trial tryUpdate(const std::string& installer, const std::string& oldFolder) {
             if (failedAt >= 0 && size_t(failedAt) < list.size()) failed = list[size_t(failedAt)];
             for (FileEntry* e : list)
                 if (!failed && e->outcome == OUT_NOT_REPLACED) failed = e;
-            std::string subject = shown(state.messageSubject);
-            std::string where = failed ? session.targetOf(failed) : "";
-            where = shown(where);
+            subject = shown(state.messageSubject);
+            std::string where = failed ? shown(session.targetOf(failed)) : "";
             t.failure = (where.empty() || where == subject ? "" : where + ": ") + describeResult(code, subject);
             return t;
         }

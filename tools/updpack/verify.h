@@ -37,6 +37,10 @@ public:
 // preserved regions located and blanked); false when it cannot be opened.
 bool sumAsInstalled(FileEntry* entry, const std::string& path, uint32_t* size, uint32_t* sum);
 
+// The path as reports show it: relative to the session's destination when
+// it lies there.
+std::string shown(const std::string& path);
+
 // Name and description of a result code, and (withPackageText) the message
 // the installer shows for it, when the package has one ("%s" = subject).
 std::string describeResult(int code, const std::string& subject, bool withPackageText = true);
