@@ -24,6 +24,7 @@ PACKAGES=(
   libdeflate-dev zlib1g-dev                                 # compressor; decoder benchmark anchors
   osslsigncode openssl                                      # signing tests
   xdelta3 bsdiff zstd                                       # patch benchmark anchors
+  libdivsufsort-dev                                         # differ: suffix array of the old file
 )
 
 setup() {

@@ -3,6 +3,7 @@
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
   engine/delta.cpp
+  engine/difference.cpp
   engine/filetable.cpp
   engine/install.cpp
   engine/paths.cpp
@@ -55,12 +56,14 @@ list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 # which then write stored streams since libdeflate is native only).
 set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
+  pkg/difference.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
   pkg/peversion.cpp
   pkg/picture.cpp
   pkg/resources.cpp
   pkg/stub.cpp
+  pkg/suffixdiff.cpp
   pkg/writer.cpp
 )
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)

@@ -104,7 +104,10 @@ enum : uint16_t {
     FE_WHOLE_FILE = 0x02,
     FE_FROM_ALT_FOLDER = 0x04,
     FE_HAS_VERSION = 0x10,
-    FE_HAS_TIMES = 0x20
+    FE_HAS_TIMES = 0x20,
+    // Extension: the entry's deltas carry a difference stream behind the
+    // data stream (engine/delta.h); without the bit they are plain.
+    FE_DIFFERENCE_COPIES = 0x80
 };
 enum : int16_t { CV_NONE = -1, CV_ABSENT = -2, CV_CURRENT = -3 };
 

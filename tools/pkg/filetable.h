@@ -55,6 +55,7 @@ struct TableEntry {
     uint8_t onUnknownVersion = UNK_FAIL;
     bool deleteFile = false;  // ACT_DELETE
     bool wholeFile = false;   // FE_WHOLE_FILE
+    bool differenceCopies = false;  // FE_DIFFERENCE_COPIES (delta entries)
     uint32_t newSize = 0;
     uint32_t newChecksum = 0;
     std::vector<OldVersion> versions;

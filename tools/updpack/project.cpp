@@ -197,7 +197,7 @@ pkg::Region region(const std::string& file, const std::string& where, const toml
 }
 
 UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
-    Section s(file, "update", t, {"old", "new", "volume_size", "rule"});
+    Section s(file, "update", t, {"old", "new", "volume_size", "difference_copies", "rule"});
     UpdateSpec u;
     auto folder = [&](const toml::node& n, const std::string& key) {
         if (!n.is_string()) throw s.error(n, key, "expected a folder");
@@ -217,6 +217,7 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
     u.volumeSize = static_cast<uint32_t>(s.integer("volume_size", 0, 0x7FFFFFFF).value_or(0));
     if (u.volumeSize && u.volumeSize < 2 * STUB_SIZE)
         throw s.error(*s.find("volume_size"), "volume_size", "0 or at least 131,072 bytes");
+    u.differenceCopies = s.boolean("difference_copies").value_or(true);
     if (const toml::node* rules = s.find("rule")) {
         if (!rules->is_array_of_tables()) throw s.error(*rules, "rule", "expected [[update.rule]] tables");
         for (const toml::node& n : *rules->as_array()) {
