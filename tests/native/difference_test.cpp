@@ -407,6 +407,13 @@ TEST_F(DifferencePackage, EntriesPickTheirFormAndEveryVersionUpdates) {
     EXPECT_TRUE(entry(u, "lib.dll").differenceCopies);
     EXPECT_FALSE(entry(u, "notes.txt").differenceCopies);
     EXPECT_EQ(updpack::verify(installer, {v10, v11}), 0);
+    // inspect names each entry's form and finds where every delta ends.
+    testing::internal::CaptureStdout();
+    updpack::inspect(installer, updpack::INSPECT_FILES | updpack::INSPECT_DATA);
+    std::string shown = testing::internal::GetCapturedStdout();
+    EXPECT_NE(shown.find("\"app.exe\"\n    delta with difference copies,"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\"notes.txt\"\n    delta,"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("the entries use " + updpack::grouped(u.dataSize) + "\n"), std::string::npos) << shown;
 
     pkg::BuiltUpdate split = build(true, 70000);
     EXPECT_GE(split.volumes.size(), 2u);
