@@ -5,9 +5,10 @@
 // and allocates one chunk buffer (DELTA_DIFFERENCE_CHUNK bytes, or the
 // whole stream when it is smaller); the source's next operation then reads
 // each chunk in turn through the volume reader, refusing one that does not
-// decode to exactly the bytes it must hold. closeDifference releases the
-// buffer. Both record their failures as installation steps do (failStep):
-// ERR_READ with dataPath, ERR_CANCELLED, ERR_NO_MEMORY.
+// decode to exactly the bytes it must hold. The caller zero-fills the
+// reader first and frees `buffer` afterwards. Failures are recorded as
+// installation steps record them (failStep): ERR_READ with dataPath,
+// ERR_CANCELLED, ERR_NO_MEMORY.
 #pragma once
 #include <stdint.h>
 
@@ -22,4 +23,3 @@ struct DifferenceReader {
 // A ResultCode. A declared size above `largest` (the new file's size: the
 // copies never write more) is refused before anything is allocated.
 int openDifference(DifferenceReader* reader, uint32_t largest);
-void closeDifference(DifferenceReader* reader);

@@ -214,7 +214,7 @@ int finish(Step& s, int result) {
     freeBuffer(s.data);
     freeBuffer(s.regionCopy);
     freeBuffer(s.regionBuffer);
-    closeDifference(&s.difference);
+    freeBuffer(s.difference.buffer);
     state.deltaCommandBytesLeft = state.deltaDataBytesLeft = 0;
     return result;
 }
@@ -364,7 +364,11 @@ int installNextFile(void* page) {
         if (readDeltaStream(&s.commands, &commandSize, static_cast<uint32_t>(commandLimit)) ||
             readDeltaStream(&s.data, &dataSize, e->newSize))
             return finish(s, 0);
-        if ((e->flags & FE_DIFFERENCE_COPIES) && openDifference(&s.difference, e->newSize)) return finish(s, 0);
+        DifferenceSource* difference = 0;
+        if (e->flags & FE_DIFFERENCE_COPIES) {
+            if (openDifference(&s.difference, e->newSize)) return finish(s, 0);
+            difference = &s.difference.source;
+        }
         state.deltaCommandBytesLeft = static_cast<int32_t>(commandSize);
         state.deltaDataBytesLeft = static_cast<int32_t>(dataSize);
         Progress progress = {startPercent, endPercent, (e->newSize + 10000) / 10000, startPercent};
@@ -380,7 +384,7 @@ int installNextFile(void* page) {
         job.regionCount = e->regionCount;
         job.progress = endPercent != startPercent ? showBuildProgress : 0;
         job.progressContext = &progress;
-        job.difference = (e->flags & FE_DIFFERENCE_COPIES) ? &s.difference.source : 0;
+        job.difference = difference;
         switch (applyDelta(&job)) {
         case DELTA_OK: break;
         case DELTA_NO_DATA: return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));

@@ -173,11 +173,28 @@ public:
 
 private:
     // An approximate copy of new[at, at + length) from old[from...]; the
-    // bytes since the last copy are inserted in front of it. A copy the
-    // format cannot hold (1 byte, or too far away) is left to the inserts.
+    // bytes since the last copy are inserted in front of it. A source
+    // farther away than a distance field reaches is reached in hops: 2-byte
+    // copies from as far as the field goes, their bytes made right by their
+    // differences (cheaper than inserting what the copy would have given).
+    // A copy too short for that is left to the inserts.
     void copy(size_t at, size_t from, size_t length) {
         int64_t distance = int64_t(from) - oldPos_;
-        if (length < 2 || distance < DELTA_DISTANCE_MIN || distance > DELTA_DISTANCE_MAX) return;
+        while (distance < DELTA_DISTANCE_MIN || distance > DELTA_DISTANCE_MAX) {
+            if (length < kHop + 2) return;
+            int64_t hop = oldPos_ + (distance > 0 ? DELTA_DISTANCE_MAX : DELTA_DISTANCE_MIN);
+            hop = std::max<int64_t>(0, std::min<int64_t>(hop, int64_t(o_.size()) - int64_t(kHop)));
+            emit(at, size_t(hop), kHop);
+            at += kHop;
+            from += kHop;
+            length -= kHop;
+            distance = int64_t(from) - oldPos_;
+        }
+        if (length >= 2) emit(at, from, length);
+    }
+
+    // Writes one copy (split as the format needs) with its differences.
+    void emit(size_t at, size_t from, size_t length) {
         size_t pending = at - litStart_;
         uint32_t fused = 0;
         if (pending) {
@@ -190,19 +207,18 @@ private:
                 encodeInsert(out_.streams, n_.data() + litStart_, pending);
             }
         }
-        size_t left = length;
+        size_t left = length, source = from;
         while (left) {
             size_t k = std::min<size_t>(left, DELTA_COPY_MAX);
             if (left - k == 1) k--;  // never leave a 1-byte copy
             encodeCopy(out_.streams.commands, static_cast<uint32_t>(k),
-                       static_cast<int32_t>(int64_t(from) - oldPos_), fused);
+                       static_cast<int32_t>(int64_t(source) - oldPos_), fused);
             fused = 0;
-            oldPos_ = int64_t(from + k);
-            from += k;
+            oldPos_ = int64_t(source + k);
+            source += k;
             left -= k;
         }
         // The differences, new minus old, modulo 256.
-        from -= length;
         uint8_t buffer[4096];
         for (size_t done = 0; done < length;) {
             size_t k = std::min(sizeof buffer, length - done);
@@ -222,6 +238,7 @@ private:
     static const int64_t kBreak = 8;
     static const int64_t kAgree = 2;
     static const int64_t kAgreeOf = 1;
+    static const size_t kHop = 2;
 
     const Bytes& o_;
     const Bytes& n_;
