@@ -282,6 +282,17 @@ TEST_F(DifferenceApply, ApproximateMatchesOnShiftedCode) {
     auto again = pkg::diffApproximate(old, fresh);
     EXPECT_TRUE(again->streams.commands == d->streams.commands && again->difference == d->difference);
 
+    // A source farther than a distance field reaches is still copied (in
+    // hops), not inserted.
+    Bytes far = testsupport::noise(3000000, 9);
+    Bytes moved(far.begin() + 2700000, far.begin() + 2800000);
+    moved.insert(moved.end(), far.begin(), far.begin() + 100000);
+    auto hops = pkg::diffApproximate(far, moved);
+    ASSERT_TRUE(hops.has_value());
+    EXPECT_LT(hops->streams.data.size(), 100u);
+    ASSERT_EQ(runEncoded(*hops, far, &out), DELTA_OK);
+    EXPECT_TRUE(out == moved);
+
     // Edge cases of the scan: no old file, identical files, nothing alike.
     for (const auto& [a, b] : std::vector<std::pair<Bytes, Bytes>>{
              {{}, code(5000, 1, 0)}, {code(5000, 1, 0), code(5000, 1, 0)}, {code(5000, 1, 0), {}},
