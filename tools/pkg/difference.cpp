@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <system_error>
 
 #include "engine/delta.h"
 #include "pkg/differ.h"
@@ -32,13 +33,28 @@ void DifferenceWriter::addZeros(size_t n) {
 
 void DifferenceWriter::flush() {
     if (chunk_.empty()) return;
-    Bytes encoded = encodeStream(chunk_);
-    chunks_.insert(chunks_.end(), encoded.begin(), encoded.end());
+    collect(kInFlight - 1);
+    auto task = [raw = std::move(chunk_)] { return encodeStream(raw); };
     chunk_.clear();
+    try {
+        pending_.push_back(std::async(std::launch::async, task));
+    } catch (const std::system_error&) {  // no thread to be had: compress when collected
+        pending_.push_back(std::async(std::launch::deferred, task));
+    }
+}
+
+// Appends finished chunks, oldest first, until at most `keep` are pending.
+void DifferenceWriter::collect(size_t keep) {
+    while (pending_.size() > keep) {
+        Bytes encoded = pending_.front().get();
+        pending_.pop_front();
+        chunks_.insert(chunks_.end(), encoded.begin(), encoded.end());
+    }
 }
 
 Bytes DifferenceWriter::finish() {
     flush();
+    collect(0);
     if (size_ > 0xFFFFFFFFu) throw std::invalid_argument("difference stream over 4 GiB");
     Bytes out;
     put32(out, static_cast<uint32_t>(size_));

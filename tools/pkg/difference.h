@@ -10,9 +10,14 @@
 //
 // Every copied byte is the old byte plus, modulo 256, the next difference
 // byte, so an exact copy carries zeros. DifferenceWriter compresses each
-// chunk as soon as it is full: the raw stream is never held whole.
+// chunk as soon as it is full, on a thread of its own while the matcher goes
+// on (at most kInFlight chunks at once), and appends the chunks in order:
+// the raw stream is never held whole, and the output does not depend on
+// which compression ends first.
 #pragma once
 #include <cstdint>
+#include <deque>
+#include <future>
 
 #include "pkg/writer.h"
 
@@ -27,9 +32,12 @@ public:
     Bytes finish();
 
 private:
+    static const size_t kInFlight = 2;
     void flush();
+    void collect(size_t keep);
     Bytes chunk_;
     Bytes chunks_;
+    std::deque<std::future<Bytes>> pending_;
     uint64_t size_ = 0;
 };
 
