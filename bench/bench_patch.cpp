@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "engine/delta.h"
@@ -78,21 +79,25 @@ int main(int argc, char** argv) {
     std::string mode = argv[1];
     if (mode == "diff") {
         pkg::Bytes o = pkg::readFile(argv[2]), n = pkg::readFile(argv[3]);
+        // As updpack's differ does it (differ.cpp runWork).
         double t = now();
-        pkg::Bytes plain = pkg::encodeDelta(pkg::diffFiles(o, n));
-        double tPlain = now() - t;
-        pkg::Bytes all = pkg::encodeDelta(pkg::insertAll(n));
-        if (all.size() < plain.size()) plain.swap(all);
-        double t2 = now();
-        pkg::Bytes diff;
+        pkg::Bytes diff, plain;
+        std::optional<pkg::DeltaStreams> plainStreams;
+        double tDiff = 0;
         if (auto d = pkg::diffApproximate(o, n)) {
             diff = pkg::encodeDelta(d->streams);
             diff.insert(diff.end(), d->difference.begin(), d->difference.end());
+            tDiff = now() - t;
+            if (o.size() > pkg::kSearchPlainLimit) plainStreams = pkg::exactCopies(d->streams, o, n);
             if (std::getenv("BENCH_FORMS"))
-                std::fprintf(stderr, "plain %zu (%.2fs) difference %zu (%.2fs): commands %zu data %zu difference %zu\n",
-                             plain.size(), tPlain, diff.size(), now() - t2, pkg::encodeStream(d->streams.commands).size(),
+                std::fprintf(stderr, "difference %zu (%.2fs): commands %zu data %zu difference %zu\n", diff.size(),
+                             tDiff, pkg::encodeStream(d->streams.commands).size(),
                              pkg::encodeStream(d->streams.data).size(), d->difference.size());
         }
+        double t2 = now();
+        if (!plainStreams) plainStreams = pkg::diffFiles(o, n);
+        plain = pkg::encodeDelta(*plainStreams);
+        if (std::getenv("BENCH_FORMS")) std::fprintf(stderr, "plain %zu (%.2fs)\n", plain.size(), now() - t2);
         bool useDiff = !diff.empty() && diff.size() < plain.size();
         pkg::Bytes out{uint8_t(useDiff ? 1 : 0)};
         const pkg::Bytes& chosen = useDiff ? diff : plain;

@@ -14,14 +14,16 @@ WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 
 # Two versions each: bookworm and bookworm-security (or -updates). The last
-# two packages hold the large pairs (47 and 92 MB libraries).
+# three packages hold the large pairs (47, 69 and 92 MB libraries; the two
+# builds of the largest differ only in a few bytes).
 DEBS=(xvfb=2:21.1.7-3+deb12u12 xvfb=2:21.1.7-3+deb12u13
       libssl3=3.0.20-1~deb12u2 libssl3=3.0.22-1~deb12u2
       libpython3.11=3.11.2-6+deb12u8 libpython3.11=3.11.2-6+deb12u9
       libcurl4=7.88.1-10+deb12u5 libcurl4=7.88.1-10+deb12u15
       libnode108=18.20.4+dfsg-1~deb12u2 libnode108=18.20.4+dfsg-1~deb12u3
+      libreoffice-core=4:7.4.7-1+deb12u13 libreoffice-core=4:7.4.7-1+deb12u14
       libwebkit2gtk-4.1-0=2.50.6-1~deb12u1 libwebkit2gtk-4.1-0=2.50.6-1~deb12u2)
-if [ ! -d "$CORPUS/x" ] || [ ! -d "$CORPUS/x/libnode108_18.20.4+dfsg-1~deb12u3_amd64" ]; then
+if [ ! -d "$CORPUS/x" ] || [ ! -d "$CORPUS/x/libreoffice-core_4%3a7.4.7-1+deb12u14_amd64" ]; then
   mkdir -p "$CORPUS/debs" "$CORPUS/x"
   if (cd "$CORPUS/debs" && apt-get download "${DEBS[@]}" >/dev/null 2>&1); then
     for d in "$CORPUS"/debs/*.deb; do
@@ -56,6 +58,7 @@ pairs() {
   echo "libcurl.so.4 $x/libcurl4_7.88.1-10+deb12u5_amd64/$lib/libcurl.so.4.8.0 $x/libcurl4_7.88.1-10+deb12u15_amd64/$lib/libcurl.so.4.8.0"
   echo "libpython3.11 $x/libpython3.11_3.11.2-6+deb12u8_amd64/$lib/libpython3.11.so.1.0 $x/libpython3.11_3.11.2-6+deb12u9_amd64/$lib/libpython3.11.so.1.0"
   echo "libnode.so.108 $x/libnode108_18.20.4+dfsg-1~deb12u2_amd64/$lib/libnode.so.108 $x/libnode108_18.20.4+dfsg-1~deb12u3_amd64/$lib/libnode.so.108"
+  echo "libmergedlo.so $x/libreoffice-core_4%3a7.4.7-1+deb12u13_amd64/usr/lib/libreoffice/program/libmergedlo.so $x/libreoffice-core_4%3a7.4.7-1+deb12u14_amd64/usr/lib/libreoffice/program/libmergedlo.so"
   echo "libwebkit2gtk $x/libwebkit2gtk-4.1-0_2.50.6-1~deb12u1_amd64/$lib/libwebkit2gtk-4.1.so.0.19.9 $x/libwebkit2gtk-4.1-0_2.50.6-1~deb12u2_amd64/$lib/libwebkit2gtk-4.1.so.0.19.9"
 }
 

@@ -279,6 +279,11 @@ TEST_F(DifferenceApply, ApproximateMatchesOnShiftedCode) {
     Bytes out;
     ASSERT_EQ(runEncoded(*d, old, &out), DELTA_OK);
     EXPECT_TRUE(out == fresh);
+    // Its exact stretches make a plain delta of their own.
+    pkg::DeltaStreams exact = pkg::exactCopies(d->streams, old, fresh);
+    ASSERT_EQ(run(exact, old, nullptr, &out), DELTA_OK);
+    EXPECT_TRUE(out == fresh);
+    EXPECT_LT(exact.data.size(), fresh.size() / 2);
     auto again = pkg::diffApproximate(old, fresh);
     EXPECT_TRUE(again->streams.commands == d->streams.commands && again->difference == d->difference);
 

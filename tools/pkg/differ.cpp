@@ -398,16 +398,17 @@ void runWork(std::vector<Planned>& plans, const std::vector<WorkItem>& items, co
                 } else {
                     size_t k = size_t(w.old);
                     Bytes old = blanked(*p.olds[k], p.entry.regions);
-                    DeltaStreams plain = diffFiles(old, *p.newBytes);
-                    p.copied[k] = copiedBytes(plain.commands);
-                    p.deltas[k] = encodeDelta(plain);
-                    plain = DeltaStreams();
+                    std::optional<DeltaStreams> plain;
                     if (options.differenceCopies) {
                         if (auto d = diffApproximate(old, *p.newBytes)) {
                             p.differences[k] = encodeDelta(d->streams);
                             p.differences[k].insert(p.differences[k].end(), d->difference.begin(), d->difference.end());
+                            if (old.size() > kSearchPlainLimit) plain = exactCopies(d->streams, old, *p.newBytes);
                         }
                     }
+                    if (!plain) plain = diffFiles(old, *p.newBytes);
+                    p.copied[k] = copiedBytes(plain->commands);
+                    p.deltas[k] = encodeDelta(*plain);
                 }
                 report(w, true);
             } catch (...) {

@@ -14,6 +14,48 @@
 
 namespace pkg {
 
+DeltaStreams exactCopies(const DeltaStreams& approximate, const Bytes& oldFile, const Bytes& newFile) {
+    // A run of equal bytes shorter than this costs more as a copy (command
+    // and distance) than as inserted bytes.
+    const size_t kExactRun = 6;
+    DeltaStreams out;
+    const uint8_t* p = approximate.commands.data();
+    const uint8_t* end = p + approximate.commands.size();
+    size_t at = 0, litStart = 0;
+    int64_t from = 0, oldPos = 0;
+    auto flushInserts = [&](size_t upTo) {
+        if (upTo > litStart) encodeInsert(out, newFile.data() + litStart, upTo - litStart);
+        litStart = upTo;
+    };
+    DeltaCommand c;
+    while (p < end && readDeltaCommand(&p, end, &c)) {
+        at += c.insertLength;
+        if (!c.copyLength) continue;
+        from += c.distance;
+        for (size_t i = 0; i < c.copyLength;) {
+            size_t run = 0;
+            while (i + run < c.copyLength && oldFile[size_t(from) + i + run] == newFile[at + i + run]) run++;
+            if (run >= kExactRun) {
+                flushInserts(at + i);
+                for (size_t left = run, src = size_t(from) + i; left;) {
+                    size_t k = std::min<size_t>(left, DELTA_COPY_MAX);
+                    if (left - k == 1) k--;
+                    encodeCopy(out.commands, static_cast<uint32_t>(k), static_cast<int32_t>(int64_t(src) - oldPos));
+                    oldPos = int64_t(src + k);
+                    src += k;
+                    left -= k;
+                }
+                litStart = at + i + run;
+            }
+            i += run ? run : 1;
+        }
+        at += c.copyLength;
+        from += c.copyLength;
+    }
+    flushInserts(newFile.size());
+    return out;
+}
+
 #ifndef UPD_HAVE_DIVSUFSORT
 
 std::optional<DifferenceDelta> diffApproximate(const Bytes&, const Bytes&) { return std::nullopt; }

@@ -31,4 +31,12 @@ struct DifferenceDelta {
 // only plain deltas can be made there.
 std::optional<DifferenceDelta> diffApproximate(const Bytes& oldFile, const Bytes& newFile);
 
+// A plain delta from the copies of a delta with difference copies: each
+// copy keeps its stretches of equal bytes (at least kExactRun long) and
+// inserts the rest. For files too large to be worth a search of their own.
+DeltaStreams exactCopies(const DeltaStreams& approximate, const Bytes& oldFile, const Bytes& newFile);
+
+// Old files above this size get their plain delta from exactCopies.
+const size_t kSearchPlainLimit = size_t(32) << 20;
+
 }  // namespace pkg
