@@ -297,6 +297,8 @@ TEST_F(DifferenceApply, ApproximateMatchesOnShiftedCode) {
     EXPECT_LT(hops->streams.data.size(), 100u);
     ASSERT_EQ(runEncoded(*hops, far, &out), DELTA_OK);
     EXPECT_TRUE(out == moved);
+    ASSERT_EQ(run(pkg::exactCopies(hops->streams, far, moved), far, nullptr, &out), DELTA_OK);
+    EXPECT_TRUE(out == moved);
 
     // Edge cases of the scan: no old file, identical files, nothing alike.
     for (const auto& [a, b] : std::vector<std::pair<Bytes, Bytes>>{

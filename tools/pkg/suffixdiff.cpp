@@ -35,7 +35,10 @@ DeltaStreams exactCopies(const DeltaStreams& approximate, const Bytes& oldFile, 
         for (size_t i = 0; i < c.copyLength;) {
             size_t run = 0;
             while (i + run < c.copyLength && oldFile[size_t(from) + i + run] == newFile[at + i + run]) run++;
-            if (run >= kExactRun) {
+            int64_t distance = int64_t(from) + int64_t(i) - oldPos;
+            // (A run beyond a distance field's reach, behind a hop whose
+            // bytes differed, is left to the inserts.)
+            if (run >= kExactRun && distance >= DELTA_DISTANCE_MIN && distance <= DELTA_DISTANCE_MAX) {
                 flushInserts(at + i);
                 for (size_t left = run, src = size_t(from) + i; left;) {
                     size_t k = std::min<size_t>(left, DELTA_COPY_MAX);
