@@ -3,6 +3,7 @@
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
   engine/delta.cpp
+  engine/digest.cpp
   engine/filetable.cpp
   engine/install.cpp
   engine/paths.cpp

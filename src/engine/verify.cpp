@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include "engine/checksum.h"
+#include "engine/digest.h"
+#include "run/state.h"
 
 void zeroRegions(uint32_t count, const PreservedRegion* list, uint8_t* buffer,
                  uint32_t bufOffset, uint32_t bufLen) {
@@ -90,24 +92,58 @@ void locateRegions(uint32_t count, PreservedRegion* list, FileHandle file) {
 }
 
 // locateRegions leaves the file at 0, so the sum always covers the whole file.
-uint32_t checksumInstalledFile(FileEntry* entry, FileHandle file) {
+uint32_t checksumInstalledFile(FileEntry* entry, FileHandle file, uint64_t* digest) {
     uint32_t size = fileSize(file);
     PreservedRegion* regions = entryRegions(entry);
     uint32_t regionCount = entry->regionCount;
     locateRegions(regionCount, regions, file);
 
     uint8_t* chunk = static_cast<uint8_t*>(allocBuffer(CHECKSUM_CHUNK));
+    if (digest) *digest = 0;
     if (!chunk) return 0;
+    FileDigest d;
+    digestBegin(&d);
     uint32_t a = 0;
     uint32_t offset = 0;
+    uint32_t n = 0;
     while (offset < size) {
-        uint32_t n = size - offset < CHECKSUM_CHUNK ? size - offset : CHECKSUM_CHUNK;
+        n = size - offset < CHECKSUM_CHUNK ? size - offset : CHECKSUM_CHUNK;
         // A short read sums what the buffer holds: the size check catches it.
         readSome(file, chunk, n);
         if (regionCount) zeroRegions(regionCount, regions, chunk, offset, n);
-        a = fileChecksum(chunk, n, a);
         offset += n;
+        if (!digest) {
+            a = fileChecksum(chunk, n, a);
+            continue;
+        }
+        // Every chunk but the last is a whole number of stripes.
+        uint32_t whole = n & ~(DIGEST_STRIPE - 1);
+        a = fileChecksum(chunk + whole, n - whole, digestStripes(&d, chunk, whole, a));
+        if (offset < size) continue;
+        *digest = digestEnd(&d, chunk + whole, n - whole);
     }
+    if (digest && size == 0) *digest = digestEnd(&d, chunk, 0);
     freeBuffer(chunk);
     return a;
+}
+
+void proveFile(FileEntry* entry, FileHandle file, FileProof* proof) {
+    proof->size = fileSize(file);
+    proof->sum = checksumInstalledFile(entry, file, (entry->flags & FE_HAS_DIGEST) ? &proof->digest : 0);
+}
+
+// Digest slot k agrees, or the entry carries no digests.
+static bool digestAgrees(const FileEntry* entry, uint32_t k, const FileProof* proof) {
+    return !(entry->flags & FE_HAS_DIGEST) || entryDigest(entry, k) == proof->digest;
+}
+
+int16_t matchVersion(const FileEntry* entry, const FileProof* proof) {
+    const SourceVersion* versions = entryVersions(const_cast<FileEntry*>(entry));
+    for (uint32_t k = 0; k < entry->versionCount; k++)
+        if ((versions[k].maskedChecksum ^ state.bindingKey) == proof->sum &&
+            versions[k].size == proof->size && digestAgrees(entry, k + 1, proof))
+            return static_cast<int16_t>(k);
+    if (proof->sum == entry->newChecksum && proof->size == entry->newSize && digestAgrees(entry, 0, proof))
+        return CV_CURRENT;
+    return CV_NONE;
 }

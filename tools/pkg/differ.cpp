@@ -323,6 +323,14 @@ Bytes encodeDelta(const DeltaStreams& delta) {
 
 namespace {
 
+// "1.0, 1.1": old sets by their names, or "old #1" for the first old set.
+std::string setList(const std::vector<size_t>& sets, const std::vector<std::string>& names) {
+    std::string out;
+    for (size_t s : sets)
+        out += (out.empty() ? "" : ", ") + (s < names.size() ? names[s] : "old #" + std::to_string(s + 1));
+    return out;
+}
+
 Bytes blanked(const Bytes& data, const std::vector<Region>& regions) {
     if (regions.empty()) return data;
     Bytes copy = data;
@@ -338,8 +346,14 @@ Bytes blanked(const Bytes& data, const std::vector<Region>& regions) {
     return copy;
 }
 
-uint32_t sumOf(const Bytes& data, const std::vector<Region>& regions) {
-    return blankedChecksum(data.data(), data.size(), regions);
+Proof proofOf(const Bytes& data, const std::vector<Region>& regions) {
+    return blankedProof(data.data(), data.size(), regions);
+}
+
+// What the installer identifies a version by: size, checksum and, with
+// digests, the digest.
+bool sameIdentity(const Proof& a, size_t sizeA, const Proof& b, size_t sizeB, bool digest) {
+    return sizeA == sizeB && a.checksum == b.checksum && (!digest || a.digest == b.digest);
 }
 
 // One entry of the new set before its data is known, with the work that
@@ -349,6 +363,9 @@ struct Planned {
     EntryCost cost;
     const Bytes* newBytes = nullptr;
     std::vector<const Bytes*> olds;  // distinct old contents that differ from the new file
+    Proof newProof;
+    std::vector<Proof> oldProofs;    // one per old
+    std::string indistinct;          // why the versions cannot be told apart, if so
     bool absentSomewhere = false;
     std::vector<Bytes> deltas;       // one per old, filled by the workers
     Bytes whole;                     // filled by the workers
@@ -450,6 +467,27 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         if (p.absentSomewhere && !rule.regions.empty())
             throw std::invalid_argument(path + ": a file that some old version lacks cannot keep preserved regions");
 
+        // Versions (the new one included) whose blanked bytes differ but whose
+        // identities agree would be mistaken for one another: such a file is
+        // stored whole, which rebuilds it right from whichever is installed.
+        p.newProof = proofOf(newBytes, rule.regions);
+        for (const Bytes* o : p.olds) p.oldProofs.push_back(proofOf(*o, rule.regions));
+        auto differ = [&](const Bytes& a, const Bytes& b) {
+            return blankedCopy(a.data(), a.size(), rule.regions) != blankedCopy(b.data(), b.size(), rule.regions);
+        };
+        for (size_t k = 0; k < p.olds.size() && p.indistinct.empty(); k++) {
+            const Bytes& mine = *p.olds[k];
+            if (sameIdentity(p.oldProofs[k], mine.size(), p.newProof, newBytes.size(), options.digest) &&
+                differ(mine, newBytes))
+                p.indistinct = "the version in " + setList(p.cost.versionSets[k], options.oldNames) +
+                               " and the new version";
+            for (size_t j = k + 1; j < p.olds.size() && p.indistinct.empty(); j++)
+                if (sameIdentity(p.oldProofs[k], mine.size(), p.oldProofs[j], p.olds[j]->size(), options.digest) &&
+                    differ(mine, *p.olds[j]))
+                    p.indistinct = "the versions in " + setList(p.cost.versionSets[k], options.oldNames) + " and in " +
+                                   setList(p.cost.versionSets[j], options.oldNames);
+        }
+
         TableEntry& e = p.entry;
         e.relativePath = path;
         e.altSubfolder = rule.altSubfolder;
@@ -457,7 +495,8 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         e.onUnknownVersion = rule.onUnknownVersion;
         e.presence = p.absentSomewhere ? PRES_NEW : rule.optional ? PRES_OPTIONAL : PRES_REQUIRED;
         e.newSize = static_cast<uint32_t>(newBytes.size());
-        e.newChecksum = sumOf(newBytes, rule.regions);
+        e.newChecksum = p.newProof.checksum;
+        if (options.digest) e.newDigest = p.newProof.digest;
         e.version = rule.version;
         e.times = rule.times;
         e.regions = rule.regions;
@@ -492,7 +531,11 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
             }
         }
         // Preserved regions need the old file: only a delta keeps them.
-        bool useWhole = p.absentSomewhere || (e.regions.empty() && p.whole.size() < deltaTotal);
+        bool useWhole = p.absentSomewhere || !p.indistinct.empty() || (e.regions.empty() && p.whole.size() < deltaTotal);
+        if (!p.indistinct.empty())
+            built.notes.push_back(e.relativePath + ": " + p.indistinct + " have the same checksum and size" +
+                                  (options.digest ? " and digest" : "") +
+                                  ", so the installer cannot tell them apart: stored whole");
 
         uint32_t at = static_cast<uint32_t>(data.size());
         if (useWhole) {
@@ -500,18 +543,18 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
             data.insert(data.end(), p.whole.begin(), p.whole.end());
             uint32_t packed = static_cast<uint32_t>(p.whole.size());
             if (p.olds.empty()) {  // created from nothing only: a version no file matches
-                e.versions.push_back(OldVersion{0, 0xFFFFFFFF, at, packed});
+                e.versions.push_back(OldVersion{0, 0xFFFFFFFF, at, packed, 0});
                 p.cost.versionSets.emplace_back();
             }
-            for (const Bytes* o : p.olds)
-                e.versions.push_back(OldVersion{sumOf(*o, e.regions), static_cast<uint32_t>(o->size()), at, packed});
+            for (size_t k = 0; k < p.olds.size(); k++)
+                e.versions.push_back(OldVersion{p.oldProofs[k].checksum, static_cast<uint32_t>(p.olds[k]->size()), at,
+                                                packed, p.oldProofs[k].digest});
             p.cost.versionBytes.assign(e.versions.size(), packed);
             p.cost.storedBytes = packed;
         } else {
             for (size_t k = 0; k < p.olds.size(); k++) {
-                e.versions.push_back(OldVersion{sumOf(*p.olds[k], e.regions),
-                                                static_cast<uint32_t>(p.olds[k]->size()),
-                                                static_cast<uint32_t>(data.size()), 0});
+                e.versions.push_back(OldVersion{p.oldProofs[k].checksum, static_cast<uint32_t>(p.olds[k]->size()),
+                                                static_cast<uint32_t>(data.size()), 0, p.oldProofs[k].digest});
                 data.insert(data.end(), p.deltas[k].begin(), p.deltas[k].end());
                 p.cost.versionBytes.push_back(static_cast<uint32_t>(p.deltas[k].size()));
             }
@@ -555,9 +598,12 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         e.regions = rule.regions;
         // The engine positions the data file even for a delete entry: the
         // last byte of the area is never behind the current volume.
-        for (const Bytes* o : list)
-            e.versions.push_back(OldVersion{sumOf(*o, rule.regions), static_cast<uint32_t>(o->size()),
-                                            static_cast<uint32_t>(data.size() - 1), 0});
+        if (options.digest) e.newDigest = 0;  // no new file: only the versions' digests count
+        for (const Bytes* o : list) {
+            Proof proof = proofOf(*o, rule.regions);
+            e.versions.push_back(OldVersion{proof.checksum, static_cast<uint32_t>(o->size()),
+                                            static_cast<uint32_t>(data.size() - 1), 0, proof.digest});
+        }
         built.entries.push_back(std::move(e));
         built.costs.push_back(std::move(g.second));
     }

@@ -85,6 +85,11 @@ struct UpdateOptions {
     uint32_t volumeSize = 0;      // largest file (installer or volume); 0 = one file
     std::map<std::string, FileRule> rules;
     unsigned jobs = 0;            // worker threads; 0 = one per core
+    // Give every entry digests (FE_HAS_DIGEST). Without them, a file whose
+    // versions the checksum and size cannot tell apart is stored whole.
+    bool digest = true;
+    // Names of the old sets in notes (default "old #1", "old #2", ...).
+    std::vector<std::string> oldNames;
     // Called from the workers, never two calls at once.
     std::function<void(const BuildProgress&)> progress;
 };
@@ -110,6 +115,9 @@ struct BuiltUpdate {
     std::vector<EntryCost> costs;      // one per entry
     uint32_t dataSize = 0;            // all volumes together
     uint32_t installerDataSize = 0;   // the part of the data area in the installer
+    // What the publisher should know about choices the build made (a file
+    // stored whole because its versions cannot be told apart), one line each.
+    std::vector<std::string> notes;
 };
 
 // Lays out an update from in-memory sets: one entry per file of the new set

@@ -162,6 +162,8 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     pkg::UpdateOptions options;
     options.records = updpack::projectRecords(project);
     options.volumeSize = u.volumeSize;
+    options.digest = u.digest;
+    options.oldNames = oldNames;
     options.rules = updpack::resolveRules(u, all);
     updpack::applyNewVersionRules(u, newSet, options.rules);
     options.jobs = jobs;
@@ -171,6 +173,7 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     progress.clear();
     pkg::writeUpdate(update, output);
     printSummary(update, oldNames, output);
+    for (const std::string& note : update.notes) std::printf("note: %s\n", note.c_str());
     return 0;
 }
 

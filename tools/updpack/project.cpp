@@ -197,7 +197,7 @@ pkg::Region region(const std::string& file, const std::string& where, const toml
 }
 
 UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
-    Section s(file, "update", t, {"old", "new", "volume_size", "rule"});
+    Section s(file, "update", t, {"old", "new", "volume_size", "digest", "rule"});
     UpdateSpec u;
     auto folder = [&](const toml::node& n, const std::string& key) {
         if (!n.is_string()) throw s.error(n, key, "expected a folder");
@@ -215,6 +215,7 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
     if (!fresh) throw ProjectError(here + "update.new: the new version's folder is missing");
     u.newDir = folder(*fresh, "new");
     u.volumeSize = static_cast<uint32_t>(s.integer("volume_size", 0, 0x7FFFFFFF).value_or(0));
+    u.digest = s.boolean("digest").value_or(true);
     if (u.volumeSize && u.volumeSize < 2 * STUB_SIZE)
         throw s.error(*s.find("volume_size"), "volume_size", "0 or at least 131,072 bytes");
     if (const toml::node* rules = s.find("rule")) {

@@ -23,6 +23,7 @@ struct UpdateSpec {
     std::vector<std::string> oldDirs;
     std::string newDir;
     uint32_t volumeSize = 0;  // 0 = everything in the installer
+    bool digest = true;       // every entry carries digests (FE_HAS_DIGEST)
     struct Rule {
         std::string glob;  // matched against the relative path ('/' or '\\')
         pkg::FileRule rule;
