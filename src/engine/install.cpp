@@ -395,9 +395,7 @@ int installNextFile(void* page) {
     FileProof proof;
     proveFile(e, check, &proof);
     closeFile(check);
-    if (proof.sum != e->newChecksum || proof.size != e->newSize ||
-        ((e->flags & FE_HAS_DIGEST) && proof.digest != entryDigest(e, 0)))
-        return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
+    if (!proofMatches(e, 0, &proof)) return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
 
     replaceTarget(e, state.scratchPath);
     reportOutcome(page, e->outcome, state.targetPath);

@@ -92,6 +92,8 @@ void locateRegions(uint32_t count, PreservedRegion* list, FileHandle file) {
 }
 
 // locateRegions leaves the file at 0, so the sum always covers the whole file.
+// The digest costs little beside the checksum (one pass over each chunk
+// feeds both), so it is always taken.
 uint32_t checksumInstalledFile(FileEntry* entry, FileHandle file, uint64_t* digest) {
     uint32_t size = fileSize(file);
     PreservedRegion* regions = entryRegions(entry);
@@ -104,46 +106,40 @@ uint32_t checksumInstalledFile(FileEntry* entry, FileHandle file, uint64_t* dige
     FileDigest d;
     digestBegin(&d);
     uint32_t a = 0;
-    uint32_t offset = 0;
-    uint32_t n = 0;
-    while (offset < size) {
+    uint32_t n = 0, whole = 0;  // the last chunk: its length, its whole stripes
+    for (uint32_t offset = 0; offset < size; offset += n) {
         n = size - offset < CHECKSUM_CHUNK ? size - offset : CHECKSUM_CHUNK;
         // A short read sums what the buffer holds: the size check catches it.
         readSome(file, chunk, n);
         if (regionCount) zeroRegions(regionCount, regions, chunk, offset, n);
-        offset += n;
-        if (!digest) {
-            a = fileChecksum(chunk, n, a);
-            continue;
-        }
         // Every chunk but the last is a whole number of stripes.
-        uint32_t whole = n & ~(DIGEST_STRIPE - 1);
+        whole = n & ~(DIGEST_STRIPE - 1);
         a = fileChecksum(chunk + whole, n - whole, digestStripes(&d, chunk, whole, a));
-        if (offset < size) continue;
-        *digest = digestEnd(&d, chunk + whole, n - whole);
     }
-    if (digest && size == 0) *digest = digestEnd(&d, chunk, 0);
+    uint64_t value = digestEnd(&d, chunk + whole, n - whole);
+    if (digest) *digest = value;
     freeBuffer(chunk);
     return a;
 }
 
 void proveFile(FileEntry* entry, FileHandle file, FileProof* proof) {
     proof->size = fileSize(file);
-    proof->sum = checksumInstalledFile(entry, file, (entry->flags & FE_HAS_DIGEST) ? &proof->digest : 0);
+    proof->sum = checksumInstalledFile(entry, file, &proof->digest);
 }
 
-// Digest slot k agrees, or the entry carries no digests.
-static bool digestAgrees(const FileEntry* entry, uint32_t k, const FileProof* proof) {
-    return !(entry->flags & FE_HAS_DIGEST) || entryDigest(entry, k) == proof->digest;
+bool proofMatches(const FileEntry* entry, uint32_t slot, const FileProof* proof) {
+    uint32_t sum = entry->newChecksum, size = entry->newSize;
+    if (slot) {
+        const SourceVersion* v = entryVersions(const_cast<FileEntry*>(entry)) + (slot - 1);
+        sum = v->maskedChecksum ^ state.bindingKey;
+        size = v->size;
+    }
+    return sum == proof->sum && size == proof->size &&
+           (!(entry->flags & FE_HAS_DIGEST) || entryDigest(entry, slot) == proof->digest);
 }
 
 int16_t matchVersion(const FileEntry* entry, const FileProof* proof) {
-    const SourceVersion* versions = entryVersions(const_cast<FileEntry*>(entry));
     for (uint32_t k = 0; k < entry->versionCount; k++)
-        if ((versions[k].maskedChecksum ^ state.bindingKey) == proof->sum &&
-            versions[k].size == proof->size && digestAgrees(entry, k + 1, proof))
-            return static_cast<int16_t>(k);
-    if (proof->sum == entry->newChecksum && proof->size == entry->newSize && digestAgrees(entry, 0, proof))
-        return CV_CURRENT;
-    return CV_NONE;
+        if (proofMatches(entry, k + 1, proof)) return static_cast<int16_t>(k);
+    return proofMatches(entry, 0, proof) ? CV_CURRENT : CV_NONE;
 }

@@ -39,6 +39,10 @@ struct FileProof {
 // Proves the file behind a fresh handle as the entry sees it: size, and
 // checksum and digest with the entry's regions blanked.
 void proveFile(FileEntry* entry, FileHandle file, FileProof* proof);
+// True when the proof is that of slot k: 0 = the new file, 1 + i =
+// SourceVersion i (its checksum unmasked with state.bindingKey). Size and
+// checksum agree, and the digest too for an entry with FE_HAS_DIGEST.
+bool proofMatches(const FileEntry* entry, uint32_t slot, const FileProof* proof);
 // Which version the proof shows: the first listed SourceVersion whose
 // checksum (unmasked with state.bindingKey), size and digest agree, else
 // CV_CURRENT when it is the new file, else CV_NONE.
