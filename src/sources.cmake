@@ -58,6 +58,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
+  pkg/names.cpp
   pkg/peversion.cpp
   pkg/picture.cpp
   pkg/resources.cpp

@@ -126,7 +126,24 @@ struct BuiltUpdate {
 BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileSet& newSet,
                                 const Bytes& stub, UpdateOptions options);
 
-// Reads the folders (every regular file below them) and builds.
+// A version folder as read: its files, and the folders that hold nothing
+// (the installer creates no folder without a file; build reports them).
+struct Folder {
+    FileSet files;
+    std::vector<std::string> emptyFolders;  // relative, backslashes
+};
+struct FolderOptions {
+    // Symbolic links: refused (false), or followed (true): a file link's
+    // target is stored under the link's own name, a folder link is walked.
+    bool followLinks = false;
+};
+// Reads every file below the folder. std::runtime_error naming the folder
+// and the relative path for: a symbolic link (unless followed), a broken one
+// or a loop of them, a name Windows cannot hold, two names that differ only
+// in case, a relative path longer than RELATIVE_PATH_BUDGET (pkg/names.h),
+// a file of 2 GiB or more, and whatever cannot be read.
+Folder scanFolder(const std::string& folder, const FolderOptions& options = {});
+// scanFolder(folder).files.
 FileSet readFolder(const std::string& folder);
 BuiltUpdate buildUpdate(const std::vector<std::string>& oldDirs, const std::string& newDir,
                         const Bytes& stub, const UpdateOptions& options);
