@@ -6,7 +6,6 @@
 
 #include "engine/checksum.h"
 #include "engine/digest.h"
-#include "run/state.h"
 
 void zeroRegions(uint32_t count, const PreservedRegion* list, uint8_t* buffer,
                  uint32_t bufOffset, uint32_t bufLen) {
@@ -127,19 +126,3 @@ void proveFile(FileEntry* entry, FileHandle file, FileProof* proof) {
     proof->sum = checksumInstalledFile(entry, file, &proof->digest);
 }
 
-bool proofMatches(const FileEntry* entry, uint32_t slot, const FileProof* proof) {
-    uint32_t sum = entry->newChecksum, size = entry->newSize;
-    if (slot) {
-        const SourceVersion* v = entryVersions(const_cast<FileEntry*>(entry)) + (slot - 1);
-        sum = v->maskedChecksum ^ state.bindingKey;
-        size = v->size;
-    }
-    return sum == proof->sum && size == proof->size &&
-           (!(entry->flags & FE_HAS_DIGEST) || entryDigest(entry, slot) == proof->digest);
-}
-
-int16_t matchVersion(const FileEntry* entry, const FileProof* proof) {
-    for (uint32_t k = 0; k < entry->versionCount; k++)
-        if (proofMatches(entry, k + 1, proof)) return static_cast<int16_t>(k);
-    return proofMatches(entry, 0, proof) ? CV_CURRENT : CV_NONE;
-}

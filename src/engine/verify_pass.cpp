@@ -51,6 +51,25 @@ static void identify(FileEntry* entry, FileHandle file) {
     entry->chosenVersion = matchVersion(entry, &proof);
 }
 
+// Proofs against the table: both need the binding key of the running
+// installer.
+bool proofMatches(const FileEntry* entry, uint32_t slot, const FileProof* proof) {
+    uint32_t sum = entry->newChecksum, size = entry->newSize;
+    if (slot) {
+        const SourceVersion* v = entryVersions(const_cast<FileEntry*>(entry)) + (slot - 1);
+        sum = v->maskedChecksum ^ state.bindingKey;
+        size = v->size;
+    }
+    return sum == proof->sum && size == proof->size &&
+           (!(entry->flags & FE_HAS_DIGEST) || entryDigest(entry, slot) == proof->digest);
+}
+
+int16_t matchVersion(const FileEntry* entry, const FileProof* proof) {
+    for (uint32_t k = 0; k < entry->versionCount; k++)
+        if (proofMatches(entry, k + 1, proof)) return static_cast<int16_t>(k);
+    return proofMatches(entry, 0, proof) ? CV_CURRENT : CV_NONE;
+}
+
 static uint64_t roundUp(uint64_t x, uint32_t unit) { return (x + unit - 1) & ~uint64_t(unit - 1); }
 
 int verifyInstallation() {
