@@ -345,7 +345,9 @@ std::string proveResult(EngineSession& session, const std::vector<int16_t>& befo
     }
     // Files no entry names are the same in every version the installer was
     // built from: they must be there, unchanged.
-    for (const auto& [rel, bytes] : pkg::readFolder(newFolder)) {
+    pkg::FolderOptions follow;  // as a build with update.follow_links reads it
+    follow.followLinks = true;
+    for (const auto& [rel, bytes] : pkg::scanFolder(newFolder, follow).files) {
         if (covered.count(pkg::nameKey(rel))) continue;
         std::string posix = rel;
         std::replace(posix.begin(), posix.end(), '\\', '/');
