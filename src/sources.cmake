@@ -29,6 +29,7 @@ set(UPD_WIN32_SOURCES
   engine/verify_win32.cpp
   locations/destination.cpp
   package/fileops_win32.cpp
+  package/libraries_win32.cpp
   package/messages_win32.cpp
   run/startup.cpp
   run/pages.cpp
