@@ -424,7 +424,7 @@ TEST_F(DifferencePackage, EntriesPickTheirFormAndEveryVersionUpdates) {
     EXPECT_TRUE(entry(u, "app.exe").differenceCopies);
     EXPECT_TRUE(entry(u, "lib.dll").differenceCopies);
     EXPECT_FALSE(entry(u, "notes.txt").differenceCopies);
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
     // inspect names each entry's form and finds where every delta ends.
     testing::internal::CaptureStdout();
     updpack::inspect(installer, updpack::INSPECT_FILES | updpack::INSPECT_DATA);
@@ -435,11 +435,11 @@ TEST_F(DifferencePackage, EntriesPickTheirFormAndEveryVersionUpdates) {
 
     pkg::BuiltUpdate split = build(true, 70000);
     EXPECT_GE(split.volumes.size(), 2u);
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
 
     pkg::BuiltUpdate plain = build(false);
     for (const auto& e : plain.entries) EXPECT_FALSE(e.differenceCopies) << e.relativePath;
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
     EXPECT_LT(u.dataSize * 2, plain.dataSize);
 }
 
