@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include "pkg/differ.h"
@@ -107,6 +108,40 @@ TEST_F(Inspect, DamagedInstallersGiveAnErrorNeverACrash) {
         damaged[at] ^= static_cast<uint8_t>(0x81 + at);
         error.clear();
         run(temp.write("damaged.exe", damaged), updpack::INSPECT_ALL, &error);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A crafted installer of 64 KiB declares eight string tables of almost 2 GiB
+// each: inspect, verify and diagnose read it through the installer's own
+// loader and refuse it without asking for that memory.
+TEST(HostileInstaller, RefusedByEveryCommandWithLittleMemory) {
+    testsupport::TempDir temp;
+    std::string path = temp.write("hostile.exe", testsupport::hostileInstaller());
+    std::string folder = temp.path("folder");
+    std::filesystem::create_directory(folder);
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"inspect", [&] { updpack::inspect(path); }},
+        {"verify", [&] { updpack::verify(path, {folder}); }},
+        {"diagnose", [&] { updpack::diagnose(path, folder, {}); }},
+    };
+    for (const auto& [name, run] : commands) {
+        memoryPeak = memoryInUse;
+        uint32_t before = memoryInUse;
+        testing::internal::CaptureStdout();
+        std::string error;
+        try {
+            run();
+        } catch (const std::runtime_error& e) {
+            error = e.what();
+        }
+        testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(error.empty()) << name;
+        EXPECT_LT(memoryPeak - before, 1u << 20) << name;
+        EXPECT_EQ(memoryInUse, before) << name;
     }
 }
 
