@@ -9,6 +9,7 @@ enum {
     EXIT_NOT_LOADED = -1,   // the package cannot be loaded (a damaged one may say so),
                             // or the background window or text buffers cannot be had
     EXIT_NO_WIZARD = 2,     // no window class, no frame template, or no frame window
+                            // (unless the start page asks for no page at all)
     EXIT_PAGE_MISSING = 3   // a page's template is missing or damaged, or its dialog
                             // cannot be made: the wizard stops there, never passes it
 };

@@ -132,7 +132,10 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
         state.frameWindow = CreateDialogIndirectParamA(
             instance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
             static_cast<HWND>(state.backgroundWindow), frameProcedure, 0);
-    int code = EXIT_NO_WIZARD;
+    // Without a frame no page can be shown; that is a failure unless the
+    // package asks for none (a start page beyond the last one).
+    uint16_t start = stubData.header.startPage;
+    int code = start == START_PAGE_WIZARD || start < PAGE_END ? EXIT_NO_WIZARD : EXIT_DONE;
     if (state.frameWindow) {
         if (!fullScreen) placeWindowed();
         ShowWindow(static_cast<HWND>(state.backgroundWindow), SW_SHOWNORMAL);
