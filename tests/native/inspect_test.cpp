@@ -2,6 +2,7 @@
 // files beside it and names the ones that are missing, and answers a damaged
 // installer with an error, never a crash or a read out of bounds.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -83,6 +84,28 @@ TEST_F(Inspect, NamesTheFirstMissingVolume) {
     std::filesystem::remove(temp.path("setup.D02"));
     std::string out = run(installer, updpack::INSPECT_DATA);
     EXPECT_NE(out.find("missing: " + temp.path("setup.D02")), std::string::npos) << out;
+}
+
+TEST_F(Inspect, FindsVolumesBeyondTheNinetyNinthAndChecksTheirSizeFirst) {
+    // Empty volumes .D03 to .D100 behind the two real ones.
+    Bytes empty(4, 0);
+    for (int k = 3; k <= 100; k++) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "setup.D%02d", k);
+        temp.write(suffix, empty);
+    }
+    std::string out = run(installer, updpack::INSPECT_DATA);
+    EXPECT_NE(out.find("setup.D100"), std::string::npos) << out;
+    EXPECT_EQ(out.find("missing"), std::string::npos) << out;
+
+    // A volume of 2 GiB (a sparse file, never read) is refused by its size.
+    temp.write("setup.D101", {});
+    ASSERT_EQ(truncate(temp.path("setup.D101").c_str(), 0x80000000LL), 0);
+    std::string error;
+    uint32_t before = memoryInUse;
+    run(installer, updpack::INSPECT_DATA, &error);
+    EXPECT_NE(error.find("below 2 GiB"), std::string::npos) << error;
+    EXPECT_EQ(memoryInUse, before);
 }
 
 TEST_F(Inspect, DamagedInstallersGiveAnErrorNeverACrash) {
