@@ -38,6 +38,16 @@ check "i686 stub loads its package and shuts down normally" 0 "$(run "$T/quiet.e
 echo "     (one 32-bit start: $((SECONDS - t0)) s)"
 head -c -8 "$T/sized.exe" > "$T/cut.exe"
 check "i686 stub exits with -1 on a cut package" 255 "$(run "$T/cut.exe")"
+# The stub, then a string-table record declaring eight tables of almost 2 GiB
+# holding two bytes each: refused before any memory is asked for.
+python3 - "$T/sized.exe" "$T/hostile.exe" <<'PY'
+import struct, sys
+stub = open(sys.argv[1], "rb").read()[:65536]
+tables = struct.pack("<H", 8) + b"".join(struct.pack("<I", 0x7FFFFFF0) + b"\x0d\x00" for _ in range(8))
+package = struct.pack("<HHI", 0x1239, 0, len(tables)) + tables + struct.pack("<HHII", 0x7F7F, 0, 4, 0)
+open(sys.argv[2], "wb").write(stub + package)
+PY
+check "i686 stub refuses a package declaring gigabytes" 255 "$(run "$T/hostile.exe")"
 
 
 # The bundled sample, 1.0 to 2.0, through the whole wizard.
