@@ -6,7 +6,7 @@
 //
 // Deviations from the plain design, each closing a hole it leaves:
 // - the final check compares the size with newSize too (the checksum cannot
-//   see leading zero words);
+//   see leading zero words), and the digest where the entry has one;
 // - a delta is checked whole before anything is written, and bad commands,
 //   broken compressed bodies and streams that decode short stop the file
 //   with ERR_READ at once;
@@ -388,15 +388,14 @@ int installNextFile(void* page) {
         s.tempFile = INVALID_FILE;
     }
 
-    // Final check: checksum (regions blanked where the new file has them)
-    // and size.
+    // Final check: checksum (regions blanked where the new file has them),
+    // size, and the digest when the entry has one.
     FileHandle check = openFile(state.scratchPath, OPEN_READ);
     if (check == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.scratchPath), 0));
-    uint32_t size = fileSize(check);
-    uint32_t sum = checksumInstalledFile(e, check);
+    FileProof proof;
+    proveFile(e, check, &proof);
     closeFile(check);
-    if (sum != e->newChecksum || size != e->newSize)
-        return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
+    if (!proofMatches(e, 0, &proof)) return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
 
     replaceTarget(e, state.scratchPath);
     reportOutcome(page, e->outcome, state.targetPath);

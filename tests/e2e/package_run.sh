@@ -26,6 +26,10 @@ value = "Path"
 
 [texts]
 "6.0" = "Sample Update"
+
+[update]
+old = ["v1"]
+new = "v2"
 TOML
 }
 # No layouts and no text for the damaged-package box (which would wait for a
@@ -33,6 +37,7 @@ TOML
 # frame and shuts down normally. Without a start-page record the size rule
 # decides completeness, so a cut one is refused before any window (a sound
 # one would stop at its missing frame, with a box).
+mkdir -p "$T/v1" "$T/v2"; echo one > "$T/v1/a.txt"; echo two > "$T/v2/a.txt"
 project "$T/quiet.toml" 'start_page = 6'
 project "$T/sized.toml" ''
 for p in quiet sized; do

@@ -22,6 +22,7 @@ run() { local rc=0; timeout 600 "$WINE32" "$@" >/dev/null 2>&1 </dev/null || rc=
 
 # Start page 6 asks for no page, so no layouts are needed; the second has no
 # start-page record, so the size rule decides whether a cut one is complete.
+mkdir -p "$T/v1" "$T/v2"; echo one > "$T/v1/a.txt"; echo two > "$T/v2/a.txt"
 for p in quiet sized; do
   cat > "$T/$p.toml" <<TOML
 [installer]
@@ -30,6 +31,10 @@ defaults = false
 $([ "$p" = quiet ] && echo 'start_page = 6')
 [texts]
 "6.0" = "Smoke Test"
+
+[update]
+old = ["v1"]
+new = "v2"
 TOML
   "$DIST/updpack" build "$T/$p.toml" --stub "$DIST/updstub-i686.exe" >/dev/null
 done

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "engine/checksum.h"
+#include "engine/digest.h"
 
 namespace pkg {
 
@@ -20,6 +21,10 @@ void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 void append32(std::vector<uint8_t>& out, uint32_t v) {
     out.resize(out.size() + 4);
     put32(out, out.size() - 4, v);
+}
+void append64(std::vector<uint8_t>& out, uint64_t v) {
+    append32(out, static_cast<uint32_t>(v));
+    append32(out, static_cast<uint32_t>(v >> 32));
 }
 void append16(std::vector<uint8_t>& out, uint16_t v) {
     out.resize(out.size() + 2);
@@ -60,6 +65,12 @@ std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey) {
     }
     appendName(out, item.relativePath);
     appendName(out, item.altSubfolder);
+    if (item.newDigest) {
+        flags |= FE_HAS_DIGEST;
+        // Digests end where the version list starts: new file, then versions.
+        append64(out, *item.newDigest);
+        for (const OldVersion& v : item.versions) append64(out, v.digest);
+    }
 
     uint16_t versionListOffset = offset16(out.size());
     for (const OldVersion& v : item.versions) {
@@ -114,7 +125,7 @@ std::vector<uint8_t> FileTableBuilder::bytes() const {
     return out;
 }
 
-uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
+std::vector<uint8_t> blankedCopy(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
     std::vector<uint8_t> copy(data, data + size);
     for (const Region& r : regions) {
         int64_t start = r.offset;
@@ -129,7 +140,20 @@ uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Reg
         start = std::max<int64_t>(start, 0);
         if (start < end) std::fill(copy.begin() + start, copy.begin() + end, 0);
     }
+    return copy;
+}
+
+uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
+    std::vector<uint8_t> copy = blankedCopy(data, size, regions);
     return fileChecksum(copy.data(), static_cast<uint32_t>(copy.size()), 0);
+}
+
+Proof blankedProof(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
+    std::vector<uint8_t> copy = blankedCopy(data, size, regions);
+    Proof p;
+    p.checksum = fileChecksum(copy.data(), static_cast<uint32_t>(copy.size()), 0);
+    p.digest = bufferDigest(copy.data(), static_cast<uint32_t>(copy.size()));
+    return p;
 }
 
 }  // namespace pkg

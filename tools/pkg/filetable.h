@@ -11,7 +11,8 @@
 //
 // blankedChecksum sums a file the way the installer sums an installed one,
 // with every preserved region located and read as zero; the packager uses it
-// for the checksums of old versions that carry such regions.
+// for the checksums of old versions that carry such regions. blankedProof
+// gives the digest of the same bytes beside it.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -27,6 +28,7 @@ struct OldVersion {
     uint32_t size = 0;
     uint32_t dataOffset = 0;  // into the data area, all volumes together
     uint32_t packedSize = 0;  // whole-file entries only
+    uint64_t digest = 0;      // written when the entry has newDigest
 };
 
 struct Region {
@@ -57,6 +59,9 @@ struct TableEntry {
     bool wholeFile = false;   // FE_WHOLE_FILE
     uint32_t newSize = 0;
     uint32_t newChecksum = 0;
+    // Set: FE_HAS_DIGEST, with this digest of the new file and each old
+    // version's (engine/digest.h).
+    std::optional<uint64_t> newDigest;
     std::vector<OldVersion> versions;
     std::optional<FileVersion> version;
     std::optional<FileTimes> times;
@@ -83,5 +88,15 @@ std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey);
 // Checksum of data with the regions located (first occurrence of each
 // pattern; fixed offset otherwise) and blanked.
 uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions);
+
+// A copy of data with the regions located and blanked.
+std::vector<uint8_t> blankedCopy(const uint8_t* data, size_t size, const std::vector<Region>& regions);
+
+// Checksum and digest of the same blanked bytes: what identifies a version.
+struct Proof {
+    uint32_t checksum = 0;
+    uint64_t digest = 0;
+};
+Proof blankedProof(const uint8_t* data, size_t size, const std::vector<Region>& regions);
 
 }  // namespace pkg
