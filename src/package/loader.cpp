@@ -18,7 +18,7 @@ bool possibleBufferSize(uint32_t size, uint32_t available, bool compressed) {
 // Decodes one stream of at most `available` bytes into a new zero-filled
 // block of `size` bytes and a spare NUL; the stream must fill it exactly.
 static int decodeBlock(FileHandle file, uint32_t size, uint32_t available, uint8_t** block) {
-    if (!possibleBufferSize(size, available, true)) return PAYLOAD_DAMAGED;
+    if (!possibleBufferSize(size, available, true)) return PAYLOAD_NO_MEMORY;
     *block = static_cast<uint8_t*>(allocZeroed(size + 1));
     if (!*block) return PAYLOAD_NO_MEMORY;
     if (decodeToMemory(*block, size, file, available)) return PAYLOAD_OK;
@@ -34,7 +34,7 @@ int readRecordPayload(FileHandle file, const PackageRecordHeader& header, uint8_
         int r = decodeBlock(file, n, header.length - 4, buffer);
         if (r) return r;
     } else {
-        if (!possibleBufferSize(n, header.length, false)) return PAYLOAD_DAMAGED;
+        if (!possibleBufferSize(n, header.length, false)) return PAYLOAD_NO_MEMORY;
         // One spare zero byte behind the payload: a text that lacks its own
         // terminator still ends inside the block.
         uint8_t* block = static_cast<uint8_t*>(allocZeroed(n + 1));

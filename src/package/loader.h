@@ -19,8 +19,9 @@ int loadPackage();
 // readRecordPayload results.
 enum {
     PAYLOAD_OK = 0,
-    PAYLOAD_DAMAGED = 1,   // cannot be read or decoded, or declares a size it cannot hold
-    PAYLOAD_NO_MEMORY = 5
+    PAYLOAD_DAMAGED = 1,   // cannot be read, or does not decode to its size
+    PAYLOAD_NO_MEMORY = 5  // its size cannot be had: more than its record can
+                           // hold (possibleBufferSize), or more memory than there is
 };
 
 // Reads one buffer payload at the file's position; the caller has checked

@@ -155,7 +155,7 @@ TEST(HostileInstaller, RefusedByEveryCommandWithLittleMemory) {
     std::filesystem::create_directory(folder);
     const std::pair<const char*, std::function<void()>> commands[] = {
         {"inspect", [&] { updpack::inspect(path); }},
-        {"verify", [&] { updpack::verify(path, {folder}); }},
+        {"verify", [&] { updpack::verify(path, {folder}, folder); }},
         {"diagnose", [&] { updpack::diagnose(path, folder, {}); }},
     };
     for (const auto& [name, run] : commands) {

@@ -212,11 +212,13 @@ Walk walkRecords(const std::string& path) {
                 bool compressed = r.header.flags & RECORD_COMPRESSED;
                 uint32_t claimed = compressed && r.header.length >= 4 ? get32(&w.file[pos + 8]) : r.header.length;
                 char text[200];
-                if (rc == PAYLOAD_NO_MEMORY)
-                    std::snprintf(text, sizeof text, "record %04X (%s) at %zX: out of memory", tag, tagName(tag), pos);
-                else if (!possibleBufferSize(claimed, r.header.length - (compressed ? 4 : 0), compressed))
+                bool possible = !(compressed && r.header.length < 4) &&
+                                possibleBufferSize(claimed, r.header.length - (compressed ? 4 : 0), compressed);
+                if (rc == PAYLOAD_NO_MEMORY && !possible)
                     std::snprintf(text, sizeof text, "record %04X (%s) at %zX claims an impossible size (%u bytes)",
                                   tag, tagName(tag), pos, claimed);
+                else if (rc == PAYLOAD_NO_MEMORY)
+                    std::snprintf(text, sizeof text, "record %04X (%s) at %zX: out of memory", tag, tagName(tag), pos);
                 else
                     std::snprintf(text, sizeof text, "record %04X (%s) at %zX cannot be decoded", tag, tagName(tag), pos);
                 w.problem = text;
