@@ -16,12 +16,11 @@
 #include "engine/replace.h"
 #include "ui/ui.h"
 
-static void focusFrameButton(int id) { SetFocus(GetDlgItem(static_cast<HWND>(state.frameWindow), id)); }
-
 INT_PTR CALLBACK welcomePageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         initPage(page, BTN_NEXT | BTN_CANCEL);
-        return TRUE;
+        focusFrameButton(ID_NEXT);  // the page itself has nothing to focus
+        return FALSE;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && !getString(1, 1)[0]) {
         goToPage(PAGE_DESTINATION);
@@ -33,7 +32,8 @@ INT_PTR CALLBACK welcomePageProcedure(HWND page, UINT message, WPARAM wParam, LP
 INT_PTR CALLBACK infoPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         initPage(page, BTN_BACK | BTN_NEXT | BTN_CANCEL);
-        return TRUE;
+        focusFrameButton(ID_NEXT);
+        return FALSE;
     }
     return dialogColourReply(page, message, wParam);
 }
