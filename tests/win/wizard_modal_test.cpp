@@ -6,6 +6,7 @@
 // the point is that the window must not take them.
 #include <gtest/gtest.h>
 
+#include "pkg/stub.h"
 #include "wizard_support.h"
 
 using namespace wiztest;
