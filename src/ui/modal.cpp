@@ -7,8 +7,9 @@
 // front dialog, else the frame in full screen, else the background window)
 // and disables the background and the frame for as long as it is open, so
 // that no button, close box or system menu behind it takes input; endModal
-// enables again only what beginModal disabled. Scopes nest: a box over a
-// folder dialog leaves the wizard disabled as the dialog found it.
+// enables again only what beginModal disabled, and gives the keyboard focus
+// back to the control that had it. Scopes nest: a box over a folder dialog
+// leaves the wizard disabled as the dialog found it.
 #include "package/format.h"
 #include "run/state.h"
 #include "ui/ui.h"
@@ -20,6 +21,7 @@ HWND beginModal(ModalScope* scope) {
     HWND background = static_cast<HWND>(state.backgroundWindow);
     HWND frame = static_cast<HWND>(state.frameWindow);
     scope->previousFront = frontDialog;
+    scope->focus = GetFocus();
     scope->enabledBackground = background && IsWindowEnabled(background);
     scope->enabledFrame = frame && IsWindowEnabled(frame);
     HWND owner = frontDialog;
@@ -35,6 +37,10 @@ void endModal(const ModalScope* scope) {
     frontDialog = scope->previousFront;
     if (scope->enabledFrame) EnableWindow(static_cast<HWND>(state.frameWindow), TRUE);
     if (scope->enabledBackground) EnableWindow(static_cast<HWND>(state.backgroundWindow), TRUE);
+    // Windows gives the focus back to the owner, which for the windowed
+    // background window is the window itself: the keyboard would reach
+    // no control until the user clicked one.
+    if (scope->focus && IsWindow(scope->focus) && IsWindowEnabled(scope->focus)) SetFocus(scope->focus);
 }
 
 void dropQueuedInput() {

@@ -89,6 +89,7 @@ void centreDialog(HWND dialog);
 // opens over it with setFrontDialog.
 struct ModalScope {
     HWND previousFront;
+    HWND focus;  // the control to give the keyboard back to
     bool enabledBackground;
     bool enabledFrame;
 };
