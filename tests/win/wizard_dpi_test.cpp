@@ -121,3 +121,67 @@ TEST(WizardDpi, PicturesTitleAndBarGrowWithTheDpi) {
         ASSERT_TRUE(run.waitExit(&code));
     }
 }
+
+// The finish page's message holds the longest failure the default texts
+// make, naming a 100-character path, without scrolling at 96 and 144 DPI:
+// the last character lies inside the control, and nothing was cut. A
+// publisher's longer text gets a scroll bar instead of being cut.
+TEST(WizardDpi, FinishMessageWithALongPathFitsAt96And144) {
+    const std::string longest =
+        "The file %s cannot be read or written. Please check that you may change it and that no program is "
+        "using it.";
+    for (int round = 0; round < 3; round++) {
+        int dpi = round == 1 ? 144 : 96;
+        bool tooLong = round == 2;
+        SCOPED_TRACE(dpi);
+        ScreenDpi screen(dpi);
+        TempDir dir;
+        std::string folder = dir.path("");
+        folder += std::string(100 - folder.size() - std::string("\\setup.exe").size(), 'p');
+        CreateDirectoryA(folder.c_str(), 0);
+        Package p;
+        p.texts[5][2] = "The update could not be completed.\n\n%s";
+        p.texts[6][18] = tooLong ? longest + "\n\n" + longest + "\n\n" + longest : longest;
+        pkg::TableEntry e = updateEntry("a.txt", bytesOf("old\r\n", 10), bytesOf("new\r\n", 10));
+        p.files = {e};
+        p.destination = dir.path("product");
+        writeFile(p.destination + "\\a.txt", bytesOf("old\r\n", 10));
+        std::string installer = folder + "\\setup.exe";
+        ASSERT_EQ(installer.size(), 100u);
+        CopyFileA(p.write(dir).c_str(), installer.c_str(), FALSE);
+        WizardRun run(installer, testName() + "-" + std::to_string(dpi) + (tooLong ? "-long" : ""));
+        run.page("Page 0");
+        run.press(IDOK);
+        run.page("Page 1");
+        run.press(IDOK);
+        HWND destination = run.page("Page 2");
+        run.press(IDOK);
+        HWND ready = run.page("Page 3", destination);
+        ASSERT_TRUE(MoveFileA(installer.c_str(), (installer + ".moved").c_str()));
+        run.press(IDOK);
+        HWND finish = run.page("Page 5", ready);
+        HWND message = GetDlgItem(finish, 1000);
+        std::string text = wizard::windowText(message);
+        EXPECT_NE(text.find(installer + " cannot be read"), std::string::npos) << text;
+        EXPECT_EQ(text.substr(text.size() - 9), "using it.");
+        RECT client;
+        GetClientRect(message, &client);
+        LRESULT first = SendMessageA(message, EM_POSFROMCHAR, 0, 0);
+        LRESULT last = SendMessageA(message, EM_POSFROMCHAR, text.size() - 1, 0);
+        int lines = static_cast<int>(SendMessageA(message, EM_GETLINECOUNT, 0, 0));
+        ASSERT_GT(lines, 1);
+        int lineHeight = (static_cast<short>(HIWORD(last)) - static_cast<short>(HIWORD(first))) / (lines - 1);
+        EXPECT_EQ(SendMessageA(message, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+        bool scrollBar = (GetWindowLongA(message, GWL_STYLE) & WS_VSCROLL) != 0;
+        if (tooLong) {
+            EXPECT_GT(static_cast<short>(HIWORD(last)) + lineHeight, client.bottom) << lines << " lines";
+            EXPECT_TRUE(scrollBar);
+        } else {
+            EXPECT_LE(static_cast<short>(HIWORD(last)) + lineHeight, client.bottom) << lines << " lines";
+            EXPECT_FALSE(scrollBar) << "a scroll bar with nothing to scroll";
+        }
+        run.press(IDCANCEL);
+        DWORD code = 1;
+        ASSERT_TRUE(run.waitExit(&code));
+    }
+}
