@@ -10,14 +10,28 @@ void appendText(char* s, const char* text) {
     s[n] = 0;
 }
 
+// The start of the last character of s, or null for an empty text.
+static char* lastChar(char* s) {
+    char* last = 0;
+    for (char* p = s; *p; p += isLeadByte(*p) && p[1] ? 2 : 1) last = p;
+    return last;
+}
+
+char* lastBackslash(const char* s) {
+    const char* found = 0;
+    for (const char* p = s; *p; p += isLeadByte(*p) && p[1] ? 2 : 1)
+        if (*p == '\\') found = p;
+    return const_cast<char*>(found);
+}
+
 void appendBackslash(char* s) {
-    size_t n = strlen(s);
-    if (n && s[n - 1] != '\\') appendText(s, "\\");
+    char* last = lastChar(s);
+    if (last && *last != '\\') appendText(s, "\\");
 }
 
 void stripBackslash(char* s) {
-    size_t n = strlen(s);
-    if (n > 3 && s[n - 1] == '\\') s[n - 1] = 0;
+    char* last = lastChar(s);
+    if (last && last - s >= 3 && *last == '\\') *last = 0;
 }
 
 void replaceExtension(char* s, const char* ext) {

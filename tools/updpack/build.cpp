@@ -157,6 +157,7 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     const updpack::UpdateSpec& u = *project.update;
     pkg::FolderOptions folderOptions;
     folderOptions.followLinks = u.followLinks;
+    folderOptions.codePage = project.codePage;
     std::vector<pkg::FileSet> oldSets;
     std::vector<std::string> oldNames;
     for (const auto& dir : u.oldDirs) {
@@ -180,6 +181,7 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     options.records = updpack::projectRecords(project);
     options.volumeSize = u.volumeSize;
     options.digest = u.digest;
+    options.codePage = project.codePage;
     options.oldNames = oldNames;
     options.rules = updpack::resolveRules(u, all);
     updpack::applyNewVersionRules(u, newSet, options.rules);
