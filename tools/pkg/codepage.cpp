@@ -49,7 +49,7 @@ std::string codePoint(char32_t c) {
 std::optional<std::string> CodePage::fromUtf8(const std::string& utf8, std::string* why) const {
     std::optional<std::u32string> chars = decodeUtf8(utf8);
     if (!chars) {
-        if (why) *why = "not UTF-8 (save the file as UTF-8)";
+        if (why) *why = "not UTF-8";
         return std::nullopt;
     }
     // Plain ASCII is the same in every ANSI code page.

@@ -26,26 +26,31 @@ public:
     iconv_t handle() const { return cd_; }
 
     // Converts in[at..]; returns false at a byte sequence it cannot take,
-    // leaving `at` there and what came before it in out.
+    // leaving `at` there and what came before it in out. At the end of the
+    // input the converter gives up what it holds back (a code page that
+    // joins a letter and its accent waits for the accent).
     bool run(const std::string& in, size_t& at, std::string& out) {
         char buffer[256];
-        while (true) {
+        bool flushed = false;
+        while (!flushed) {
             char* src = const_cast<char*>(in.data()) + at;
             size_t left = in.size() - at;
             char* dst = buffer;
             size_t room = sizeof buffer;
-            size_t r = left ? iconv(cd_, &src, &left, &dst, &room) : iconv(cd_, nullptr, nullptr, &dst, &room);
+            bool flushing = left == 0;
+            size_t r = flushing ? iconv(cd_, nullptr, nullptr, &dst, &room) : iconv(cd_, &src, &left, &dst, &room);
             int error = errno;
-            at = in.size() - left;
+            if (!flushing) at = in.size() - left;
             out.append(buffer, dst);
             if (r != static_cast<size_t>(-1)) {
-                if (left) continue;
-                return true;
+                flushed = flushing;
+                continue;
             }
             if (error == E2BIG) continue;
             iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
             return false;
         }
+        return true;
     }
 
 private:

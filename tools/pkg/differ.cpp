@@ -774,9 +774,11 @@ FileSet readFolder(const std::string& folder) { return scanFolder(folder).files;
 
 BuiltUpdate buildUpdate(const std::vector<std::string>& oldDirs, const std::string& newDir,
                         const Bytes& stub, const UpdateOptions& options) {
+    FolderOptions names;  // read in the code page the table is written in
+    names.codePage = options.codePage;
     std::vector<FileSet> olds;
-    for (const std::string& d : oldDirs) olds.push_back(readFolder(d));
-    return buildUpdateFromSets(olds, readFolder(newDir), stub, options);
+    for (const std::string& d : oldDirs) olds.push_back(scanFolder(d, names).files);
+    return buildUpdateFromSets(olds, scanFolder(newDir, names).files, stub, options);
 }
 
 void writeUpdate(const BuiltUpdate& update, const std::string& installerPath) {

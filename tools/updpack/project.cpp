@@ -340,27 +340,25 @@ const std::vector<TextName>& textNames() {
     return names;
 }
 
-bool globMatches(const std::string& glob, const std::string& path) {
-    auto norm = [](char c) {
-        c = c == '/' ? '\\' : c;
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    };
-    size_t g = 0, p = 0, starG = std::string::npos, starP = 0;
+bool globMatches(const std::string& globText, const std::string& pathText) {
+    // Character by character, each as Windows compares names (pkg::nameKey).
+    const std::u32string glob = pkg::nameKeyChars(globText), path = pkg::nameKeyChars(pathText);
+    size_t g = 0, p = 0, starG = std::u32string::npos, starP = 0;
     while (p < path.size()) {
-        if (g < glob.size() && glob[g] == '*') {
+        if (g < glob.size() && glob[g] == U'*') {
             starG = g++;
             starP = p;
-        } else if (g < glob.size() && (glob[g] == '?' ? norm(path[p]) != '\\' : norm(glob[g]) == norm(path[p]))) {
+        } else if (g < glob.size() && (glob[g] == U'?' ? path[p] != U'\\' : glob[g] == path[p])) {
             g++;
             p++;
-        } else if (starG != std::string::npos && norm(path[starP]) != '\\') {
+        } else if (starG != std::u32string::npos && path[starP] != U'\\') {
             g = starG + 1;
             p = ++starP;
         } else {
             return false;
         }
     }
-    while (g < glob.size() && glob[g] == '*') g++;
+    while (g < glob.size() && glob[g] == U'*') g++;
     return g == glob.size();
 }
 

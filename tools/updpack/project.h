@@ -41,7 +41,8 @@ struct UpdateSpec {
 };
 
 // True when `path` (relative, either separator) matches `glob` (* and ?,
-// '*' does not cross a folder; case-insensitive, as Windows names are).
+// '*' does not cross a folder; '?' is one character, also a non-ASCII one;
+// without case, as Windows compares names: pkg::nameKey).
 bool globMatches(const std::string& glob, const std::string& path);
 
 struct Project {
