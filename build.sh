@@ -26,6 +26,7 @@ PACKAGES=(
   osslsigncode openssl                                      # signing tests
   xdelta3 bsdiff zstd                                       # patch benchmark anchors
   locales                                                   # the code-page tests' locales (below)
+  libdivsufsort-dev                                         # differ: suffix array of the old file
 )
 
 # Wine gives a process the ANSI code page of its locale: the code-page tests
@@ -180,8 +181,8 @@ run_tests() {
     echo "32-bit suite SKIPPED: 32-bit Wine could not be set up here (see above)"
   fi
   if [ -x "$ROOT/tests/fuzz/run.sh" ]; then
-    log "fuzzing (bounded)"
-    "$ROOT/tests/fuzz/run.sh" "$BUILD/native" 45 || rc=1
+    log "fuzzing (bounded: 135 s shared among the targets)"
+    "$ROOT/tests/fuzz/run.sh" "$BUILD/native" --total 135 || rc=1
   fi
   log "tests took $((SECONDS - t0)) s"
   return $rc
@@ -199,6 +200,6 @@ case "$cmd" in
   test)  setup; build; run_tests ;;
   demo)  setup; build; demo "$@" ;;
   bench) setup; build; "$ROOT/bench/run.sh" "$BUILD" "$@" ;;
-  fuzz)  setup; build; "$ROOT/tests/fuzz/run.sh" "$BUILD/native" "${1:-600}" ;;
+  fuzz)  setup; build; "$ROOT/tests/fuzz/run.sh" "$BUILD/native" "${1:-600}" ;;  # seconds per target
   *) echo "usage: $0 setup|build|demo|test|bench|fuzz" >&2; exit 2 ;;
 esac

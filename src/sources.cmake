@@ -3,6 +3,7 @@
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
   engine/delta.cpp
+  engine/difference.cpp
   engine/digest.cpp
   engine/filetable.cpp
   engine/install.cpp
@@ -11,6 +12,8 @@ set(UPD_CORE_SOURCES
   engine/verify.cpp
   engine/verify_pass.cpp
   package/binding.cpp
+  package/bitmap.cpp
+  package/dialogs.cpp
   package/inflate.cpp
   package/loader.cpp
   package/stubdata.cpp
@@ -60,6 +63,7 @@ list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 set(UPD_PKGTOOL_SOURCES
   pkg/codepage.cpp
   pkg/compress.cpp
+  pkg/difference.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
   pkg/names.cpp
@@ -67,6 +71,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/picture.cpp
   pkg/resources.cpp
   pkg/stub.cpp
+  pkg/suffixdiff.cpp
   pkg/writer.cpp
 )
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)

@@ -90,6 +90,9 @@ struct InstallerState {
     // Authenticode certificate table the stub's PE header declares (0 = none).
     uint32_t certificateOffset;
     uint32_t certificateSize;
+    // Set by WM_CLOSE outside an installation: the wizard ends and message
+    // boxes are no longer shown (they return 0 at once).
+    uint32_t closing;
 };
 
 extern InstallerState state;
