@@ -24,7 +24,12 @@ void replaceExtension(char* s, const char* ext);
 void shortenPath(char* s, uint32_t maxLen);
 // Appends text to a 260-byte buffer, cut at 259 characters.
 void appendText(char* s, const char* text);
-// Compares two paths without regard to ASCII letter case.
+// Compares two paths without regard to ASCII letter case (a two-byte
+// character's second byte is no letter).
 bool samePathIgnoringCase(const char* a, const char* b);
 // The last "\\" of s that is a separator, or null (strrchr's shape).
 char* lastBackslash(const char* s);
+// The first "\\" of s that is a separator, or null (strchr's shape).
+char* nextBackslash(const char* s);
+// The start of the last character of s, or null for an empty text.
+char* lastChar(char* s);

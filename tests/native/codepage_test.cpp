@@ -167,6 +167,28 @@ TEST(CodePages, TwoByteNamesStayWholeInTheInstallersPathCode) {
     stripBackslash(path);
     EXPECT_STREQ(path, "C:\\\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x95\x5C") << "the kanji keeps its byte";
     EXPECT_STREQ(lastBackslash("a\\\x83\x5C\x83\x5C"), "\\\x83\x5C\x83\x5C");
+    EXPECT_STREQ(nextBackslash("\x95\x5C\x83\x5C\\b"), "\\b");
+
+    // A folder's name is looked up and respelled component by component, a
+    // scratch copy takes another extension, a long path is shown shortened:
+    // each splits at separators only.
+    char scratch[TEXT_CAPACITY] = "C:\\x\\a.\x95\x5C";  // a.表
+    replaceExtension(scratch, ".$$O");
+    EXPECT_STREQ(scratch, "C:\\x\\a.$$O");
+    char shown[TEXT_CAPACITY] = "C:\\aaaa\\bbbb\\cccc\\\x88\xEA\x97\x97\x95\x5C";  // ...\一覧表
+    shortenPath(shown, 16);
+    EXPECT_STREQ(shown, "C:\\aaaa\\...\\\x88\xEA\x97\x97\x95\x5C") << "the file's name is kept whole";
+
+    // Case is ASCII letters' only: 83 41 (ア) and 83 61 (ヂ) are two
+    // characters, though their second bytes differ in case.
+    EXPECT_FALSE(samePathIgnoringCase("\x83\x41.txt", "\x83\x61.txt"));
+    EXPECT_TRUE(samePathIgnoringCase("\x83\x41.TXT", "\x83\x41.txt"));
+    EXPECT_FALSE(samePathIgnoringCase("\x83\x41", "\x83"));
+
+    // A character that ends the text is cut whole.
+    char tail[TEXT_CAPACITY] = "C:\\\x95\x5C";
+    *lastChar(tail) = 0;
+    EXPECT_STREQ(tail, "C:\\");
 }
 
 // --- the project ---
