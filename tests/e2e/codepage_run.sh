@@ -70,6 +70,22 @@ check "de: the title is code page 1252 in the package" 1 \
 rc=0; "$DIST/updpack" verify "$D/setup.exe" --old "$D/versions/1.0" --new "$D/versions/2.0" > "$T/verify.txt" || rc=$?
 check "de: verify proves it natively" 0 "$rc"
 
+# What code page 1252 cannot hold is refused, naming where it stands: a
+# file name with its version folder, a text with its file, line and key.
+B="$T/de-refused"
+cp -r "$D" "$B"
+printf 'x\n' > "$B/versions/2.0/Übersicht/日本.txt"
+rc=0; "$DIST/updpack" build "$B/project.toml" > "$T/refused.txt" 2>&1 || rc=$?
+check "de: a name outside the code page is refused" "1 1" "$rc $(grep -c \
+  'versions/2.0: Übersicht.日本.txt: the installer cannot write this name: code page 1252 has no "日" (U+65E5)$' \
+  "$T/refused.txt")"
+rm "$B/versions/2.0/Übersicht/日本.txt"
+sed -i 's/^finish_title = .*/finish_title = "Fertig: 日本"/' "$B/project.toml"
+line="$(grep -n '^finish_title = ' "$B/project.toml" | cut -d: -f1)"
+rc=0; "$DIST/updpack" build "$B/project.toml" > "$T/refused.txt" 2>&1 || rc=$?
+check "de: a text outside the code page is refused at its line" "1 1" "$rc $(grep -c \
+  "project.toml:$line: texts.finish_title: code page 1252 has no \"日\" (U+65E5)" "$T/refused.txt")"
+
 inst="$T/Büro-Installation"
 cp -r "$D/versions/1.0" "$inst"
 check "de: the wizard runs to its end" 0 "$(walk de_DE.UTF-8 1252 "$D/setup.exe" "$inst" "$ARTIFACTS/codepage-de")"
@@ -92,6 +108,15 @@ printf 'データ 2.0 です\n' > "$J/versions/2.0/データ.txt"
 printf '予定 1.0\n' > "$J/versions/1.0/一覧表/予定表.txt"
 printf '予定 2.0\n' > "$J/versions/2.0/一覧表/予定表.txt"
 printf '新しいファイル\n' > "$J/versions/2.0/新しい表/ソース.txt"
+# The earlier installation recorded its folder in the registry, under a
+# key and value named in Japanese.
+cat >> "$J/project.toml" <<'TOML'
+
+[installer.registry]
+root = "HKCU"
+key = "Software\\表示ソフト"
+value = "フォルダ"
+TOML
 rc=0; "$DIST/updpack" build "$J/project.toml" > "$T/build.txt" 2>&1 || { rc=$?; cat "$T/build.txt" >&2; }
 check "ja: the project builds" 0 "$rc"
 "$DIST/updpack" inspect "$J/setup.exe" > "$T/inspect.txt"
@@ -104,7 +129,16 @@ check "ja: verify proves it natively" 0 "$rc"
 
 inst="$T/インストール表"
 cp -r "$J/versions/1.0" "$inst"
+# It recorded a folder since removed, below the installation and spelled in
+# other case: the installer proposes the folder that is there, as the file
+# system spells it, though 表 (95 5C) ends it.
+recorded="$(winpath "$inst")"
+recorded="${recorded^^}\\古い版"
+LANG=ja_JP.UTF-8 "$WINE64" reg add 'HKCU\Software\表示ソフト' /v 'フォルダ' /d "$recorded" /f >/dev/null 2>&1 </dev/null
 check "ja: the wizard runs to its end" 0 "$(walk ja_JP.UTF-8 932 "$J/setup.exe" "$inst" "$ARTIFACTS/codepage-ja")"
+LANG=ja_JP.UTF-8 "$WINE64" reg delete 'HKCU\Software\表示ソフト' /f >/dev/null 2>&1 </dev/null || true
+check "ja: the recorded folder, cut to what is there and respelled" "proposed folder: $(winpath "$inst")" \
+  "$(grep '^proposed folder:' "$T/walk.log")"
 check "ja: pages carry the Japanese caption" 1 "$(grep -m1 -c '^page: welcome  \[表示ソフトの更新' "$T/walk.log")"
 check "ja: the finish page says so" 1 "$(grep -c '更新が終わりました。' "$T/walk.log")"
 check "ja: the installation is now 2.0" "" "$(diff -r "$inst" "$J/versions/2.0" 2>&1 | head -3)"
