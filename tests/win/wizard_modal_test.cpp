@@ -85,6 +85,27 @@ void clickOn(HWND window) {
     SendInput(2, in, sizeof(INPUT));
 }
 
+// A click on the close box of a top-level window: the point of its caption
+// that the window itself calls HTCLOSE.
+void clickCloseBox(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    for (int y = r.top; y < r.top + GetSystemMetrics(SM_CYCAPTION) + 8; y++)
+        for (int x = r.right - 1; x > r.right - 80; x--) {
+            DWORD_PTR hit = 0;
+            SendMessageTimeoutA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 5000, &hit);
+            if (hit != HTCLOSE) continue;
+            SetCursorPos(x, y);
+            INPUT in[2] = {};
+            in[0].type = in[1].type = INPUT_MOUSE;
+            in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, in, sizeof(INPUT));
+            return;
+        }
+    throw wizard::Failure("no close box found");
+}
+
 // Presses the keys in order and releases them in reverse order.
 void keys(std::initializer_list<WORD> held) {
     std::vector<INPUT> in;
@@ -191,7 +212,8 @@ TEST(WizardModal, RefusedFolderGivesTheButtonsBack) {
 
 // Every way of closing the wizard while files are being installed asks the
 // progress page's question: WM_CLOSE from outside, the background window's
-// close box or taskbar Close, the frame's close box, and Alt+F4. Closing
+// and the frame's SC_CLOSE (system menu, taskbar Close), a click on the
+// close box of the window on top, and Alt+F4. Closing
 // again while the question is open asks nothing more and ends nothing; No
 // goes on with the installation, Yes ends it.
 TEST(WizardModal, ClosingDuringTheInstallationAsksFirst) {
@@ -211,6 +233,7 @@ TEST(WizardModal, ClosingDuringTheInstallationAsksFirst) {
             {"WM_CLOSE", [&] { PostMessageA(background, WM_CLOSE, 0, 0); }},
             {"background SC_CLOSE", [&] { PostMessageA(background, WM_SYSCOMMAND, SC_CLOSE, 0); }},
             {"frame SC_CLOSE", [&] { PostMessageA(frame, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+            {"close box", [&] { clickCloseBox(top); }},
             {"Alt+F4",
              [&] {
                  SetForegroundWindow(top);
