@@ -5,6 +5,7 @@ set(UPD_CORE_SOURCES
   engine/delta.cpp
   engine/filetable.cpp
   engine/install.cpp
+  engine/journal.cpp
   engine/paths.cpp
   engine/run.cpp
   engine/verify.cpp

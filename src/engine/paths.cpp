@@ -7,6 +7,7 @@
 void appendText(char* s, const char* text) {
     uint32_t n = static_cast<uint32_t>(strlen(s));
     while (n < TEXT_MAX && *text) s[n++] = *text++;
+    if (*text) textCut = 1;
     s[n] = 0;
 }
 
@@ -27,6 +28,11 @@ void replaceExtension(char* s, const char* ext) {
     if (forward > slash) slash = forward;
     if (dot && (!slash || dot > slash)) *dot = 0;
     appendText(s, ext);
+}
+
+void temporaryName() {
+    copyText(state.scratchPath, state.targetPath);
+    replaceExtension(state.scratchPath, ".$$A");
 }
 
 void shortenPath(char* s, uint32_t maxLen) {

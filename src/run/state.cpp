@@ -7,11 +7,18 @@ static constexpr InstallerState initialState() {
     return s;
 }
 InstallerState state = initialState();
+uint32_t textCut ZERO_INIT;
 
 void copyText(char* destination, const char* text) {
     uint32_t i = 0;
     if (text)
-        for (; i < TEXT_MAX && text[i]; i++) destination[i] = text[i];
+        for (; text[i]; i++) {
+            if (i == TEXT_MAX) {
+                textCut = 1;
+                break;
+            }
+            destination[i] = text[i];
+        }
     destination[i] = 0;
 }
 

@@ -17,10 +17,12 @@
 #include <string.h>
 
 #include "engine/filetable.h"
+#include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/results.h"
 #include "engine/verify.h"
 #include "package/fileops.h"
+#include "package/format.h"
 #include "package/strings.h"
 #include "run/run.h"
 #include "run/state.h"
@@ -56,6 +58,8 @@ static bool acceptFolder(HWND page) {
     setControlText(page, ID_TEXT_FIRST + 2, "");
     setControlText(page, ID_TEXT_FIRST + 3, "");
     UpdateWindow(page);
+    // What a killed all-or-nothing run left in this folder goes first.
+    if (state.options & OPT_ALL_OR_NOTHING) recoverJournal();
     state.verifyResult = verifyInstallation();
     if (state.verifyResult == ERR_NONE) return true;
     if (state.verifyResult == ERR_NOTHING_TO_DO) {

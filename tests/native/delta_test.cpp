@@ -118,11 +118,12 @@ protected:
         std::string oldPath = temp.write("old", old);
         std::string outPath = temp.path("new");
         FileHandle o = openFile(oldPath.c_str(), OPEN_READ);
-        FileHandle w = createFile(outPath.c_str());
+        FileHandle w = createFreshFile(outPath.c_str());
         DeltaJob job = {commands.data(), static_cast<uint32_t>(commands.size()),
                         data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()),
-                        o, static_cast<uint32_t>(old.size()), w, regions, regionCount,
-                        nullptr, nullptr};
+                        o, static_cast<uint32_t>(old.size()), w,
+                        static_cast<uint32_t>(deltaOutputSize(commands.data(), uint32_t(commands.size()))),
+                        regions, regionCount, nullptr, nullptr};
         int r = applyDelta(&job);
         closeFile(o);
         closeFile(w);

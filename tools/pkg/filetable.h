@@ -9,9 +9,10 @@
 // search window, offsets past 64 KiB, a name with a NUL in it) throws
 // std::invalid_argument.
 //
-// blankedChecksum sums a file the way the installer sums an installed one,
-// with every preserved region located and read as zero; the packager uses it
-// for the checksums of old versions that carry such regions.
+// blankRegions blanks a file's preserved regions exactly as the installer
+// does (the installer's own region search over the unblanked bytes, then
+// its own blanking): the differ diffs such copies, and blankedChecksum sums
+// them for the checksums of versions that carry regions.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -80,8 +81,14 @@ private:
 // One entry's bytes, as FileTableBuilder lays it out.
 std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey);
 
-// Checksum of data with the regions located (first occurrence of each
-// pattern; fixed offset otherwise) and blanked.
+// The PreservedRegion list of an entry (headers and patterns).
+std::vector<uint8_t> encodeRegions(const std::vector<Region>& regions);
+
+// Sets to zero the bytes of every region, each located (first occurrence of
+// its pattern, else its fixed offset) in the bytes as given.
+void blankRegions(std::vector<uint8_t>& data, const std::vector<Region>& regions);
+
+// Checksum of data with the regions blanked as blankRegions does.
 uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions);
 
 }  // namespace pkg

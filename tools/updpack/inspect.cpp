@@ -288,8 +288,9 @@ void printSettings(const Walk& w) {
         return false;
     };
     std::printf("settings:\n");
-    std::printf("  options           %08X (%s)\n", state.options,
-                state.options & OPT_FULL_SCREEN ? "full screen" : "windowed");
+    std::printf("  options           %08X (%s, %s)\n", state.options,
+                state.options & OPT_FULL_SCREEN ? "full screen" : "windowed",
+                state.options & OPT_ALL_OR_NOTHING ? "all or nothing" : "file by file");
     std::printf("  destination       %s\n", quoted(state.destinationDir).c_str());
     if (has(REC_REG_ROOT) || state.registrySubKey || state.registryValue)
         std::printf("  registry          %s \\ %s, value %s\n",

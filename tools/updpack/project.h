@@ -42,6 +42,8 @@ struct Project {
     std::string output;  // installer to write
     uint16_t startPage = START_PAGE_WIZARD;
     bool fullScreen = false;
+    // Every file is built and proven before any is replaced (OPT_ALL_OR_NOTHING).
+    bool allOrNothing = true;
     // frameImage and backgroundImage: unset = the default picture, "" = none.
     std::optional<std::string> destination, title, frameImage, backgroundImage, templates;
     std::optional<pkg::Bytes> titleFont;  // LOGFONTA, 60 bytes
