@@ -22,10 +22,21 @@ add_executable(updstub WIN32 ${CMAKE_SOURCE_DIR}/src/run/main.cpp
   ${CMAKE_SOURCE_DIR}/src/run/crt.cpp ${CMAKE_SOURCE_DIR}/src/run/stub.rc)
 target_compile_options(updstub PRIVATE ${UPD_STUB_FLAGS})
 # Linked as C: anything that would pull in the C++ runtime fails to link.
+# No C runtime start-up files or libraries: the entry point is our own
+# (src/run/main.cpp); msvcrt gives the string functions the code and the
+# compiler call, libgcc the stack probe of large frames.
+if(UPD_ARCH STREQUAL "i686")
+  set(UPD_STUB_ENTRY _stubEntry)
+else()
+  set(UPD_STUB_ENTRY stubEntry)
+endif()
 set_target_properties(updstub PROPERTIES LINKER_LANGUAGE C)
-target_link_options(updstub PRIVATE -mwindows -static-libgcc -Wl,--gc-sections -s
-  -Wl,--no-insert-timestamp -Wl,-Map=${CMAKE_BINARY_DIR}/updstub.map)
-target_link_libraries(updstub PRIVATE updstub_lib)
+# Sections are merged as src/run/stub.ld describes.
+set(UPD_STUB_LAYOUT ${CMAKE_SOURCE_DIR}/src/run/stub.ld)
+set_target_properties(updstub PROPERTIES LINK_DEPENDS ${UPD_STUB_LAYOUT})
+target_link_options(updstub PRIVATE -mwindows -nostdlib -Wl,-e,${UPD_STUB_ENTRY} -Wl,--gc-sections -s
+  -Wl,-T,${UPD_STUB_LAYOUT} -Wl,--no-insert-timestamp -Wl,-Map=${CMAKE_BINARY_DIR}/updstub.map)
+target_link_libraries(updstub PRIVATE updstub_lib msvcrt gcc)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/run/stub.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/run/stub.ico;${CMAKE_SOURCE_DIR}/src/run/stub.manifest")
 

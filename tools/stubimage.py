@@ -4,9 +4,12 @@
 usage: stubimage.py LINKED.exe OUT.exe
 
 The program part must fit in 65,536 bytes; the image is padded with zeros to
-exactly that size. Checks: PE machine i386 or x86-64, GUI subsystem, imports
-only from the DLLs the installer may use, and the stub header block present.
-Prints the program-part size; fails, naming the overshoot, when it is larger.
+exactly that size. Checks: PE machine i386 or x86-64, GUI subsystem, a
+relocatable image with a non-executable stack and heap (DYNAMIC_BASE and
+NX_COMPAT), only the sections of src/run/stub.ld and no TLS directory (no C
+runtime start-up), imports only from the DLLs the installer may use, and the
+stub header block present. Prints the program-part size; fails, naming the
+overshoot, when it is larger.
 """
 import struct
 import sys
@@ -15,6 +18,8 @@ STUB_SIZE = 65536
 ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "comctl32.dll",
            "advapi32.dll", "version.dll", "msvcrt.dll"}
 MACHINES = {0x14C: "i386", 0x8664: "x86-64"}
+SECTIONS = {".text", ".data", ".pdata", ".rsrc", ".reloc"}
+DYNAMIC_BASE, NX_COMPAT = 0x40, 0x100
 
 
 def fail(msg):
@@ -59,14 +64,25 @@ def main():
     machine, nsections = struct.unpack_from("<HH", data, pe + 4)
     opt_size = struct.unpack_from("<H", data, pe + 20)[0]
     magic = struct.unpack_from("<H", data, pe + 24)[0]
-    subsystem = struct.unpack_from("<H", data, pe + 24 + 68)[0]
+    subsystem, dll_characteristics = struct.unpack_from("<HH", data, pe + 24 + 68)
     if machine not in MACHINES:
         fail(f"machine {machine:#x} is neither i386 nor x86-64")
     if subsystem != 2:
         fail(f"subsystem {subsystem} is not GUI (2)")
+    wanted = DYNAMIC_BASE | NX_COMPAT
+    if dll_characteristics & wanted != wanted:
+        fail(f"DLL characteristics {dll_characteristics:#x} lack DYNAMIC_BASE or NX_COMPAT")
+    dirs = pe + 24 + (96 if magic == 0x10B else 112)
+    if struct.unpack_from("<I", data, dirs + 8 * 5 + 4)[0] == 0:
+        fail("no base relocations: the image cannot move")
+    if struct.unpack_from("<I", data, dirs + 8 * 9)[0] != 0:
+        fail("a TLS directory: C runtime start-up code was linked in")
     sections = []
     sec = pe + 24 + opt_size
     for i in range(nsections):
+        name = data[sec + 40 * i:sec + 40 * i + 8].rstrip(b"\0").decode(errors="replace")
+        if name not in SECTIONS:
+            fail(f"section {name} is not in the stub's layout (src/run/stub.ld)")
         vsize, va, rawsize, raw = struct.unpack_from("<IIII", data, sec + 40 * i + 8)
         sections.append((va, vsize, raw))
     dlls = imports(data, pe, magic, sections)

@@ -38,3 +38,18 @@ void parseCommandLine(const char* text) {
         while (*text == ' ') text++;
     }
 }
+
+const char* programArguments(const char* commandLine) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(commandLine);
+    // Windows' own rule for the program's name: a quoted name runs to the
+    // next quote, any other to the first blank.
+    if (*p == '"') {
+        p++;
+        while (*p && *p != '"') p++;
+        if (*p == '"') p++;
+    } else {
+        while (*p > ' ') p++;
+    }
+    while (*p && *p <= ' ') p++;
+    return reinterpret_cast<const char*>(p);
+}

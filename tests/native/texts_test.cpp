@@ -145,4 +145,22 @@ TEST_F(CommandLine, LongValueKeepsItsFirst259Characters) {
     EXPECT_EQ(*rest, 0);
 }
 
+// The entry point finds the switches behind the program's own name, as the
+// relaunch writes it ("COPY" /S"PACKAGE" /DEL) and as shells and users do.
+TEST(ProgramArguments, SkipTheProgramNameAndTheBlanksAfterIt) {
+    EXPECT_STREQ(programArguments("\"C:\\Temp\\_upd0.exe\" /S\"R:\\setup.exe\" /DEL"),
+                 "/S\"R:\\setup.exe\" /DEL");
+    EXPECT_STREQ(programArguments("\"C:\\My Files\\setup.exe\"/S x"), "/S x")
+        << "a quoted name ends at its closing quote";
+    EXPECT_STREQ(programArguments("setup.exe \t /s pkg"), "/s pkg");
+    EXPECT_STREQ(programArguments("C:\\a\"b c\"\\setup.exe /DEL"), "c\"\\setup.exe /DEL")
+        << "a name that does not begin with a quote ends at the first blank";
+    EXPECT_STREQ(programArguments("C:\\Programme\\\xC4nderung.exe /DEL"), "/DEL")
+        << "bytes above 127 belong to the name";
+    EXPECT_STREQ(programArguments("setup.exe"), "");
+    EXPECT_STREQ(programArguments("\"unterminated name"), "");
+    EXPECT_STREQ(programArguments("   /S pkg"), "/S pkg") << "an empty name";
+    EXPECT_STREQ(programArguments(""), "");
+}
+
 }  // namespace
