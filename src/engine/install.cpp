@@ -23,7 +23,7 @@
 //
 // All-or-nothing runs (OPT_ALL_OR_NOTHING) build in two phases. The first
 // builds and proves every new file under its temporary name and records
-// its letter in stagedLetters; deletions wait, and everything created is
+// its letter in state.stagedLetters; deletions wait, and everything created is
 // journalled first (journal.h). When the table is done, one call replaces
 // the targets and deletes the files in table order and reports them. A
 // failure or Cancel before that ends in finishInstallation, which undoes the
@@ -46,7 +46,6 @@
 #include "run/state.h"
 
 ProgressListener progressListener = 0;
-uint8_t* stagedLetters ZERO_INIT;
 
 static void setProgress(uint32_t percent) {
     if (percent > 100) percent = 100;
@@ -267,12 +266,11 @@ int restoreRegions(FileEntry* e, Step& s) {
     return ERR_NONE;
 }
 
-// The temporary file: scratchPath (the target's name with ".$$A"), then
-// B, C, ... while the name is taken. The file is created new, never opened,
+// The temporary file: scratchPath (the target's name with ".$$A", whose
+// letter stands at `last`), then B, C, ... while the name is taken. The file is created new, never opened,
 // so a file the installer did not create is never overwritten; in an
 // all-or-nothing run the name is journalled before the file is made.
-FileHandle createTemporary() {
-    uint32_t last = static_cast<uint32_t>(strlen(state.scratchPath)) - 1;
+FileHandle createTemporary(uint32_t last) {
     for (;;) {
         if (!pathExists(state.scratchPath)) {
             if (journalNote('F', state.scratchPath)) return INVALID_FILE;
@@ -302,26 +300,25 @@ void deleteTarget(FileEntry* e) {
 int commitStaged(void* page) {
     FileEntry* e = state.firstEntry;
     for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e)) {
-        textCut = 0;
+        state.textCut = 0;
         resolveTarget(e);
-        uint8_t letter = stagedLetters[i];
+        uint8_t letter = state.stagedLetters[i];
         if (letter) {
-            temporaryName();
-            state.scratchPath[strlen(state.scratchPath) - 1] = static_cast<char>(letter);
+            state.scratchPath[temporaryName()] = static_cast<char>(letter);
             replaceTarget(e, state.scratchPath);
-        } else if (e->action == ACT_DELETE && !textCut) {
+        } else if (e->action == ACT_DELETE && !state.textCut) {
             deleteTarget(e);
         }
         if (e->outcome) reportOutcome(page, e->outcome, state.targetPath);
     }
-    freeBuffer(stagedLetters);
+    freeBuffer(state.stagedLetters);
     closeJournal(false);
     setProgress(100);
     return 0;
 }
 
 // Past the last entry: an all-or-nothing run commits now (once).
-int endOfTable(void* page) { return stagedLetters ? commitStaged(page) : 0; }
+int endOfTable(void* page) { return state.stagedLetters ? commitStaged(page) : 0; }
 
 }  // namespace
 
@@ -363,7 +360,7 @@ int installNextFile(void* page) {
         if (uint32_t(state.currentEntryIndex) >= state.entryCount) return endOfTable(page);
     }
 
-    textCut = 0;
+    state.textCut = 0;
     int inUse = resolveTarget(e);
     if (e->flags & FE_FROM_ALT_FOLDER) {
         copyText(state.workPath, state.alternateFolder);
@@ -377,7 +374,7 @@ int installNextFile(void* page) {
     }
     uint32_t endPercent = state.totalKiB ? state.processedKiB * 100 / state.totalKiB : startPercent;
     showFileInWork(page, state.targetPath);
-    if (textCut) return (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0);
+    if (state.textCut) return (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0);
 
     if (e->action == ACT_DELETE) {
         deleteTarget(e);
@@ -397,11 +394,11 @@ int installNextFile(void* page) {
         locateRegions(e->regionCount, entryRegions(e), s.oldFile);
     }
 
-    temporaryName();
-    if (textCut) return finish(s, (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0));
+    uint32_t last = temporaryName();
+    if (state.textCut) return finish(s, (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0));
     if (whole) createFolders(state.targetPath);  // a missing folder shows as ERR_CREATE
     if (state.resultCode) return finish(s, 0);   // the journal could not be written
-    s.tempFile = createTemporary();
+    s.tempFile = createTemporary(last);
     if (s.tempFile == INVALID_FILE) return finish(s, 0);
     s.tempCreated = true;
 
@@ -477,10 +474,9 @@ int installNextFile(void* page) {
     if (sum != e->newChecksum || size != e->newSize)
         return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
 
-    if (stagedLetters) {
+    if (state.stagedLetters) {
         // Proven; it waits under its temporary name for the second phase.
-        stagedLetters[state.currentEntryIndex] =
-            static_cast<uint8_t>(state.scratchPath[strlen(state.scratchPath) - 1]);
+        state.stagedLetters[state.currentEntryIndex] = static_cast<uint8_t>(state.scratchPath[last]);
     } else {
         replaceTarget(e, state.scratchPath);
         reportOutcome(page, e->outcome, state.targetPath);

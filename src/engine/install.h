@@ -27,10 +27,6 @@
 #include "engine/filetable.h"
 #include "package/fileops.h"
 
-// An all-or-nothing run that has not committed yet: per entry, the last
-// letter of its proven temporary file (0 = none). Null otherwise.
-extern uint8_t* stagedLetters;
-
 // Engine side of the progress page's start and end. beginInstallation
 // returns 1, or 0 with resultCode = ERR_OPEN and the path in messageSubject
 // (ERR_NO_MEMORY, or the journal's ERR_CREATE, in an all-or-nothing run).

@@ -9,11 +9,9 @@
 #include "engine/results.h"
 #include "run/state.h"
 
-// The run's journal while it is kept, and its name (set by every entry
-// point from the destination folder).
-static bool keeping ZERO_INIT;
-static FileHandle journal ZERO_INIT;
-static char journalName[TEXT_CAPACITY] ZERO_INIT;
+// The run's journal while it is kept.
+static bool keeping;
+static FileHandle journal;
 
 void journalPath(char* out) {
     copyText(out, state.destinationDir);
@@ -29,7 +27,7 @@ static bool isTemporaryName(const char* name) {
 // Last made first, so that every folder is empty of what the run put in it
 // when its turn comes. A slot cut short by a kill named nothing that was
 // created. A journal that cannot be read whole stays for a later run.
-static void undo() {
+static void undo(const char* journalName) {
     FileHandle file = openFile(journalName, OPEN_READ);
     if (file == INVALID_FILE) return;
     uint32_t size = fileSize(file);
@@ -50,16 +48,19 @@ static void undo() {
 }
 
 void recoverJournal() {
-    journalPath(journalName);
-    undo();
+    char name[TEXT_CAPACITY];
+    journalPath(name);
+    undo(name);
 }
 
 int openJournal() {
     recoverJournal();
+    char name[TEXT_CAPACITY];
+    journalPath(name);
     bool taken;
-    journal = createFile(journalName, &taken);
+    journal = createFile(name, &taken);
     keeping = journal != INVALID_FILE;
-    return keeping ? ERR_NONE : failStep(ERR_CREATE, journalName);
+    return keeping ? ERR_NONE : failStep(ERR_CREATE, name);
 }
 
 // One slot at the journal's position, flushed to the disk.
@@ -70,7 +71,8 @@ static int writeSlot(char kind, const char* path) {
     copyText(slot + 1, path);
     int w = writeAll(journal, slot, JOURNAL_SLOT);
     if (w == WRITE_OK && flushFile(journal) == 0) return ERR_NONE;
-    return failStep(w == WRITE_SHORT ? ERR_DISK_FULL : ERR_WRITE, journalName);
+    journalPath(slot);
+    return failStep(w == WRITE_SHORT ? ERR_DISK_FULL : ERR_WRITE, slot);
 }
 
 int journalNote(char kind, const char* path) { return keeping ? writeSlot(kind, path) : ERR_NONE; }
@@ -86,6 +88,8 @@ void closeJournal(bool undoIt) {
     passCheckpoint();
     keeping = false;
     closeFile(journal);
-    if (undoIt) undo();
-    else removeFile(journalName);
+    char name[TEXT_CAPACITY];
+    journalPath(name);
+    if (undoIt) undo(name);
+    else removeFile(name);
 }

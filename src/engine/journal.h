@@ -25,7 +25,7 @@ const uint32_t JOURNAL_SLOT = 261;  // kind byte + a 260-byte path
 const uint32_t JOURNAL_MAX = 4u << 20;
 
 // The journal's path into out (a 260-byte buffer): the destination folder
-// and JOURNAL_NAME. textCut tells whether it fit.
+// and JOURNAL_NAME. state.textCut tells whether it fit.
 void journalPath(char* out);
 
 // Undoes a journal left in the destination folder, if there is one.

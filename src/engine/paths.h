@@ -2,7 +2,7 @@
 //
 // All work in place on 260-byte text buffers (TEXT_CAPACITY) and never let a
 // text grow past 259 characters: what does not fit is cut off, and
-// textCut says so (the engine refuses such a path rather than use it).
+// state.textCut says so (the engine refuses such a path rather than use it).
 #pragma once
 #include <stdint.h>
 
@@ -14,8 +14,9 @@ void stripBackslash(char* s);
 // ext when the last component has none. "\" and "/" both end a folder.
 void replaceExtension(char* s, const char* ext);
 // The first temporary name of the entry in hand: state.targetPath with its
-// extension replaced by ".$$A", into state.scratchPath.
-void temporaryName();
+// extension replaced by ".$$A", into state.scratchPath. Returns the index of
+// its last character, the letter that steps.
+uint32_t temporaryName();
 // Shortens a path for display to about maxLen characters by putting "..." in
 // place of the middle folders; the first folder and the file name are kept,
 // so the result can still be longer than maxLen.

@@ -31,8 +31,8 @@ int beginInstallation() {
     }
     state.volumeDataSize = state.volumeBytesLeft = size;
     if (state.options & OPT_ALL_OR_NOTHING) {
-        stagedLetters = static_cast<uint8_t*>(allocZeroed(state.entryCount + 1));
-        if (!stagedLetters) failStep(ERR_NO_MEMORY, 0);
+        state.stagedLetters = static_cast<uint8_t*>(allocZeroed(state.entryCount + 1));
+        if (!state.stagedLetters) failStep(ERR_NO_MEMORY, 0);
         else openJournal();
         if (state.resultCode) {
             finishInstallation();
@@ -47,7 +47,7 @@ void finishInstallation() {
     closeFile(state.dataFile);
     state.dataFile = INVALID_FILE;
     // An all-or-nothing run that has not committed leaves nothing behind.
-    freeBuffer(stagedLetters);
+    freeBuffer(state.stagedLetters);
     closeJournal(true);
     state.installRunning = 0;
 }

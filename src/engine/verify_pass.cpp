@@ -71,10 +71,10 @@ static void identify(FileEntry* entry, FileHandle file) {
 
 static uint64_t roundUp(uint64_t x, uint32_t unit) { return (x + unit - 1) & ~uint64_t(unit - 1); }
 
-// ERR_PATH_TOO_LONG naming `path` when a text was cut since textCut was
+// ERR_PATH_TOO_LONG naming `path` when a text was cut since state.textCut was
 // cleared; else ERR_NONE.
 static int refuseCut(const char* path) {
-    if (!textCut) return ERR_NONE;
+    if (!state.textCut) return ERR_NONE;
     setMessageSubject(path);
     return ERR_PATH_TOO_LONG;
 }
@@ -86,7 +86,7 @@ int verifyInstallation() {
     state.attributesChanged = 0;
     state.totalKiB = 0;
     if (allOrNothing) {
-        textCut = 0;
+        state.textCut = 0;
         journalPath(state.workPath);
         if (int r = refuseCut(state.workPath)) return r;
     }
@@ -101,7 +101,7 @@ int verifyInstallation() {
 
     FileEntry* entry = state.firstEntry;
     for (uint32_t i = 0; i < state.entryCount; i++, entry = nextEntry(entry)) {
-        textCut = 0;
+        state.textCut = 0;
         entry->flags &= ~FE_FROM_ALT_FOLDER;
         int inUse = resolveTarget(entry);
         copyText(state.workPath, state.targetPath);

@@ -23,16 +23,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Zero-initialised globals of the stub that are declared with ZERO_INIT
-// go to .bss, which takes no room in the image: with -fdata-sections
-// mingw's GCC gives every other global its own .data$ section, stored in
-// the file.
-#ifdef _WIN32
-#define ZERO_INIT __attribute__((section(".bss")))
-#else
-#define ZERO_INIT
-#endif
-
 // Opaque file handle: a Win32 HANDLE or a POSIX descriptor, widened.
 typedef intptr_t FileHandle;
 const FileHandle INVALID_FILE = -1;

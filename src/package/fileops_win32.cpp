@@ -8,7 +8,7 @@ uint32_t memoryInUse;
 uint32_t memoryPeak;
 FileFaults fileFaults = {-1, 0, 0};
 
-void (*holdPause)(uint32_t milliseconds) ZERO_INIT;  // null: Sleep
+void (*holdPause)(uint32_t milliseconds);  // null: Sleep
 
 bool retryAfterHold(uint32_t* attempt, bool ownFile) {
     DWORD e = GetLastError();
@@ -41,8 +41,7 @@ FileHandle openFile(const char* path, int mode) {
 
 FileHandle createFile(const char* path, bool* taken) {
     HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
-    DWORD e = GetLastError();
-    *taken = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
+    *taken = GetLastError() == ERROR_FILE_EXISTS;
     return fromHandle(h);
 }
 

@@ -7,14 +7,13 @@ static constexpr InstallerState initialState() {
     return s;
 }
 InstallerState state = initialState();
-uint32_t textCut ZERO_INIT;
 
 void copyText(char* destination, const char* text) {
     uint32_t i = 0;
     if (text)
         for (; text[i]; i++) {
             if (i == TEXT_MAX) {
-                textCut = 1;
+                state.textCut = 1;
                 break;
             }
             destination[i] = text[i];

@@ -6,10 +6,7 @@
 // code (loader, decoder, engine parsers) builds natively as well; Win32 code
 // casts them back.
 //
-// The record is zero at program start except dataFile (INVALID_FILE).
-// State that starts at zero and only the engine reads (textCut here, the
-// all-or-nothing run's staged letters and journal) lives beside it, so that
-// the record's initialised data does not grow. Text
+// The record is zero at program start except dataFile (INVALID_FILE). Text
 // buffers are 260-byte heap blocks allocated by initInstance and hold at most
 // 259 characters and the terminator.
 #pragma once
@@ -93,6 +90,14 @@ struct InstallerState {
     // Authenticode certificate table the stub's PE header declares (0 = none).
     uint32_t certificateOffset;
     uint32_t certificateSize;
+    // Set by copyText and appendText whenever a text had to be cut to 259
+    // characters; the engine clears it before it builds a path and refuses
+    // the path when it is set afterwards.
+    uint32_t textCut;
+    // An all-or-nothing run that has not replaced its files yet: per entry,
+    // the last letter of its proven temporary file (0 = none). Null
+    // otherwise (engine/install.h).
+    uint8_t* stagedLetters;
 };
 
 extern InstallerState state;
@@ -122,13 +127,8 @@ const int TEMPLATE_NONE = 8;
 const int TEMPLATE_LOCATE = 9;
 
 // Copies at most TEXT_MAX characters of text into a 260-byte buffer; sets
-// textCut when the text was longer.
+// state.textCut when the text was longer.
 void copyText(char* destination, const char* text);
-
-// Set by copyText and appendText whenever a text had to be cut to 259
-// characters; the engine clears it before it builds a path and refuses the
-// path when it is set afterwards.
-extern uint32_t textCut;
 
 // The eight 260-byte text buffers, zero-filled, in their fixed order.
 // False when memory runs out (what was had stays allocated).

@@ -61,7 +61,7 @@ static void askCancel(HWND page) {
     if (showMessage(cancelQuestion(), MB_QUESTION_YESNO) == BOX_YES) {
         showMessage(getString(6, 17), MB_INFO);
         state.pageResult = PAGE_RESULT_CANCEL;  // cancelPending stays: no step runs again
-        if (stagedLetters && state.installRunning) {
+        if (state.stagedLetters && state.installRunning) {
             state.resultCode = ERR_CANCELLED;
             endRun();
         }
@@ -109,7 +109,7 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
         if (stepTimer) KillTimer(page, STEP_TIMER_ID);
         stepTimer = 0;
         // Closed in the middle: an all-or-nothing run leaves nothing behind.
-        if (state.installRunning && stagedLetters) {
+        if (state.installRunning && state.stagedLetters) {
             state.resultCode = ERR_CANCELLED;
             finishInstallation();
         }

@@ -173,20 +173,20 @@ TEST(PathHelpers, EdgesOfTheHelpers) {
     EXPECT_STREQ(s, "C:\\App.v2\\README.x");
     memset(s, 'a', 259);
     s[259] = 0;
-    textCut = 0;
+    state.textCut = 0;
     copyText(s, std::string(259, 'b').c_str());
-    EXPECT_EQ(textCut, 0u) << "259 characters fit";
+    EXPECT_EQ(state.textCut, 0u) << "259 characters fit";
     appendBackslash(s);
-    EXPECT_EQ(textCut, 1u);
-    textCut = 0;
+    EXPECT_EQ(state.textCut, 1u);
+    state.textCut = 0;
     replaceExtension(s, ".$$A");
     EXPECT_EQ(strlen(s), 259u);
-    EXPECT_EQ(textCut, 1u);
-    textCut = 0;
+    EXPECT_EQ(state.textCut, 1u);
+    state.textCut = 0;
     copyText(s, std::string(260, 'c').c_str());
     EXPECT_EQ(strlen(s), 259u);
-    EXPECT_EQ(textCut, 1u);
-    textCut = 0;
+    EXPECT_EQ(state.textCut, 1u);
+    state.textCut = 0;
 }
 
 TEST(PathHelpers, ShortenPathKeepsFirstFolderAndName) {
