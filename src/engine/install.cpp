@@ -23,8 +23,8 @@
 //
 // All-or-nothing runs (OPT_ALL_OR_NOTHING) build in two phases. The first
 // builds and proves every new file under its temporary name and records
-// its letter in state.stagedLetters; deletions wait, and everything created is
-// journalled first (journal.h). When the table is done, one call replaces
+// its letter in state.stagedLetters; deletions wait, and everything created
+// is journalled first (journal.h). When the table is done, one call replaces
 // the targets and deletes the files in table order and reports them. A
 // failure or Cancel before that ends in finishInstallation, which undoes the
 // journal: every installed file stays exactly as it was.
@@ -267,9 +267,10 @@ int restoreRegions(FileEntry* e, Step& s) {
 }
 
 // The temporary file: scratchPath (the target's name with ".$$A", whose
-// letter stands at `last`), then B, C, ... while the name is taken. The file is created new, never opened,
-// so a file the installer did not create is never overwritten; in an
-// all-or-nothing run the name is journalled before the file is made.
+// letter stands at `last`), then B, C, ... while the name is taken in any
+// way. The file is created new, never opened, so a file the installer did
+// not create is never overwritten; in an all-or-nothing run the name is
+// journalled before the file is made.
 FileHandle createTemporary(uint32_t last) {
     for (;;) {
         if (!pathExists(state.scratchPath)) {

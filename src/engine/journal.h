@@ -15,7 +15,9 @@
 // undoing (its temporaries are in place by then, or wait for a restart);
 // verification undoes one that a killed run left.
 //
-// Described runs keep no journal: every call is then a no-op.
+// File-by-file runs keep no journal: journalNote, journalVoid and
+// closeJournal do nothing while none is open, and only all-or-nothing runs
+// call recoverJournal and openJournal.
 #pragma once
 #include <stdint.h>
 

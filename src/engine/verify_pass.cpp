@@ -5,7 +5,9 @@
 // result (engine/results.h). Per entry: resolve the target, open it,
 // identify it by checksum and size, possibly look for an old copy in the
 // alternate folder, and prove that the target can be replaced. At the end
-// the space need is compared with the drive's free space.
+// the space need is compared with the drive's free space. Opening, the
+// access test and the drive query are the platform layer's
+// (verify_win32.cpp, verify_posix.cpp); the checksum helpers are verify.cpp's.
 //
 // Beyond the plain design: a path (target, alternate copy, temporary name,
 // journal) that does not fit 259 characters is refused with
@@ -13,9 +15,7 @@
 // decided anew for each entry in each pass. An all-or-nothing run needs
 // room for every temporary file at once and counts one more progress unit
 // per entry for its replacement phase. The pass only reads: what a killed
-// run left is undone by the destination page before it (recoverJournal). Opening, the
-// access test and the drive query are the platform layer's
-// (verify_win32.cpp, verify_posix.cpp); the checksum helpers are verify.cpp's.
+// run left is undone by the destination page before it (recoverJournal).
 #include "engine/checksum.h"
 #include "engine/journal.h"
 #include "engine/paths.h"

@@ -10,9 +10,9 @@
 // nothing was changed, and after one that scheduled files for the next
 // restart it asks the user to restart.
 #include "engine/filetable.h"
-#include "package/format.h"
 #include "engine/results.h"
 #include "engine/target.h"
+#include "package/format.h"
 #include "package/strings.h"
 #include "run/run.h"
 #include "run/state.h"

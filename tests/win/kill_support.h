@@ -27,6 +27,7 @@ using Bytes = pkg::Bytes;
 
 const DWORD KILLED_EXIT = 250;  // engine_runner's code for a kill
 const DWORD NOTHING_TO_DO_EXIT = 103;
+const DWORD NOT_STARTED = 0xBAD;
 
 inline Bytes noise(size_t n, uint32_t seed) {
     Bytes b(n);
@@ -111,8 +112,19 @@ public:
         for (const auto& [rel, bytes] : before) write(rel, bytes);
     }
 
-    // Runs the engine runner; *out receives what it printed.
+    // Runs the engine runner; *out receives what it printed. Wine refuses a
+    // process start now and then (once in some thousands): that is tried
+    // again, as it says nothing about the engine.
     DWORD run(const std::string& options, std::string* out = nullptr) {
+        DWORD code = NOT_STARTED;
+        for (int attempt = 0; attempt < 5 && code == NOT_STARTED; attempt++) {
+            if (attempt) Sleep(200);
+            code = runOnce(options, out);
+        }
+        return code;
+    }
+
+    DWORD runOnce(const std::string& options, std::string* out) {
         std::string line = "\"" + runnerPath() + "\" " + options + " \"" + installer + "\" \"" + folder + "\"";
         SECURITY_ATTRIBUTES sa = {sizeof sa, 0, TRUE};
         HANDLE readEnd = 0, writeEnd = 0;
@@ -130,9 +142,9 @@ public:
         DWORD got = 0;
         while (ReadFile(readEnd, chunk, sizeof chunk, &got, 0) && got) text.append(chunk, got);
         CloseHandle(readEnd);
-        if (!started) return 0xBAD;
+        if (!started) return NOT_STARTED;
         WaitForSingleObject(pi.hProcess, INFINITE);
-        DWORD code = 0xBAD;
+        DWORD code = 0xE0C;  // no exit code to be had
         GetExitCodeProcess(pi.hProcess, &code);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
