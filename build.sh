@@ -22,6 +22,7 @@ PACKAGES=(
   clang llvm libclang-rt-14-dev                             # native tree, libFuzzer, sanitizers
   libtomlplusplus-dev libcli11-dev                          # packaging tool: project file, CLI
   libdeflate-dev zlib1g-dev                                 # compressor; decoder benchmark anchors
+  libxxhash-dev                                             # reference for the file digest's tests
   osslsigncode openssl                                      # signing tests
   xdelta3 bsdiff zstd                                       # patch benchmark anchors
 )

@@ -2,6 +2,8 @@
 set(UPD_DIST_DIR "${CMAKE_SOURCE_DIR}/build/dist" CACHE PATH "where finished products go")
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+# The reference the file digest is tested against (tests only).
+pkg_check_modules(LIBXXHASH REQUIRED IMPORTED_TARGET libxxhash)
 find_package(tomlplusplus REQUIRED)
 find_package(CLI11 REQUIRED)
 find_package(GTest REQUIRED)
@@ -36,14 +38,14 @@ file(GLOB UPD_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/na
 list(APPEND UPD_NATIVE_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/native/support.cpp)
 add_executable(native_tests ${UPD_NATIVE_TEST_SOURCES})
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
-target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_main)
+target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_main PkgConfig::LIBXXHASH)
 add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
 # The wizard's defaults, init and regions are checked through the project
 # reader; inspect on damaged installers, verify and diagnose in-process.
 target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/init.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/regions.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/inspect.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/verify.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/diagnose.cpp)
+  ${CMAKE_SOURCE_DIR}/tools/updpack/diagnose.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/build.cpp)
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)
 target_compile_definitions(native_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")

@@ -16,7 +16,8 @@ add_library(updstub_lib STATIC ${UPD_CORE_SOURCES} ${UPD_WIN32_SOURCES})
 target_include_directories(updstub_lib PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(updstub_lib PRIVATE ${UPD_STUB_FLAGS})
 target_compile_definitions(updstub_lib PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
-target_link_libraries(updstub_lib PUBLIC comctl32 comdlg32 gdi32 user32 advapi32 version kernel32)
+# Only DLLs that always come from the system folder (src/package/libraries.h).
+target_link_libraries(updstub_lib PUBLIC comctl32 comdlg32 gdi32 user32 advapi32 kernel32)
 
 add_executable(updstub WIN32 ${CMAKE_SOURCE_DIR}/src/run/main.cpp
   ${CMAKE_SOURCE_DIR}/src/run/crt.cpp ${CMAKE_SOURCE_DIR}/src/run/stub.rc)

@@ -21,6 +21,21 @@ add_dependencies(win_tests updstub)
 include(${CMAKE_SOURCE_DIR}/tools/defaults/defaults.cmake)
 add_dependencies(win_tests updpack_defaults)
 target_compile_definitions(win_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")
+# A version.dll that announces itself when loaded (tests/win/planted_version.cpp),
+# in a folder of its own so that nothing loads it by accident.
+add_library(planted_version SHARED ${CMAKE_SOURCE_DIR}/tests/win/planted_version.cpp)
+set_target_properties(planted_version PROPERTIES PREFIX "" OUTPUT_NAME version
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+target_link_options(planted_version PRIVATE -static -s)
+# A program that imports VERSION.dll statically: the tests' proof that such a
+# program beside the planted DLL does load it.
+add_executable(version_importer ${CMAKE_SOURCE_DIR}/tests/win/version_importer.cpp)
+set_target_properties(version_importer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+target_link_libraries(version_importer PRIVATE version)
+target_link_options(version_importer PRIVATE -static -s)
+add_dependencies(win_tests planted_version version_importer)
+target_compile_definitions(win_tests PRIVATE UPD_PLANTED_DLL_PATH="$<TARGET_FILE:planted_version>"
+  UPD_VERSION_IMPORTER_PATH="$<TARGET_FILE:version_importer>")
 # The wizard driver: runs installers like a user, for the tests and the demo.
 include(${CMAKE_SOURCE_DIR}/cmake/wizard_driver.cmake)
 target_link_libraries(win_tests PRIVATE wizard_driver)

@@ -3,6 +3,7 @@
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
   engine/delta.cpp
+  engine/digest.cpp
   engine/filetable.cpp
   engine/install.cpp
   engine/journal.cpp
@@ -29,6 +30,7 @@ set(UPD_WIN32_SOURCES
   engine/verify_win32.cpp
   locations/destination.cpp
   package/fileops_win32.cpp
+  package/libraries_win32.cpp
   package/messages_win32.cpp
   run/startup.cpp
   run/pages.cpp
@@ -58,6 +60,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
+  pkg/names.cpp
   pkg/peversion.cpp
   pkg/picture.cpp
   pkg/resources.cpp

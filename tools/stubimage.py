@@ -7,16 +7,21 @@ The program part must fit in 65,536 bytes; the image is padded with zeros to
 exactly that size. Checks: PE machine i386 or x86-64, GUI subsystem, a
 relocatable image with a non-executable stack and heap (DYNAMIC_BASE and
 NX_COMPAT), only the sections of src/run/stub.ld and no TLS directory (no C
-runtime start-up), imports only from the DLLs the installer may use, and the
-stub header block present. Prints the program-part size; fails, naming the
+runtime start-up), imports only from known DLLs or from comctl32 bound side by
+side by the manifest (no DLL beside the installer can stand in for them), and
+the stub header block present. Prints the program-part size; fails, naming the
 overshoot, when it is larger.
 """
 import struct
 import sys
 
 STUB_SIZE = 65536
-ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "comctl32.dll",
-           "advapi32.dll", "version.dll", "msvcrt.dll"}
+# Static imports only from DLLs Windows always takes from the system folder,
+# never from beside the installer: known DLLs, and comctl32, which the stub's
+# manifest binds to the side-by-side common controls (src/package/libraries.h).
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "advapi32.dll",
+              "msvcrt.dll"}
+SIDE_BY_SIDE = {"comctl32.dll": b'name="Microsoft.Windows.Common-Controls"'}
 MACHINES = {0x14C: "i386", 0x8664: "x86-64"}
 SECTIONS = {".text", ".data", ".pdata", ".rsrc", ".reloc"}
 DYNAMIC_BASE, NX_COMPAT = 0x40, 0x100
@@ -86,9 +91,12 @@ def main():
         vsize, va, rawsize, raw = struct.unpack_from("<IIII", data, sec + 40 * i + 8)
         sections.append((va, vsize, raw))
     dlls = imports(data, pe, magic, sections)
-    bad = [d for d in dlls if d not in ALLOWED]
+    bad = [d for d in dlls if d not in KNOWN_DLLS and d not in SIDE_BY_SIDE]
     if bad:
-        fail(f"imports from DLLs the stub may not use: {', '.join(bad)}")
+        fail(f"imports from DLLs that could be loaded from beside the installer: {', '.join(bad)}")
+    for d in dlls:
+        if d in SIDE_BY_SIDE and data.find(SIDE_BY_SIDE[d]) < 0:
+            fail(f"imports {d} without the manifest that binds it side by side")
     if data.find(b"QKgT\x29\x48\x00\x00\x01\x00") < 0:
         fail("stub header block not found in the image")
     open(sys.argv[2], "wb").write(data + bytes(STUB_SIZE - size))

@@ -40,6 +40,14 @@ PreservedRegion* nextRegion(PreservedRegion* region) {
                                               region->patternLength);
 }
 
+uint64_t entryDigest(const FileEntry* entry, uint32_t k) {
+    const uint8_t* list = reinterpret_cast<const uint8_t*>(entry) + entry->versionListOffset -
+                          (uint32_t(entry->versionCount) + 1) * 8;
+    uint64_t v;
+    memcpy(&v, list + 8 * k, 8);
+    return v;
+}
+
 const EntryVersionBlock* entryVersionBlock(const FileEntry* entry) {
     if (!(entry->flags & FE_HAS_VERSION)) return 0;
     return reinterpret_cast<const EntryVersionBlock*>(entry + 1);
@@ -65,18 +73,23 @@ static bool checkEntry(const uint8_t* p, uint32_t size) {
     uint32_t regions = entry->regionListOffset;
     if (regions < names || regions > size) return false;
 
-    // Two terminated names inside [names, regions).
+    // Two terminated names inside [names, regions) that stay inside the
+    // folders they are joined to; the alternate subfolder may be empty.
     uint32_t pos = names;
     for (int k = 0; k < 2; k++) {
-        const void* nul = memchr(p + pos, 0, regions - pos);
+        const char* name = reinterpret_cast<const char*>(p + pos);
+        const void* nul = memchr(name, 0, regions - pos);
         if (!nul) return false;
+        if ((k == 0 || *name) && !isInsidePath(name)) return false;
         pos = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - p) + 1;
     }
 
-    // The version list sits between the names and the regions, even when
-    // empty; a file the update creates needs version 0, its data.
+    // The version list sits between the names (and the digests, which end
+    // where it starts) and the regions, even when empty; a file the update
+    // creates needs version 0, its data.
     uint32_t versions = entry->versionListOffset;
     uint32_t versionsEnd = versions + entry->versionCount * uint32_t(sizeof(SourceVersion));
+    if (entry->flags & FE_HAS_DIGEST) pos += (uint32_t(entry->versionCount) + 1) * 8;
     if (versions < pos || versionsEnd > regions) return false;
     if (entry->presence == PRES_NEW && entry->versionCount == 0) return false;
 
@@ -91,6 +104,21 @@ static bool checkEntry(const uint8_t* p, uint32_t size) {
         pos += region->patternLength;
     }
     return pos == size;
+}
+
+bool isInsidePath(const char* p) {
+    bool solid = false;  // the component so far holds more than dots and spaces
+    for (;; p++) {
+        char c = *p;
+        if (c == ':') return false;
+        if (c == '\\' || c == '/' || c == 0) {
+            if (!solid) return false;
+            if (!c) return true;
+            solid = false;
+        } else if (c != '.' && c != ' ') {
+            solid = true;
+        }
+    }
 }
 
 bool checkFileTable(const uint8_t* table, uint32_t size) {

@@ -10,6 +10,9 @@
 //   30   versionBlock   16 bytes, only with FE_HAS_VERSION
 //   +    timesBlock     24 bytes, only with FE_HAS_TIMES
 //   +    names          NUL-terminated: relativePath, altSubfolder, [ignored...]
+//   +    digests        only with FE_HAS_DIGEST: (1 + versionCount) x u64,
+//                       the new file's, then one per SourceVersion; they end
+//                       exactly at versionListOffset (engine/digest.h)
 //   versionListOffset   versionCount x SourceVersion (16 bytes each)
 //   regionListOffset    regionCount x (PreservedRegion + pattern bytes),
 //                       the last part of the entry: it ends at entrySize
@@ -104,7 +107,10 @@ enum : uint16_t {
     FE_WHOLE_FILE = 0x02,
     FE_FROM_ALT_FOLDER = 0x04,
     FE_HAS_VERSION = 0x10,
-    FE_HAS_TIMES = 0x20
+    FE_HAS_TIMES = 0x20,
+    // Extension: the entry carries digests (engine/digest.h) in front of its
+    // version list; identification and the final proof compare them too.
+    FE_HAS_DIGEST = 0x40
 };
 enum : int16_t { CV_NONE = -1, CV_ABSENT = -2, CV_CURRENT = -3 };
 
@@ -127,13 +133,23 @@ PreservedRegion* nextRegion(PreservedRegion* region);
 inline const uint8_t* regionPattern(const PreservedRegion* region) {
     return reinterpret_cast<const uint8_t*>(region + 1);
 }
+// Digest slot k of an entry with FE_HAS_DIGEST: 0 = the new file, 1 + i =
+// SourceVersion i.
+uint64_t entryDigest(const FileEntry* entry, uint32_t k);
 // Optional blocks; null when the entry has none.
 const EntryVersionBlock* entryVersionBlock(const FileEntry* entry);
 const EntryTimesBlock* entryTimesBlock(const FileEntry* entry);
 
 // True when the payload is a sound table: the count and every entry lie in
-// the buffer, each entry holds its header, blocks, two terminated names,
-// its version list (at least one version for a PRES_NEW entry) and a region
-// list that ends exactly at entrySize, and no pattern is longer than
-// REGION_MAX_PATTERN.
+// the buffer, each entry holds its header, blocks, two terminated names that
+// are sound relative paths (isInsidePath; the alternate subfolder may be
+// empty), its digests when it has them, its version list (at least one
+// version for a PRES_NEW entry) and a region list that ends exactly at
+// entrySize, and no pattern is longer than REGION_MAX_PATTERN.
 bool checkFileTable(const uint8_t* table, uint32_t size);
+
+// True when path names something inside a folder: one or more components
+// separated by "\" or "/", none empty, none made only of dots and spaces
+// (".", ".." and what Windows would turn into them), and no ":" anywhere
+// (no drive, no stream). So no absolute, drive or UNC path passes.
+bool isInsidePath(const char* path);

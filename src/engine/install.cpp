@@ -6,7 +6,7 @@
 //
 // Deviations from the plain design, each closing a hole it leaves:
 // - the final check compares the size with newSize too (the checksum cannot
-//   see leading zero words);
+//   see leading zero words), and the digest where the entry has one;
 // - a delta is checked whole before anything is written (its inserts and
 //   copies must make exactly newSize), a whole file may not grow past
 //   newSize, and bad commands, broken compressed bodies and streams that
@@ -39,7 +39,6 @@
 #include "engine/results.h"
 #include "engine/target.h"
 #include "engine/verify.h"
-#include "package/format.h"
 #include "package/inflate.h"
 #include "package/strings.h"
 #include "package/volume.h"
@@ -157,8 +156,6 @@ int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest) {
 // ---- One step ----
 
 namespace {
-
-bool allOrNothing() { return (state.options & OPT_ALL_OR_NOTHING) != 0; }
 
 uint32_t percentDone() { return state.totalKiB ? state.processedKiB * 100 / state.totalKiB : 0; }
 
@@ -334,8 +331,7 @@ int installNextFile(void* page) {
     if (state.currentEntryIndex < 0 || uint32_t(state.currentEntryIndex) >= state.entryCount)
         return endOfTable(page);
 
-    // The next entry that needs work; in an all-or-nothing run deletions
-    // wait for the second phase.
+    // The next entry that needs work.
     FileEntry* e;
     SourceVersion* v;
     for (;;) {
@@ -346,8 +342,9 @@ int installNextFile(void* page) {
         state.processedKiB += (e->newSize + 1024) / 1024;
         v = 0;
         if (e->action == ACT_DELETE) {
-            // A delete entry reads no data: it never waits for a volume.
-            if (!allOrNothing()) break;
+            // A delete entry reads no data: it never waits for a volume. In
+            // an all-or-nothing run it waits for the second phase.
+            if (!state.stagedLetters) break;
         } else if (e->chosenVersion >= 0 && e->chosenVersion < e->versionCount) {
             v = entryVersions(e) + e->chosenVersion;
         } else if (e->chosenVersion == CV_ABSENT && e->presence == PRES_NEW && e->versionCount) {
@@ -373,7 +370,7 @@ int installNextFile(void* page) {
     } else {
         copyText(state.workPath, state.targetPath);
     }
-    uint32_t endPercent = state.totalKiB ? state.processedKiB * 100 / state.totalKiB : startPercent;
+    uint32_t endPercent = state.totalKiB ? percentDone() : startPercent;
     showFileInWork(page, state.targetPath);
     if (state.textCut) return (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0);
 
@@ -465,15 +462,14 @@ int installNextFile(void* page) {
         s.tempFile = INVALID_FILE;
     }
 
-    // Final check: checksum (regions blanked where the new file has them)
-    // and size.
+    // Final check: checksum (regions blanked where the new file has them),
+    // size, and the digest when the entry has one.
     FileHandle check = openFile(state.scratchPath, OPEN_READ | OPEN_OWN);
     if (check == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.scratchPath), 0));
-    uint32_t size = fileSize(check);
-    uint32_t sum = checksumInstalledFile(e, check);
+    FileProof proof;
+    proveFile(e, check, &proof);
     closeFile(check);
-    if (sum != e->newChecksum || size != e->newSize)
-        return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
+    if (!proofMatches(e, 0, &proof)) return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
 
     if (state.stagedLetters) {
         // Proven; it waits under its temporary name for the second phase.

@@ -4,6 +4,7 @@
 
 #include "engine/install.h"
 #include "engine/paths.h"
+#include "package/libraries.h"
 #include "package/strings.h"
 #include "run/state.h"
 
@@ -17,20 +18,23 @@ void showFileInWork(void* page, const char* path) {
 
 // Asked only for old copies from the alternate folder: the installed target
 // matched no known version and may be newer than the update. Any failure
-// of the version API, or short memory, goes on without asking.
+// of the version API (or its absence), or short memory, goes on without
+// asking.
 int confirmOlderVersion(FileEntry* entry) {
     const EntryVersionBlock* ours = entryVersionBlock(entry);
     if (!ours) return 1;
+    const VersionApi* api = versionApi();
+    if (!api) return 1;
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(state.targetPath, &ignored);
+    DWORD size = api->getFileVersionInfoSize(state.targetPath, &ignored);
     if (!size) return 1;
     void* info = allocBuffer(size);
     if (!info) return 1;
     int answer = 1;
     VS_FIXEDFILEINFO* fixed = 0;
     UINT fixedSize = 0;
-    if (GetFileVersionInfoA(state.targetPath, 0, size, info) &&
-        VerQueryValueA(info, "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed &&
+    if (api->getFileVersionInfo(state.targetPath, 0, size, info) &&
+        api->verQueryValue(info, "\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed &&
         fixedSize >= sizeof(VS_FIXEDFILEINFO)) {
         bool newer = fixed->dwFileVersionMS > ours->versionMs ||
                      (fixed->dwFileVersionMS == ours->versionMs &&

@@ -9,9 +9,8 @@
 #include "engine/results.h"
 #include "run/state.h"
 
-// The run's journal while it is kept.
-static bool keeping;
-static FileHandle journal;
+// The run's journal while it is kept, else INVALID_FILE.
+static FileHandle journal = INVALID_FILE;
 
 void journalPath(char* out) {
     copyText(out, state.destinationDir);
@@ -59,8 +58,7 @@ int openJournal() {
     journalPath(name);
     bool taken;
     journal = createFile(name, &taken);
-    keeping = journal != INVALID_FILE;
-    return keeping ? ERR_NONE : failStep(ERR_CREATE, name);
+    return journal != INVALID_FILE ? ERR_NONE : failStep(ERR_CREATE, name);
 }
 
 // One slot at the journal's position, flushed to the disk.
@@ -75,19 +73,21 @@ static int writeSlot(char kind, const char* path) {
     return failStep(w == WRITE_SHORT ? ERR_DISK_FULL : ERR_WRITE, slot);
 }
 
-int journalNote(char kind, const char* path) { return keeping ? writeSlot(kind, path) : ERR_NONE; }
+int journalNote(char kind, const char* path) {
+    return journal != INVALID_FILE ? writeSlot(kind, path) : ERR_NONE;
+}
 
 void journalVoid() {
-    if (!keeping) return;
+    if (journal == INVALID_FILE) return;
     seekBy(journal, -static_cast<int32_t>(JOURNAL_SLOT));
     writeSlot(0, "");
 }
 
 void closeJournal(bool undoIt) {
-    if (!keeping) return;
+    if (journal == INVALID_FILE) return;
     passCheckpoint();
-    keeping = false;
     closeFile(journal);
+    journal = INVALID_FILE;
     char name[TEXT_CAPACITY];
     journalPath(name);
     if (undoIt) undo(name);

@@ -5,7 +5,9 @@
 // takes the target's permission bits first: a read-only target stays
 // read-only (and an executable one executable). Unlike the Win32 side,
 // createFolders leaves the current folder alone: the tool that runs the
-// engine natively keeps its own.
+// engine natively keeps its own. The target was found without case
+// (target_posix.cpp); as on Windows, the replaced file takes the name the
+// table gives it, so a name changed in case only changes on the disk too.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include "engine/journal.h"
+#include "engine/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
 #include "run/state.h"
@@ -34,7 +37,16 @@ void replaceTarget(FileEntry* entry, const char* tempPath) {
         return;
     }
     chmod(tempPath, st.st_mode & 07777);
-    if (rename(tempPath, target) == 0) {
+    // The table's spelling of the file name, in the folder found.
+    char named[TEXT_CAPACITY];
+    copyText(named, target);
+    const char* rel = entryName(entry, 0);
+    const char* base = rel + strlen(rel);
+    while (base > rel && base[-1] != '\\' && base[-1] != '/') base--;
+    char* slash = strrchr(named, '/');
+    if (slash && strlen(slash + 1) == strlen(base)) memcpy(slash + 1, base, strlen(base));
+    if (rename(tempPath, named) == 0) {
+        if (strcmp(named, target) != 0) unlink(target);
         entry->outcome = OUT_REPLACED;
         return;
     }

@@ -1,5 +1,5 @@
 // resolveTarget: the install folder, the Windows folder, and the shared-file
-// search through VerFindFileA.
+// search through VerFindFileA (loaded from the system folder, libraries.h).
 #include <windows.h>
 
 #include <string.h>
@@ -7,15 +7,22 @@
 #include "engine/paths.h"
 #include "engine/target.h"
 #include "package/fileops.h"
+#include "package/libraries.h"
 #include "run/state.h"
 
+// Without the version API nothing is found: the file goes to the
+// destination folder.
 static uint32_t callVerFindFile(uint32_t flags, const char* fileName, const char* windowsDir,
                                 const char* appDir, char* currentDir, uint32_t* currentLen,
                                 char* destDir, uint32_t* destLen) {
+    const VersionApi* api = versionApi();
+    if (!api) {
+        currentDir[0] = destDir[0] = 0;
+        *currentLen = *destLen = 0;
+        return 0;
+    }
     UINT cur = *currentLen, dest = *destLen;
-    // Older headers declare the inputs non-const; the API does not write them.
-    DWORD r = VerFindFileA(flags, const_cast<char*>(fileName), const_cast<char*>(windowsDir),
-                           const_cast<char*>(appDir), currentDir, &cur, destDir, &dest);
+    DWORD r = api->verFindFile(flags, fileName, windowsDir, appDir, currentDir, &cur, destDir, &dest);
     *currentLen = cur;
     *destLen = dest;
     return r;

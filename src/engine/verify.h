@@ -17,15 +17,36 @@
 #include "engine/filetable.h"
 #include "package/fileops.h"
 
-// Size of the chunks a file is summed in.
-const uint32_t CHECKSUM_CHUNK = 16384;
+// Size of the chunks a file is summed in: a multiple of the digest's
+// stripe, so that every chunk but the last is taken whole.
+const uint32_t CHECKSUM_CHUNK = 65536;
 // Region search: a window of two steps slides one step at a time.
 const uint32_t REGION_STEP = 16384;
 const uint32_t REGION_WINDOW = 2 * REGION_STEP;
 
 // Checksum of the whole file behind `file` (a fresh handle) with the entry's
-// preserved regions located and blanked. 0 when no buffer can be had.
-uint32_t checksumInstalledFile(FileEntry* entry, FileHandle file);
+// preserved regions located and blanked. 0 when no buffer can be had. With
+// a digest pointer, the digest of the same bytes too, in the same pass.
+uint32_t checksumInstalledFile(FileEntry* entry, FileHandle file, uint64_t* digest = 0);
+
+// What identifies an installed file: its size, checksum and digest (the
+// digest only counts for entries with FE_HAS_DIGEST).
+struct FileProof {
+    uint32_t size;
+    uint32_t sum;
+    uint64_t digest;
+};
+// Proves the file behind a fresh handle as the entry sees it: size, and
+// checksum and digest with the entry's regions blanked.
+void proveFile(FileEntry* entry, FileHandle file, FileProof* proof);
+// True when the proof is that of slot k: 0 = the new file, 1 + i =
+// SourceVersion i (its checksum unmasked with state.bindingKey). Size and
+// checksum agree, and the digest too for an entry with FE_HAS_DIGEST.
+bool proofMatches(const FileEntry* entry, uint32_t slot, const FileProof* proof);
+// Which version the proof shows: the first listed SourceVersion whose
+// checksum (unmasked with state.bindingKey), size and digest agree, else
+// CV_CURRENT when it is the new file, else CV_NONE.
+int16_t matchVersion(const FileEntry* entry, const FileProof* proof);
 
 // What the region search reads: a file from its start, or bytes in memory
 // (the packager's copy of an old version). The installer and the packager

@@ -16,7 +16,6 @@
 // room for every temporary file at once and counts one more progress unit
 // per entry for its replacement phase. The pass only reads: what a killed
 // run left is undone by the destination page before it (recoverJournal).
-#include "engine/checksum.h"
 #include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/results.h"
@@ -53,20 +52,32 @@ uint32_t clusterKiB(const char* path) {
     return (cluster + 1023) / 1024;
 }
 
-// Sums the open file (and closes it) and records which version it is: the
+// Proves the open file (and closes it) and records which version it is: the
 // first listed old version that matches, else the new version, else none.
 static void identify(FileEntry* entry, FileHandle file) {
-    uint32_t size = fileSize(file);
-    uint32_t sum = checksumInstalledFile(entry, file);
+    FileProof proof;
+    proveFile(entry, file, &proof);
     closeFile(file);
-    entry->chosenVersion = CV_NONE;
-    const SourceVersion* versions = entryVersions(entry);
+    entry->chosenVersion = matchVersion(entry, &proof);
+}
+
+// Proofs against the table: both need the binding key of the running
+// installer.
+bool proofMatches(const FileEntry* entry, uint32_t slot, const FileProof* proof) {
+    uint32_t sum = entry->newChecksum, size = entry->newSize;
+    if (slot) {
+        const SourceVersion* v = entryVersions(const_cast<FileEntry*>(entry)) + (slot - 1);
+        sum = v->maskedChecksum ^ state.bindingKey;
+        size = v->size;
+    }
+    return sum == proof->sum && size == proof->size &&
+           (!(entry->flags & FE_HAS_DIGEST) || entryDigest(entry, slot) == proof->digest);
+}
+
+int16_t matchVersion(const FileEntry* entry, const FileProof* proof) {
     for (uint32_t k = 0; k < entry->versionCount; k++)
-        if ((versions[k].maskedChecksum ^ state.bindingKey) == sum && versions[k].size == size) {
-            entry->chosenVersion = static_cast<int16_t>(k);
-            return;
-        }
-    if (sum == entry->newChecksum && size == entry->newSize) entry->chosenVersion = CV_CURRENT;
+        if (proofMatches(entry, k + 1, proof)) return static_cast<int16_t>(k);
+    return proofMatches(entry, 0, proof) ? CV_CURRENT : CV_NONE;
 }
 
 static uint64_t roundUp(uint64_t x, uint32_t unit) { return (x + unit - 1) & ~uint64_t(unit - 1); }

@@ -17,22 +17,25 @@ static uint32_t sumRange(const uint8_t* stub, uint32_t from, uint32_t to, uint32
     return from < to ? fileChecksum(stub + from, to - from, seed) : seed;
 }
 
+uint32_t certificateEntryOffset(const uint8_t* stub, uint32_t size) {
+    if (size < 0x40 || stub[0] != 'M' || stub[1] != 'Z') return 0;
+    uint32_t pe = read32(stub + PE_OFFSET_FIELD);
+    if (pe >= size || size - pe < PE_SECURITY_DIR_PE32PLUS + 8 || (pe & 3) != 0 ||
+        memcmp(stub + pe, "PE\0\0", 4) != 0)
+        return 0;
+    uint16_t magic = static_cast<uint16_t>(stub[pe + 24] | (stub[pe + 25] << 8));
+    if (magic == PE_MAGIC_PE32) return pe + PE_SECURITY_DIR_PE32;
+    if (magic == PE_MAGIC_PE32PLUS) return pe + PE_SECURITY_DIR_PE32PLUS;
+    return 0;
+}
+
 StubBinding computeBinding(const uint8_t* stub, uint32_t size) {
     StubBinding result = {0, 0, 0};
-    uint32_t checksumAt = 0, directoryAt = 0;
-    if (size >= 0x40 && stub[0] == 'M' && stub[1] == 'Z') {
-        uint32_t pe = read32(stub + PE_OFFSET_FIELD);
-        if (pe < size && size - pe >= PE_SECURITY_DIR_PE32PLUS + 8 && (pe & 3) == 0 &&
-            memcmp(stub + pe, "PE\0\0", 4) == 0) {
-            uint16_t magic = static_cast<uint16_t>(stub[pe + 24] | (stub[pe + 25] << 8));
-            if (magic == PE_MAGIC_PE32 || magic == PE_MAGIC_PE32PLUS) {
-                checksumAt = pe + PE_CHECKSUM_OFFSET;
-                directoryAt = pe + (magic == PE_MAGIC_PE32 ? PE_SECURITY_DIR_PE32
-                                                           : PE_SECURITY_DIR_PE32PLUS);
-                result.certificateOffset = read32(stub + directoryAt);
-                result.certificateSize = read32(stub + directoryAt + 4);
-            }
-        }
+    uint32_t directoryAt = certificateEntryOffset(stub, size), checksumAt = 0;
+    if (directoryAt) {
+        checksumAt = read32(stub + PE_OFFSET_FIELD) + PE_CHECKSUM_OFFSET;
+        result.certificateOffset = read32(stub + directoryAt);
+        result.certificateSize = read32(stub + directoryAt + 4);
     }
     if (!checksumAt) {
         result.key = fileChecksum(stub, size, 0);

@@ -6,7 +6,9 @@
 // recognises no installed file.
 //
 // The same pass reports the certificate table the PE header declares, which
-// the loader accepts behind the data area of a signed installer.
+// the loader accepts behind the data area of a signed installer. The
+// relaunch copy, which holds the stub alone, zeroes that directory entry
+// (certificateEntryOffset), so its key stays the same.
 #pragma once
 #include <stdint.h>
 
@@ -17,3 +19,7 @@ struct StubBinding {
 };
 
 StubBinding computeBinding(const uint8_t* stub, uint32_t size);
+
+// Offset in the stub of the certificate-table directory entry (two 32-bit
+// words: file offset and size), or 0 when the stub has no PE header.
+uint32_t certificateEntryOffset(const uint8_t* stub, uint32_t size);

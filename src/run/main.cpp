@@ -1,8 +1,10 @@
-// Program entry of the stub. The stub links without the C runtime's start-up
+// Program entry of the stub. It first limits where DLLs are looked for
+// (package/libraries.h). The stub links without the C runtime's start-up
 // files: the entry point takes the command line behind the program's name
 // and the show state from the system, as a runtime would hand them to
 // WinMain, and ends the process with runInstaller's exit code. Nothing here
 // runs constructors of static objects; the stub has none.
+#include "package/libraries.h"
 #include "run/cmdline.h"
 #include "run/run.h"
 
@@ -15,6 +17,7 @@
 #endif
 
 extern "C" ENTRY_ALIGNMENT void stubEntry() {
+    limitDllSearch();  // before anything could load a DLL
     STARTUPINFOA startup;
     startup.cb = sizeof startup;
     GetStartupInfoA(&startup);

@@ -5,14 +5,16 @@
 // its stub (the first stubSize bytes of the package file) to the temporary
 // folder as _upd0.exe ... _upd998.exe, starts the copy with
 //   "COPY" /S"PACKAGE" /DEL
-// and ends. The copy reads the package from the disk through /S, asks for
-// further disks, and arranges its own deletion at the next restart: on the NT
+// and ends. The copy (its certificate-table entry zeroed: it carries no
+// signature) reads the package from the disk through /S, asks for further
+// disks, and arranges its own deletion at the next restart: on the NT
 // family through MoveFileExA's delayed delete, elsewhere through a "NUL=path"
 // line in the [Rename] section of WININIT.INI.
 #include "run/run.h"
 
 #include <string.h>
 
+#include "package/binding.h"
 #include "package/loader.h"
 #include "package/strings.h"
 #include "run/state.h"
@@ -36,13 +38,23 @@ static bool onRemovableDrive(const char* path) {
     return GetDriveTypeA(root) == DRIVE_REMOVABLE;
 }
 
+// Zeroes the certificate-table entry of a signed installer's stub: the copy
+// has no certificate table behind it. The binding key reads the entry as
+// zero anyway, so the copy still recognises its package's files.
+static void dropCertificateEntry(uint8_t* stub, uint32_t size) {
+    uint32_t entry = certificateEntryOffset(stub, size);
+    if (entry) memset(stub + entry, 0, 8);
+}
+
 // Copies the stub of the package to `copy`. On any failure the partial copy
 // is deleted: a cut stub is no runnable program.
 static bool copyStub(FileHandle out, const char* copy) {
     uint32_t size = stubData.header.stubSize;
     FileHandle in = openFile(state.sourcePath, OPEN_READ);
     uint8_t* block = in != INVALID_FILE ? static_cast<uint8_t*>(allocBuffer(size)) : 0;
-    bool ok = block && readExact(in, block, size) == 0 && writeAll(out, block, size) == WRITE_OK;
+    bool ok = block && readExact(in, block, size) == 0;
+    if (ok) dropCertificateEntry(block, size);
+    ok = ok && writeAll(out, block, size) == WRITE_OK;
     freeBuffer(block);
     closeFile(in);
     closeFile(out);

@@ -48,8 +48,9 @@ check "inspect shows the kept region" yes "$(grep -q 'after pattern ";<user>"' "
 check "inspect finds every volume" no "$(grep -q "missing:" "$T/inspect.out" && echo yes || echo no)"
 
 rm "$T/j1/setup.D02"
-"$UPDPACK" inspect --data "$T/j1/setup.exe" >"$T/missing.out"
-check "inspect names the missing volume" yes "$(grep -q "missing: $T/j1/setup.D02" "$T/missing.out" && echo yes || echo no)"
+rc=0; "$UPDPACK" inspect --data "$T/j1/setup.exe" >"$T/missing.out" 2>&1 || rc=$?
+check "inspect names the missing volume and fails" "yes 1" \
+  "$(grep -q "missing: $T/j1/setup.D02" "$T/missing.out" && echo yes || echo no) $rc"
 
 head -c 90000 "$T/j2/setup.exe" > "$T/cut.exe"
 rc=0; "$UPDPACK" inspect "$T/cut.exe" >/dev/null 2>"$T/cut.err" || rc=$?

@@ -24,7 +24,12 @@ value = "Path"
 
 [texts]
 "6.0" = "Sample Update"
+
+[update]
+old = ["v1"]
+new = "v2"
 TOML
+mkdir -p "$T/v1" "$T/v2"; echo one > "$T/v1/a.txt"; echo two > "$T/v2/a.txt"
 # No start page, no layouts and no text for the damaged-package box (which
 # would wait for a click): the size rule decides completeness, and the
 # wizard has no frame to show, so a sound installer shuts down normally.

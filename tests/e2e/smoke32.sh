@@ -26,7 +26,12 @@ output = "setup.exe"
 defaults = false
 [texts]
 "6.0" = "Smoke Test"
+
+[update]
+old = ["v1"]
+new = "v2"
 TOML
+mkdir -p "$T/v1" "$T/v2"; echo one > "$T/v1/a.txt"; echo two > "$T/v2/a.txt"
 "$DIST/updpack" build "$T/project.toml" --stub "$DIST/updstub-i686.exe" >/dev/null
 t0=$SECONDS
 check "i686 stub loads its package and shuts down normally" 0 "$(run "$T/setup.exe")"

@@ -21,7 +21,7 @@ cp "$ROOT/examples/sample/project.toml" "$T/examples/sample/"
 tree_sum() { (cd "$1" && find . -type f -printf '%p %m\n' | sort && find . -type f -print0 | sort -z | xargs -0 cat | sha256sum); }
 before="$(tree_sum "$V")"
 
-rc=0; out="$("$U" verify "$T/setup.exe" --old "$V/1.0" --old "$V/1.1")" || rc=$?
+rc=0; out="$("$U" verify "$T/setup.exe" --old "$V/1.0" --old "$V/1.1" --new "$V/2.0")" || rc=$?
 check "verify passes for 1.0 and 1.1" "0 2" "$rc $(grep -c '^PASS' <<<"$out")"
 check "1.0: four updated, one added, one removed" "1" \
   "$(grep -c "^PASS $V/1.0: 4 updated, 1 added, 1 removed" <<<"$out")"
@@ -29,7 +29,7 @@ check "the version folders are untouched" "$before" "$(tree_sum "$V")"
 
 head -c 65536 "$DIST/updstub-x86_64.exe" > "$T/other.exe"
 tail -c +65537 "$T/setup.exe" >> "$T/other.exe"
-rc=0; out="$("$U" verify "$T/other.exe" --old "$V/1.0")" || rc=$?
+rc=0; out="$("$U" verify "$T/other.exe" --old "$V/1.0" --new "$V/2.0")" || rc=$?
 check "another stub: refused, and said so" "1 1" "$rc $(grep -c 'FAIL.*different stub' <<<"$out")"
 
 cp "$T/setup.exe" "$T/damaged.exe"
@@ -37,7 +37,7 @@ size=$(stat -c %s "$T/damaged.exe")
 for off in $(seq $((size - 1500)) 97 $((size - 16))); do
   printf '\xA5' | dd of="$T/damaged.exe" bs=1 seek="$off" conv=notrunc 2>/dev/null
 done
-rc=0; out="$("$U" verify "$T/damaged.exe" --old "$V/1.0" --old "$V/1.1")" || rc=$?
+rc=0; out="$("$U" verify "$T/damaged.exe" --old "$V/1.0" --old "$V/1.1" --new "$V/2.0")" || rc=$?
 check "damaged data area: both fail" "1 2" "$rc $(grep -cE '^FAIL .*(ERR_READ|ERR_VERIFY)' <<<"$out")"
 
 out="$("$U" diagnose "$T/setup.exe" "$V/1.1" --old "$V/1.0" --old "$V/1.1")"

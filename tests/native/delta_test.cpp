@@ -191,6 +191,13 @@ TEST_F(Apply, RefusesHostileDeltas) {
         EXPECT_EQ(run(c.commands, c.data, old, &out), DELTA_BAD) << c.what;
         EXPECT_TRUE(out.empty()) << c.what;
     }
+    // A copy that starts inside the old file but runs past its end, by one
+    // byte; ending exactly at the end is fine.
+    Bytes small = ramp(100);
+    EXPECT_EQ(run({0x01, 0x00, 0x43}, {}, small, &out), DELTA_BAD) << "copy 2 from 99 of 100";
+    EXPECT_TRUE(out.empty());
+    ASSERT_EQ(run({0x01, 0x00, 0x42}, {}, small, &out), DELTA_OK) << "copy 2 from 98 of 100";
+    EXPECT_EQ(out, Bytes(small.begin() + 98, small.end()));
     // The largest copy the buffer holds is allowed.
     Bytes longest = {0x00, 0x7F, 0xFF, 0x80};
     ASSERT_EQ(run(longest, {}, old, &out), DELTA_OK);

@@ -103,6 +103,7 @@ TEST(DamagedFileTable, EachKindOfDamageIsRefused) {
              memset(reinterpret_cast<uint8_t*>(e) + 30, 'z', e->regionListOffset - 30);
          }},
         {"version list past the entry", [](auto& t) { first(t)->versionCount = 2000; }},
+        {"version list runs into the region list", [](auto& t) { first(t)->versionListOffset += 8; }},
         {"version list in the header", [](auto& t) { first(t)->versionListOffset = 2; }},
         {"empty version list elsewhere",
          [](auto& t) { nextEntry(first(t))->versionCount = 0, nextEntry(first(t))->versionListOffset = 9999; }},
@@ -120,6 +121,57 @@ TEST(DamagedFileTable, EachKindOfDamageIsRefused) {
     }
     for (uint32_t n = 0; n < good.size(); n++)
         EXPECT_FALSE(checkFileTable(good.data(), n)) << "cut at " << n;
+}
+
+// Digests sit between the names and the version list: the new file's, then
+// one per version; a table whose digests would overlap the names is refused.
+TEST(FileTableLayout, DigestsReadBackAndStayOutOfTheNames) {
+    pkg::TableEntry e = fullEntry();
+    e.newDigest = 0x0123456789ABCDEFull;
+    e.versions[0].digest = 0x1111222233334444ull;
+    e.versions[1].digest = 0xFFFFFFFF00000001ull;
+    std::vector<uint8_t> t = pkg::FileTableBuilder(3).add(e).add(plainEntry()).bytes();
+    ASSERT_TRUE(sound(t));
+    FileEntry* f = first(t);
+    EXPECT_TRUE(f->flags & FE_HAS_DIGEST);
+    EXPECT_EQ(entryDigest(f, 0), 0x0123456789ABCDEFull);
+    EXPECT_EQ(entryDigest(f, 1), 0x1111222233334444ull);
+    EXPECT_EQ(entryDigest(f, 2), 0xFFFFFFFF00000001ull);
+    EXPECT_STREQ(entryName(f, 1), "old");
+    EXPECT_FALSE(nextEntry(f)->flags & FE_HAS_DIGEST);  // none given: none written
+
+    // The digests end at the version list; moving the list back by one
+    // byte (or claiming digests the entry lacks) lets them cover the names.
+    std::vector<uint8_t> bad = t;
+    first(bad)->versionListOffset -= 1;
+    EXPECT_FALSE(sound(bad));
+    bad = t;
+    nextEntry(first(bad))->flags |= FE_HAS_DIGEST;
+    EXPECT_FALSE(sound(bad));
+}
+
+// Names must stay inside the folder they are joined to, whatever the
+// packager wrote: absolute, drive, UNC and stream names and dot components
+// make the table unsound.
+TEST(DamagedFileTable, NamesThatLeaveTheirFolderAreRefused) {
+    for (const char* good : {"a.txt", "bin\\tool.dll", "bin/tool.dll", "..a\\b..c", ".profile", "a b\\c"})
+        EXPECT_TRUE(isInsidePath(good)) << good;
+    for (const char* bad : {"", "..\\outside.txt", "a\\..\\..\\b", "a\\.\\b", ".", "...", ". .",
+                            "\\abs.txt", "/abs.txt", "C:\\x.txt", "C:x.txt", "\\\\server\\share\\x",
+                            "\\\\?\\C:\\x", "a\\\\b", "a\\", "file.txt:stream", "a\\.. \\b"})
+        EXPECT_FALSE(isInsidePath(bad)) << bad;
+
+    for (const char* name : {"..\\outside.txt", "C:\\Windows\\x.dll"}) {
+        pkg::TableEntry e = plainEntry();
+        e.relativePath = name;
+        EXPECT_FALSE(sound(pkg::FileTableBuilder(0).add(e).bytes())) << name;
+        e = plainEntry();
+        e.altSubfolder = name;
+        EXPECT_FALSE(sound(pkg::FileTableBuilder(0).add(e).bytes())) << name;
+    }
+    pkg::TableEntry e = plainEntry();
+    e.altSubfolder = "";
+    EXPECT_TRUE(sound(pkg::FileTableBuilder(0).add(e).bytes()));
 }
 
 TEST(DamagedFileTable, PatternLongerThanTheSearchWindowIsRefused) {

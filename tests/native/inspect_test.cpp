@@ -78,10 +78,17 @@ TEST_F(Inspect, ShowsSettingsTextsFilesAndVolumes) {
     EXPECT_EQ(texts.find("docs"), std::string::npos) << "--texts shows the texts alone";
 }
 
-TEST_F(Inspect, NamesTheFirstMissingVolume) {
+// An installer whose data is not all at hand could not run as it is: it
+// fails, whichever sections are shown, and names the missing volume.
+TEST_F(Inspect, NamesTheFirstMissingVolumeAndFails) {
     std::filesystem::remove(temp.path("setup.D02"));
-    std::string out = run(installer, updpack::INSPECT_DATA);
+    std::string error;
+    std::string out = run(installer, updpack::INSPECT_DATA, &error);
     EXPECT_NE(out.find("missing: " + temp.path("setup.D02")), std::string::npos) << out;
+    EXPECT_NE(error.find("missing: " + temp.path("setup.D02")), std::string::npos) << error;
+    error.clear();
+    run(installer, updpack::INSPECT_TEXTS, &error);
+    EXPECT_NE(error.find("only"), std::string::npos) << error;
 }
 
 TEST_F(Inspect, DamagedInstallersGiveAnErrorNeverACrash) {

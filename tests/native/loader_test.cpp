@@ -167,6 +167,35 @@ TEST_F(Loader, DamagedStreamsAndHostileLengthsFailSilently) {
     put32(file, 0xFFFFFFF8u);
     EXPECT_EQ(load(file), 0);
 
+    // A compressed record that states 0xFFFFFFFF bytes: one more for the
+    // terminator would wrap round to an empty block.
+    for (uint16_t tag : {REC_TITLE, REC_FILE_TABLE}) {
+        releasePackageData();
+        Record huge;
+        huge.tag = tag;
+        huge.flags = RECORD_COMPRESSED;
+        put32(huge.payload, 0xFFFFFFFFu);
+        huge.payload.push_back(0x03);
+        EXPECT_EQ(load(buildInstaller(fakeStub(), {huge}, {})), 0) << tag;
+    }
+    // ... and is refused as an impossible size before any memory is asked
+    // for, not as a stream that failed to decode.
+    Record huge;
+    huge.tag = REC_TITLE;
+    huge.flags = RECORD_COMPRESSED;
+    put32(huge.payload, 0xFFFFFFFFu);
+    huge.payload.push_back(0x03);
+    Bytes hugeFile = buildInstaller(fakeStub(), {huge}, {});
+    FileHandle f = openFile(temp.write("huge.exe", hugeFile).c_str(), OPEN_READ);
+    ASSERT_NE(f, INVALID_FILE);
+    seekTo(f, STUB_SIZE + sizeof(PackageRecordHeader));
+    PackageRecordHeader header = {REC_TITLE, RECORD_COMPRESSED, static_cast<uint32_t>(huge.payload.size())};
+    uint8_t* block = nullptr;
+    uint32_t size = 0;
+    EXPECT_EQ(readRecordPayload(f, header, &block, &size), 5);
+    EXPECT_EQ(block, nullptr);
+    closeFile(f);
+
     // A string table too large for memory.
     releasePackageData();
     file = fakeStub();

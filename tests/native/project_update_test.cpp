@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "support.h"
+#include "updpack/commands.h"
 #include "updpack/project.h"
 
 namespace {
@@ -63,6 +64,87 @@ TEST(ProjectUpdate, MistakesNameFileLineAndKey) {
     EXPECT_NE(projectError(temp.path("nofiles.toml")).find("update.rule.files"), std::string::npos);
     std::ofstream(temp.path("key.toml")) << "[update]\nold = [\"v1\"]\nnew = \"v1\"\nspeed = 3\n";
     EXPECT_NE(projectError(temp.path("key.toml")).find("key.toml:4: update.speed: unknown key"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Mistakes a publisher makes in [update] and around it: each refused with
+// file, line and key, before anything is read or written.
+class ProjectChecks : public ::testing::Test {
+protected:
+    testsupport::TempDir temp;
+    std::string write(const std::string& body) {
+        std::filesystem::create_directories(temp.path("v1"));
+        std::filesystem::create_directories(temp.path("v2"));
+        pkg::writeFile(temp.path("v1/a.txt"), {'1'});
+        pkg::writeFile(temp.path("v2/a.txt"), {'2'});
+        std::string path = temp.path("p.toml");
+        std::ofstream(path) << body;
+        return path;
+    }
+    // What `updpack build` says, or "" when it builds.
+    std::string buildError(const std::string& path) {
+        std::string stub = temp.write("stub.exe", testsupport::fakeStub());
+        try {
+            testing::internal::CaptureStdout();
+            updpack::build(path, temp.path("out.exe"), stub, 1);
+            testing::internal::GetCapturedStdout();
+        } catch (const std::exception& e) {
+            testing::internal::GetCapturedStdout();
+            return e.what();
+        }
+        return "";
+    }
+};
+
+TEST_F(ProjectChecks, UpdateMistakesNameFileLineAndKey) {
+    const std::string update = "[update]\nold = [\"v1\"]\nnew = \"v2\"\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"[update]\nold = []\nnew = \"v2\"\n", "p.toml:2: update.old: lists no earlier version"},
+        {"[installer]\ndestination = \"#Nowhere#\\\\App\"\n" + update,
+         "p.toml:2: installer.destination: unknown folder macro #Nowhere#"},
+        {"[installer]\noutput = \"v1/setup.exe\"\n" + update, "p.toml:2: installer.output: the installer"},
+        {"[texts]\n\"6.99\" = \"Hello\"\n" + update, "p.toml:2: texts.6.99: no text 6.99 is shown"},
+    };
+    for (const auto& [body, expected] : cases) {
+        std::string error = testsupport::projectError(write(body));
+        EXPECT_NE(error.find(expected), std::string::npos) << body << "\n" << error;
+    }
+    // Macros the installer knows, in any case, and texts it shows, pass.
+    EXPECT_EQ(testsupport::projectError(write("[installer]\ndestination = \"#program files#\\\\App\"\n"
+                                              "[texts]\n\"6.33\" = \"Damaged\"\n" + update)), "");
+}
+
+TEST_F(ProjectChecks, BuildRefusesWhatWouldUpdateNothingOrBreak) {
+    std::string error = buildError(write("[installer]\ndefaults = false\n"));
+    EXPECT_NE(error.find("p.toml: update: the project has no [update] table"), std::string::npos) << error;
+
+    error = buildError(write("[update]\nold = [\"v1\"]\nnew = \"v2\"\n[[update.rule]]\nfiles = \"*.ini\"\n"));
+    EXPECT_NE(error.find("p.toml:5: update.rule.files: \"*.ini\" matches no file of any version"), std::string::npos)
+        << error;
+
+    pkg::writeFile(temp.path("bad-stub.exe"), pkg::Bytes(100, 0));
+    std::string path = write("[installer]\nstub = \"bad-stub.exe\"\n[update]\nold = [\"v1\"]\nnew = \"v2\"\n");
+    try {
+        updpack::build(path, temp.path("out.exe"), "", 1);
+        ADD_FAILURE() << "a bad stub built";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("p.toml:2: installer.stub: "), std::string::npos) << e.what();
+    }
+
+    // An old version equal to the new one builds, with a warning.
+    pkg::writeFile(temp.path("v1/a.txt"), {'2'});
+    path = temp.path("p.toml");
+    testing::internal::CaptureStderr();
+    std::string stub = temp.write("stub.exe", testsupport::fakeStub());
+    testing::internal::CaptureStdout();
+    std::ofstream(path, std::ios::trunc) << "[installer]\ndefaults = false\n[update]\nold = [\"v1\"]\nnew = \"v2\"\n";
+    EXPECT_EQ(updpack::build(path, temp.path("out.exe"), stub, 1), 0);
+    testing::internal::GetCapturedStdout();
+    std::string warnings = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warnings.find("holds the same files as the new version"), std::string::npos) << warnings;
 }
 
 }  // namespace

@@ -134,17 +134,17 @@ TEST_F(VerifyTest, EveryOldVersionUpdatesAndTheFoldersStayAsTheyWere) {
     build();
     auto before10 = snapshot(v10), before11 = snapshot(v11);
     for (const std::string& old : {v10, v11}) {
-        updpack::Trial t = updpack::tryUpdate(installer, old);
+        updpack::Trial t = updpack::tryUpdate(installer, old, v20);
         EXPECT_TRUE(t.passed) << old << ": " << t.failure;
         EXPECT_EQ(t.updated, 4u) << old;  // app, readme, settings, guide
         EXPECT_EQ(t.added, 2u) << old;  // whatsnew, and tips in a new folder
         EXPECT_EQ(t.removed, 1u) << old;
     }
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
     EXPECT_EQ(snapshot(v10), before10);
     EXPECT_EQ(snapshot(v11), before11);
     // The new version itself needs nothing and is current already.
-    EXPECT_TRUE(updpack::tryUpdate(installer, v20).passed);
+    EXPECT_TRUE(updpack::tryUpdate(installer, v20, v20).passed);
 }
 
 // An all-or-nothing package proves the same way; its journal and
@@ -152,12 +152,12 @@ TEST_F(VerifyTest, EveryOldVersionUpdatesAndTheFoldersStayAsTheyWere) {
 TEST_F(VerifyTest, AllOrNothingPackagesVerifyAsWell) {
     build(0, OPT_ALL_OR_NOTHING);
     for (const std::string& old : {v10, v11}) {
-        updpack::Trial t = updpack::tryUpdate(installer, old);
+        updpack::Trial t = updpack::tryUpdate(installer, old, v20);
         EXPECT_TRUE(t.passed) << old << ": " << t.failure;
         EXPECT_EQ(t.updated, 4u) << old;
         EXPECT_EQ(t.removed, 1u) << old;
     }
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
 }
 
 // The differ blanks an old file's regions exactly as the installer does:
@@ -180,7 +180,7 @@ TEST(VerifyRegions, APatternFirstFoundInsideAnotherRegion) {
     std::string installer = temp.path("setup.exe");
     pkg::writeUpdate(pkg::buildUpdate({temp.path("1.0")}, temp.path("2.0"), testsupport::fakeStub(), options),
                      installer);
-    updpack::Trial t = updpack::tryUpdate(installer, temp.path("1.0"));
+    updpack::Trial t = updpack::tryUpdate(installer, temp.path("1.0"), temp.path("2.0"));
     EXPECT_TRUE(t.passed) << t.failure;
 }
 
@@ -190,10 +190,10 @@ TEST_F(VerifyTest, DataInVolumeFilesBesideTheInstaller) {
     pkg::BuiltUpdate split = build(static_cast<uint32_t>(records + 256));
     ASSERT_FALSE(split.volumes.empty());
     ASSERT_TRUE(fs::exists(temp.path("out/setup.D01")));
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
 
     fs::remove(temp.path("out/setup.D01"));
-    updpack::Trial t = updpack::tryUpdate(installer, v10);
+    updpack::Trial t = updpack::tryUpdate(installer, v10, v20);
     EXPECT_FALSE(t.passed);
     EXPECT_NE(t.failure.find("ERR_READ"), std::string::npos) << t.failure;
 }
@@ -205,10 +205,10 @@ TEST_F(VerifyTest, APackageBoundToAnotherStubIsNamedAsSuch) {
     other[0x2000] = 1;  // any other stub gives another binding key
     std::copy(other.begin(), other.end(), file.begin());
     pkg::writeFile(installer, file);
-    updpack::Trial t = updpack::tryUpdate(installer, v10);
+    updpack::Trial t = updpack::tryUpdate(installer, v10, v20);
     EXPECT_FALSE(t.passed);
     EXPECT_NE(t.failure.find("different stub"), std::string::npos) << t.failure;
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}), 1);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 1);
 
     updpack::Diagnosis d = updpack::diagnoseFolder(installer, v11, {});
     EXPECT_TRUE(d.foreignKey.has_value());
@@ -222,20 +222,20 @@ TEST_F(VerifyTest, ADamagedDataAreaFailsEveryVersion) {
     pkg::writeFile(installer, file);
     auto before = snapshot(v10);
     for (const std::string& old : {v10, v11}) {
-        updpack::Trial t = updpack::tryUpdate(installer, old);
+        updpack::Trial t = updpack::tryUpdate(installer, old, v20);
         EXPECT_FALSE(t.passed) << old;
         bool named = t.failure.find("ERR_READ") != std::string::npos ||
                      t.failure.find("ERR_VERIFY") != std::string::npos;
         EXPECT_TRUE(named) << t.failure;
     }
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}), 1);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 1);
     EXPECT_EQ(snapshot(v10), before);
 }
 
 TEST_F(VerifyTest, NotAnInstallerIsRefusedWithAReason) {
     std::string bogus = temp.write("bogus.exe", Bytes(70000, 7));
     try {
-        updpack::verify(bogus, {v10});
+        updpack::verify(bogus, {v10}, v20);
         FAIL() << "no error";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("no stub header"), std::string::npos) << e.what();
@@ -244,7 +244,7 @@ TEST_F(VerifyTest, NotAnInstallerIsRefusedWithAReason) {
     Bytes file = pkg::readFile(installer);
     file.resize(file.size() - 100);  // cut short: the package does not load
     pkg::writeFile(installer, file);
-    EXPECT_THROW(updpack::verify(installer, {v10}), std::runtime_error);
+    EXPECT_THROW(updpack::verify(installer, {v10}, v20), std::runtime_error);
 }
 
 TEST_F(VerifyTest, DiagnoseNamesTheVersionOfEveryFile) {

@@ -4,7 +4,9 @@
 // this may happen from a fixed drive or in the copy itself.
 #include <gtest/gtest.h>
 
+#include "package/binding.h"
 #include "package/format.h"
+#include "pkg/stub.h"
 #include "run/run.h"
 #include "support.h"
 
@@ -75,6 +77,56 @@ bool closeWizard(const std::string& caption, DWORD* pid) {
     return ended;
 }
 
+// Signs the installer with a new throw-away certificate: openssl and
+// osslsigncode, started through Wine as Unix programs in a folder under
+// /tmp. Wine does not wait for a Unix program's end, so the signed file is
+// written under another name and renamed; its arrival is what counts (the
+// wait is a guard against a hang, not a measure of speed).
+Bytes signWithOsslsigncode(const Bytes& installer) {
+    std::string unixDir = "/tmp/updsign" + std::to_string(GetCurrentProcessId());
+    std::string dir = "Z:" + unixDir;
+    for (char& c : dir)
+        if (c == '/') c = '\\';
+    CreateDirectoryA(dir.c_str(), 0);
+    std::string in = dir + "\\unsigned.exe", out = dir + "\\signed.exe";
+    DeleteFileA(out.c_str());
+    HANDLE h = CreateFileA(in.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    DWORD written = 0;
+    WriteFile(h, installer.data(), static_cast<DWORD>(installer.size()), &written, 0);
+    CloseHandle(h);
+    std::string script = "cd " + unixDir +
+                         " && openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Test -days 2"
+                         " -keyout key.pem -out cert.pem"
+                         " && osslsigncode sign -certs cert.pem -key key.pem -n Test"
+                         " -in unsigned.exe -out signed.part && mv signed.part signed.exe";
+    std::string line = "/bin/sh -c \"" + script + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    Bytes result;
+    if (CreateProcessA(0, &line[0], 0, 0, FALSE, 0, 0, 0, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        for (int i = 0; i < 1200 && GetFileAttributesA(out.c_str()) == INVALID_FILE_ATTRIBUTES; i++) Sleep(100);
+        if (GetFileAttributesA(out.c_str()) != INVALID_FILE_ATTRIBUTES) result = readFile(out);
+    }
+    for (const char* name : {"unsigned.exe", "signed.exe", "signed.part", "key.pem", "cert.pem"})
+        DeleteFileA((dir + "\\" + name).c_str());
+    RemoveDirectoryA(dir.c_str());
+    return result;
+}
+
+void writeInstaller(const Bytes& installer) {
+    HANDLE h = CreateFileA("R:\\setup.exe", GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    DWORD written;
+    WriteFile(h, installer.data(), static_cast<DWORD>(installer.size()), &written, 0);
+    CloseHandle(h);
+}
+
+uint32_t get32(const Bytes& b, uint32_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
 class Relaunch : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -107,6 +159,31 @@ TEST_F(Relaunch, FromARemovableDriveACopyOfTheStubRunsThePackage) {
     EXPECT_EQ(runProgram(path, ""), 0u);
     ASSERT_TRUE(closeWizard("Floppy Update", &pid));
     EXPECT_EQ(fileSizeOf(tempFolder() + "_upd1.exe"), STUB_SIZE);
+}
+
+// The copy of a signed installer's stub has no certificate table behind it:
+// its certificate-table entry is zero, nothing else differs, its binding key
+// is the same, and it loads the signed package on the disk.
+TEST_F(Relaunch, TheCopyOfASignedInstallerDropsItsCertificateEntry) {
+    Bytes signedInstaller = signWithOsslsigncode(stayingInstaller("Signed Floppy"));
+    ASSERT_GT(signedInstaller.size(), 0u) << "osslsigncode gave no signed installer";
+    Bytes signedStub(signedInstaller.begin(), signedInstaller.begin() + STUB_SIZE);
+    uint32_t entry = certificateEntryOffset(signedStub.data(), STUB_SIZE);
+    ASSERT_NE(entry, 0u);
+    ASSERT_NE(get32(signedStub, entry + 4), 0u) << "the signature declares its table";
+    writeInstaller(signedInstaller);
+
+    EXPECT_EQ(runProgram("R:\\setup.exe", ""), 0u);
+    DWORD pid = 0;
+    ASSERT_TRUE(closeWizard("Signed Floppy", &pid)) << "the copy loaded the signed package";
+    Bytes copy = readFile(tempFolder() + "_upd0.exe");
+    ASSERT_EQ(copy.size(), STUB_SIZE);
+    EXPECT_EQ(get32(copy, entry), 0u);
+    EXPECT_EQ(get32(copy, entry + 4), 0u);
+    for (uint32_t i = entry; i < entry + 8; i++) copy[i] = signedStub[i];
+    EXPECT_TRUE(copy == signedStub) << "only the entry differs";
+    EXPECT_EQ(computeBinding(readFile(tempFolder() + "_upd0.exe").data(), STUB_SIZE).key,
+              computeBinding(signedStub.data(), STUB_SIZE).key);
 }
 
 TEST_F(Relaunch, TheCopyNeverRelaunchesItself) {

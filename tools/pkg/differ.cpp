@@ -6,12 +6,14 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
 
 #include "engine/delta.h"
 #include "pkg/compress.h"
+#include "pkg/names.h"
 #include "pkg/stub.h"
 
 namespace pkg {
@@ -323,14 +325,28 @@ Bytes encodeDelta(const DeltaStreams& delta) {
 
 namespace {
 
+// "1.0, 1.1": old sets by their names, or "old #1" for the first old set.
+std::string setList(const std::vector<size_t>& sets, const std::vector<std::string>& names) {
+    std::string out;
+    for (size_t s : sets)
+        out += (out.empty() ? "" : ", ") + (s < names.size() ? names[s] : "old #" + std::to_string(s + 1));
+    return out;
+}
+
 Bytes blanked(const Bytes& data, const std::vector<Region>& regions) {
     Bytes copy = data;
     blankRegions(copy, regions);
     return copy;
 }
 
-uint32_t sumOf(const Bytes& data, const std::vector<Region>& regions) {
-    return blankedChecksum(data.data(), data.size(), regions);
+Proof proofOf(const Bytes& data, const std::vector<Region>& regions) {
+    return blankedProof(data.data(), data.size(), regions);
+}
+
+// What the installer identifies a version by: size, checksum and, with
+// digests, the digest.
+bool sameIdentity(const Proof& a, size_t sizeA, const Proof& b, size_t sizeB, bool digest) {
+    return sizeA == sizeB && a.checksum == b.checksum && (!digest || a.digest == b.digest);
 }
 
 // One entry of the new set before its data is known, with the work that
@@ -340,6 +356,9 @@ struct Planned {
     EntryCost cost;
     const Bytes* newBytes = nullptr;
     std::vector<const Bytes*> olds;  // distinct old contents that differ from the new file
+    Proof newProof;
+    std::vector<Proof> oldProofs;    // one per old
+    std::string indistinct;          // why the versions cannot be told apart, if so
     bool absentSomewhere = false;
     std::vector<Bytes> deltas;       // one per old, filled by the workers
     Bytes whole;                     // filled by the workers
@@ -405,6 +424,35 @@ void runWork(std::vector<Planned>& plans, const std::vector<WorkItem>& items, co
         if (failure) std::rethrow_exception(failure);
 }
 
+// A name that is a file in one version and a folder in another cannot be
+// changed by the installer: it replaces and deletes files, never folders,
+// and a file cannot be made where a folder stands (or the reverse).
+void checkFileFolderChanges(const std::vector<FileSet>& oldSets, const FileSet& newSet,
+                            const std::vector<std::string>& names) {
+    auto setName = [&](size_t s) { return setList({s}, names); };
+    std::map<std::string, std::pair<size_t, std::string>> oldFiles, oldFolders;  // key -> set, a file
+    for (size_t s = 0; s < oldSets.size(); s++)
+        for (const auto& [path, bytes] : oldSets[s]) {
+            std::string key = nameKey(path);
+            oldFiles.emplace(key, std::make_pair(s, path));
+            for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1))
+                oldFolders.emplace(key.substr(0, at), std::make_pair(s, path));
+        }
+    for (const auto& [path, bytes] : newSet) {
+        std::string key = nameKey(path);
+        if (auto it = oldFolders.find(key); it != oldFolders.end())
+            throw std::invalid_argument(path + ": a folder in " + setName(it->second.first) + " (holding " +
+                                        it->second.second + ") but a file in the new version; the installer "
+                                        "cannot turn a folder into a file: give the file another name");
+        for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1))
+            if (auto it = oldFiles.find(key.substr(0, at)); it != oldFiles.end())
+                throw std::invalid_argument(it->second.second + ": a file in " + setName(it->second.first) +
+                                            " but a folder in the new version (holding " + path +
+                                            "); the installer cannot turn a file into a folder: give the folder "
+                                            "another name");
+    }
+}
+
 }  // namespace
 
 BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileSet& newSet,
@@ -412,6 +460,16 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
     options.bindingKey = stubBindingKey(stub);
     BuiltUpdate built;
     Bytes data;
+
+    // Names are matched as Windows matches them: without case.
+    std::vector<std::map<std::string, FileSet::const_iterator>> oldByKey(oldSets.size());
+    for (size_t s = 0; s < oldSets.size(); s++)
+        for (auto it = oldSets[s].begin(); it != oldSets[s].end(); ++it) oldByKey[s].emplace(nameKey(it->first), it);
+    std::map<std::string, std::string> newKeys;
+    for (const auto& [path, bytes] : newSet)
+        if (auto [seen, fresh] = newKeys.emplace(nameKey(path), path); !fresh)
+            throw std::invalid_argument(path + " and " + seen->second + " differ only in case; Windows holds one of them");
+    checkFileFolderChanges(oldSets, newSet, options.oldNames);
 
     // Plan: which files need an entry, and the work each needs.
     std::vector<Planned> plans;
@@ -422,13 +480,16 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         Planned p;
         p.newBytes = &newBytes;
         for (size_t s = 0; s < oldSets.size(); s++) {
-            auto it = oldSets[s].find(path);
-            if (it == oldSets[s].end()) {
+            auto found = oldByKey[s].find(nameKey(path));
+            if (found == oldByKey[s].end()) {
                 p.absentSomewhere = true;
                 p.cost.absentFrom.push_back(s);
                 continue;
             }
-            if (it->second == newBytes) continue;
+            auto it = found->second;
+            // A file renamed in case only is updated (with its own bytes), so
+            // that the installer gives it the new name.
+            if (it->second == newBytes && it->first == path) continue;
             size_t seen = 0;
             while (seen < p.olds.size() && *p.olds[seen] != it->second) seen++;
             if (seen == p.olds.size()) {
@@ -441,6 +502,27 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         if (p.absentSomewhere && !rule.regions.empty())
             throw std::invalid_argument(path + ": a file that some old version lacks cannot keep preserved regions");
 
+        // Versions (the new one included) whose blanked bytes differ but whose
+        // identities agree would be mistaken for one another: such a file is
+        // stored whole, which rebuilds it right from whichever is installed.
+        p.newProof = proofOf(newBytes, rule.regions);
+        for (const Bytes* o : p.olds) p.oldProofs.push_back(proofOf(*o, rule.regions));
+        auto differ = [&](const Bytes& a, const Bytes& b) {
+            return blankedCopy(a.data(), a.size(), rule.regions) != blankedCopy(b.data(), b.size(), rule.regions);
+        };
+        for (size_t k = 0; k < p.olds.size() && p.indistinct.empty(); k++) {
+            const Bytes& mine = *p.olds[k];
+            if (sameIdentity(p.oldProofs[k], mine.size(), p.newProof, newBytes.size(), options.digest) &&
+                differ(mine, newBytes))
+                p.indistinct = "the version in " + setList(p.cost.versionSets[k], options.oldNames) +
+                               " and the new version";
+            for (size_t j = k + 1; j < p.olds.size() && p.indistinct.empty(); j++)
+                if (sameIdentity(p.oldProofs[k], mine.size(), p.oldProofs[j], p.olds[j]->size(), options.digest) &&
+                    differ(mine, *p.olds[j]))
+                    p.indistinct = "the versions in " + setList(p.cost.versionSets[k], options.oldNames) + " and in " +
+                                   setList(p.cost.versionSets[j], options.oldNames);
+        }
+
         TableEntry& e = p.entry;
         e.relativePath = path;
         e.altSubfolder = rule.altSubfolder;
@@ -448,7 +530,8 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         e.onUnknownVersion = rule.onUnknownVersion;
         e.presence = p.absentSomewhere ? PRES_NEW : rule.optional ? PRES_OPTIONAL : PRES_REQUIRED;
         e.newSize = static_cast<uint32_t>(newBytes.size());
-        e.newChecksum = sumOf(newBytes, rule.regions);
+        e.newChecksum = p.newProof.checksum;
+        if (options.digest) e.newDigest = p.newProof.digest;
         e.version = rule.version;
         e.times = rule.times;
         e.regions = rule.regions;
@@ -483,7 +566,11 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
             }
         }
         // Preserved regions need the old file: only a delta keeps them.
-        bool useWhole = p.absentSomewhere || (e.regions.empty() && p.whole.size() < deltaTotal);
+        bool useWhole = p.absentSomewhere || !p.indistinct.empty() || (e.regions.empty() && p.whole.size() < deltaTotal);
+        if (!p.indistinct.empty())
+            built.notes.push_back(e.relativePath + ": " + p.indistinct + " have the same checksum and size" +
+                                  (options.digest ? " and digest" : "") +
+                                  ", so the installer cannot tell them apart: stored whole");
 
         uint32_t at = static_cast<uint32_t>(data.size());
         if (useWhole) {
@@ -491,18 +578,18 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
             data.insert(data.end(), p.whole.begin(), p.whole.end());
             uint32_t packed = static_cast<uint32_t>(p.whole.size());
             if (p.olds.empty()) {  // created from nothing only: a version no file matches
-                e.versions.push_back(OldVersion{0, 0xFFFFFFFF, at, packed});
+                e.versions.push_back(OldVersion{0, 0xFFFFFFFF, at, packed, 0});
                 p.cost.versionSets.emplace_back();
             }
-            for (const Bytes* o : p.olds)
-                e.versions.push_back(OldVersion{sumOf(*o, e.regions), static_cast<uint32_t>(o->size()), at, packed});
+            for (size_t k = 0; k < p.olds.size(); k++)
+                e.versions.push_back(OldVersion{p.oldProofs[k].checksum, static_cast<uint32_t>(p.olds[k]->size()), at,
+                                                packed, p.oldProofs[k].digest});
             p.cost.versionBytes.assign(e.versions.size(), packed);
             p.cost.storedBytes = packed;
         } else {
             for (size_t k = 0; k < p.olds.size(); k++) {
-                e.versions.push_back(OldVersion{sumOf(*p.olds[k], e.regions),
-                                                static_cast<uint32_t>(p.olds[k]->size()),
-                                                static_cast<uint32_t>(data.size()), 0});
+                e.versions.push_back(OldVersion{p.oldProofs[k].checksum, static_cast<uint32_t>(p.olds[k]->size()),
+                                                static_cast<uint32_t>(data.size()), 0, p.oldProofs[k].digest});
                 data.insert(data.end(), p.deltas[k].begin(), p.deltas[k].end());
                 p.cost.versionBytes.push_back(static_cast<uint32_t>(p.deltas[k].size()));
             }
@@ -513,11 +600,15 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         built.costs.push_back(std::move(p.cost));
     }
 
-    // Files that only old versions hold are deleted.
+    // Files that only old versions hold are deleted; the name the latest
+    // old version gives them names the entry.
     std::map<std::string, std::pair<std::vector<const Bytes*>, EntryCost>> gone;
+    std::map<std::string, std::string> goneNames;
     for (size_t s = 0; s < oldSets.size(); s++)
-        for (const auto& [path, bytes] : oldSets[s])
-            if (!newSet.count(path)) {
+        for (const auto& [oldPath, bytes] : oldSets[s])
+            if (!newKeys.count(nameKey(oldPath))) {
+                std::string path = nameKey(oldPath);
+                goneNames[path] = oldPath;
                 auto& [list, cost] = gone[path];
                 size_t seen = 0;
                 while (seen < list.size() && *list[seen] != bytes) seen++;
@@ -528,11 +619,12 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
                 }
                 cost.versionSets[seen].push_back(s);
             }
-    for (auto& [path, g] : gone)
+    for (auto& [key, g] : gone)
         for (size_t s = 0; s < oldSets.size(); s++)
-            if (!oldSets[s].count(path)) g.second.absentFrom.push_back(s);
+            if (!oldByKey[s].count(key)) g.second.absentFrom.push_back(s);
     if (!gone.empty() && data.empty()) data.push_back(0);  // delete entries point into the area
-    for (auto& [path, g] : gone) {
+    for (auto& [key, g] : gone) {
+        const std::string& path = goneNames[key];
         const std::vector<const Bytes*>& list = g.first;
         FileRule rule;
         if (auto it = options.rules.find(path); it != options.rules.end()) rule = it->second;
@@ -546,9 +638,12 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         e.regions = rule.regions;
         // The engine positions the data file even for a delete entry: the
         // last byte of the area is never behind the current volume.
-        for (const Bytes* o : list)
-            e.versions.push_back(OldVersion{sumOf(*o, rule.regions), static_cast<uint32_t>(o->size()),
-                                            static_cast<uint32_t>(data.size() - 1), 0});
+        if (options.digest) e.newDigest = 0;  // no new file: only the versions' digests count
+        for (const Bytes* o : list) {
+            Proof proof = proofOf(*o, rule.regions);
+            e.versions.push_back(OldVersion{proof.checksum, static_cast<uint32_t>(o->size()),
+                                            static_cast<uint32_t>(data.size() - 1), 0, proof.digest});
+        }
         built.entries.push_back(std::move(e));
         built.costs.push_back(std::move(g.second));
     }
@@ -586,19 +681,80 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
     return built;
 }
 
-FileSet readFolder(const std::string& folder) {
-    namespace fs = std::filesystem;
-    FileSet set;
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file()) files.push_back(entry.path());
-    for (const fs::path& f : files) {
-        std::string rel = fs::relative(f, folder).generic_string();
-        std::replace(rel.begin(), rel.end(), '/', '\\');
-        set[rel] = readFile(f.string());
+namespace {
+
+namespace fs = std::filesystem;
+
+class FolderReader {
+public:
+    FolderReader(const std::string& root, const FolderOptions& options) : root_(root), options_(options) {}
+
+    void walk(const fs::path& dir, const std::string& relDir, Folder& out) {
+        std::error_code ec;
+        if (options_.followLinks) {
+            fs::path real = fs::canonical(dir, ec);
+            if (!ec && !walked_.insert(real.string()).second)
+                fail(relDir, "its symbolic links lead round in a loop");
+        }
+        fs::directory_iterator it(dir, ec), end;
+        if (ec) fail(relDir, "cannot read the folder: " + ec.message());
+        bool holdsSomething = false;
+        for (; it != end; it.increment(ec)) {
+            if (ec) fail(relDir, "cannot read the folder: " + ec.message());
+            std::string name = it->path().filename().string();
+            std::string rel = relDir.empty() ? name : relDir + "\\" + name;
+            std::string problem = windowsNameProblem(name);
+            if (!problem.empty()) fail(rel, "Windows cannot hold this name: " + problem);
+            auto [seen, fresh] = keys_.emplace(nameKey(rel), rel);
+            if (!fresh) fail(rel, "differs from " + seen->second + " only in case; Windows holds one of them");
+            fs::file_status status = it->symlink_status(ec);
+            if (fs::is_symlink(status)) {
+                std::string target = fs::read_symlink(it->path(), ec).string();
+                if (!options_.followLinks)
+                    fail(rel, "a symbolic link (to " + target +
+                                  "); set update.follow_links = true to store what it points to under its own name");
+                status = fs::status(it->path(), ec);
+                if (!fs::exists(status)) fail(rel, "a broken symbolic link (to " + target + ")");
+            }
+            holdsSomething = true;
+            if (fs::is_directory(status)) {
+                walk(it->path(), rel, out);
+            } else if (fs::is_regular_file(status)) {
+                if (rel.size() > RELATIVE_PATH_BUDGET)
+                    fail(rel, std::to_string(rel.size()) + " characters; relative paths may have at most " +
+                                  std::to_string(RELATIVE_PATH_BUDGET) + ", so that they fit below an installation "
+                                  "folder of " + std::to_string(DESTINATION_BUDGET) + " characters");
+                out.files[rel] = readFile(it->path().string());
+            } else {
+                fail(rel, "neither a file nor a folder (a device, pipe or socket)");
+            }
+        }
+        if (!holdsSomething && !relDir.empty()) out.emptyFolders.push_back(relDir);
     }
-    return set;
+
+private:
+    [[noreturn]] void fail(const std::string& rel, const std::string& why) const {
+        throw std::runtime_error(root_ + (rel.empty() ? "" : ": " + rel) + ": " + why);
+    }
+
+    std::string root_;
+    FolderOptions options_;
+    std::map<std::string, std::string> keys_;  // nameKey -> the name as found
+    std::set<std::string> walked_;             // folders walked, when links are followed
+};
+
+}  // namespace
+
+Folder scanFolder(const std::string& folder, const FolderOptions& options) {
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) throw std::runtime_error(folder + ": no such folder");
+    Folder out;
+    FolderReader(folder, options).walk(folder, "", out);
+    std::sort(out.emptyFolders.begin(), out.emptyFolders.end());
+    return out;
 }
+
+FileSet readFolder(const std::string& folder) { return scanFolder(folder).files; }
 
 BuiltUpdate buildUpdate(const std::vector<std::string>& oldDirs, const std::string& newDir,
                         const Bytes& stub, const UpdateOptions& options) {

@@ -85,6 +85,11 @@ struct UpdateOptions {
     uint32_t volumeSize = 0;      // largest file (installer or volume); 0 = one file
     std::map<std::string, FileRule> rules;
     unsigned jobs = 0;            // worker threads; 0 = one per core
+    // Give every entry digests (FE_HAS_DIGEST). Without them, a file whose
+    // versions the checksum and size cannot tell apart is stored whole.
+    bool digest = true;
+    // Names of the old sets in notes (default "old #1", "old #2", ...).
+    std::vector<std::string> oldNames;
     // Called from the workers, never two calls at once.
     std::function<void(const BuildProgress&)> progress;
 };
@@ -110,6 +115,9 @@ struct BuiltUpdate {
     std::vector<EntryCost> costs;      // one per entry
     uint32_t dataSize = 0;            // all volumes together
     uint32_t installerDataSize = 0;   // the part of the data area in the installer
+    // What the publisher should know about choices the build made (a file
+    // stored whole because its versions cannot be told apart), one line each.
+    std::vector<std::string> notes;
 };
 
 // Lays out an update from in-memory sets: one entry per file of the new set
@@ -118,7 +126,24 @@ struct BuiltUpdate {
 BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileSet& newSet,
                                 const Bytes& stub, UpdateOptions options);
 
-// Reads the folders (every regular file below them) and builds.
+// A version folder as read: its files, and the folders that hold nothing
+// (the installer creates no folder without a file; build reports them).
+struct Folder {
+    FileSet files;
+    std::vector<std::string> emptyFolders;  // relative, backslashes
+};
+struct FolderOptions {
+    // Symbolic links: refused (false), or followed (true): a file link's
+    // target is stored under the link's own name, a folder link is walked.
+    bool followLinks = false;
+};
+// Reads every file below the folder. std::runtime_error naming the folder
+// and the relative path for: a symbolic link (unless followed), a broken one
+// or a loop of them, a name Windows cannot hold, two names that differ only
+// in case, a relative path longer than RELATIVE_PATH_BUDGET (pkg/names.h),
+// a file of 2 GiB or more, and whatever cannot be read.
+Folder scanFolder(const std::string& folder, const FolderOptions& options = {});
+// scanFolder(folder).files.
 FileSet readFolder(const std::string& folder);
 BuiltUpdate buildUpdate(const std::vector<std::string>& oldDirs, const std::string& newDir,
                         const Bytes& stub, const UpdateOptions& options);

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "engine/checksum.h"
+#include "engine/digest.h"
 #include "engine/verify.h"
 
 namespace pkg {
@@ -21,6 +22,10 @@ void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 void append32(std::vector<uint8_t>& out, uint32_t v) {
     out.resize(out.size() + 4);
     put32(out, out.size() - 4, v);
+}
+void append64(std::vector<uint8_t>& out, uint64_t v) {
+    append32(out, static_cast<uint32_t>(v));
+    append32(out, static_cast<uint32_t>(v >> 32));
 }
 void append16(std::vector<uint8_t>& out, uint16_t v) {
     out.resize(out.size() + 2);
@@ -61,6 +66,12 @@ std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey) {
     }
     appendName(out, item.relativePath);
     appendName(out, item.altSubfolder);
+    if (item.newDigest) {
+        flags |= FE_HAS_DIGEST;
+        // Digests end where the version list starts: new file, then versions.
+        append64(out, *item.newDigest);
+        for (const OldVersion& v : item.versions) append64(out, v.digest);
+    }
 
     uint16_t versionListOffset = offset16(out.size());
     for (const OldVersion& v : item.versions) {
@@ -135,10 +146,23 @@ void blankRegions(std::vector<uint8_t>& data, const std::vector<Region>& regions
     zeroRegions(count, first, data.data(), 0, size);
 }
 
-uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
+std::vector<uint8_t> blankedCopy(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
     std::vector<uint8_t> copy(data, data + size);
     blankRegions(copy, regions);
+    return copy;
+}
+
+uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
+    std::vector<uint8_t> copy = blankedCopy(data, size, regions);
     return fileChecksum(copy.data(), static_cast<uint32_t>(copy.size()), 0);
+}
+
+Proof blankedProof(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
+    std::vector<uint8_t> copy = blankedCopy(data, size, regions);
+    Proof p;
+    p.checksum = fileChecksum(copy.data(), static_cast<uint32_t>(copy.size()), 0);
+    p.digest = bufferDigest(copy.data(), static_cast<uint32_t>(copy.size()));
+    return p;
 }
 
 }  // namespace pkg

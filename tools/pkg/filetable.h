@@ -11,8 +11,9 @@
 //
 // blankRegions blanks a file's preserved regions exactly as the installer
 // does (the installer's own region search over the unblanked bytes, then
-// its own blanking): the differ diffs such copies, and blankedChecksum sums
-// them for the checksums of versions that carry regions.
+// its own blanking): the differ diffs such copies, blankedChecksum sums
+// them for the checksums of versions that carry regions, and blankedProof
+// gives the digest of the same bytes beside it.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,7 @@ struct OldVersion {
     uint32_t size = 0;
     uint32_t dataOffset = 0;  // into the data area, all volumes together
     uint32_t packedSize = 0;  // whole-file entries only
+    uint64_t digest = 0;      // written when the entry has newDigest
 };
 
 struct Region {
@@ -58,6 +60,9 @@ struct TableEntry {
     bool wholeFile = false;   // FE_WHOLE_FILE
     uint32_t newSize = 0;
     uint32_t newChecksum = 0;
+    // Set: FE_HAS_DIGEST, with this digest of the new file and each old
+    // version's (engine/digest.h).
+    std::optional<uint64_t> newDigest;
     std::vector<OldVersion> versions;
     std::optional<FileVersion> version;
     std::optional<FileTimes> times;
@@ -90,5 +95,15 @@ void blankRegions(std::vector<uint8_t>& data, const std::vector<Region>& regions
 
 // Checksum of data with the regions blanked as blankRegions does.
 uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions);
+
+// A copy of data with the regions blanked as blankRegions does.
+std::vector<uint8_t> blankedCopy(const uint8_t* data, size_t size, const std::vector<Region>& regions);
+
+// Checksum and digest of the same blanked bytes: what identifies a version.
+struct Proof {
+    uint32_t checksum = 0;
+    uint64_t digest = 0;
+};
+Proof blankedProof(const uint8_t* data, size_t size, const std::vector<Region>& regions);
 
 }  // namespace pkg

@@ -1,6 +1,8 @@
 #include "pkg/stub.h"
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -10,15 +12,29 @@
 namespace pkg {
 
 Bytes readFile(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) throw std::runtime_error(path + ": no such file");
+    if (fs::is_directory(status)) throw std::runtime_error(path + ": a folder, not a file");
+    uintmax_t size = fs::file_size(path, ec);
+    // Files, installers and volumes stay below 2 GiB; a larger one is
+    // refused before a byte of it is read.
+    if (!ec && size > FILE_SIZE_LIMIT)
+        throw std::runtime_error(path + ": " + std::to_string(size) + " bytes; files must stay below 2 GiB");
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(path + ": cannot open");
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in) throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
+    Bytes data(std::istreambuf_iterator<char>(in), {});
+    if (in.bad()) throw std::runtime_error(path + ": cannot read: " + std::strerror(errno));
+    return data;
 }
 
 void writeFile(const std::string& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error(path + ": cannot write: " + std::strerror(errno));
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!out) throw std::runtime_error(path + ": cannot write");
+    out.close();
+    if (!out) throw std::runtime_error(path + ": cannot write: " + std::strerror(errno));
 }
 
 long findStubHeader(const Bytes& stub) {

@@ -7,6 +7,11 @@
 
 namespace pkg {
 
+// The largest file updpack reads or writes: positions in a package are
+// signed 32-bit.
+const uint64_t FILE_SIZE_LIMIT = 0x7FFFFFFF;
+// Reads a whole file; std::runtime_error naming the path when it is missing,
+// a folder, 2 GiB or larger (refused before it is read) or unreadable.
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& data);
 

@@ -147,21 +147,40 @@ void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>
         std::printf("  volume %02zu: %s bytes\n", k + 1, grouped(update.volumes[k].size()).c_str());
 }
 
+std::string folderName(const std::string& dir) {
+    fs::path p = fs::path(dir).lexically_normal();
+    std::string name = p.filename().string();
+    return name.empty() ? p.parent_path().filename().string() : name;
+}
+
 int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const std::string& output, unsigned jobs) {
     const updpack::UpdateSpec& u = *project.update;
+    pkg::FolderOptions folderOptions;
+    folderOptions.followLinks = u.followLinks;
     std::vector<pkg::FileSet> oldSets;
     std::vector<std::string> oldNames;
     for (const auto& dir : u.oldDirs) {
-        oldSets.push_back(pkg::readFolder(dir));
-        oldNames.push_back(fs::path(dir).lexically_normal().filename().string());
-        if (oldNames.back().empty()) oldNames.back() = fs::path(dir).lexically_normal().parent_path().filename().string();
+        oldSets.push_back(pkg::scanFolder(dir, folderOptions).files);
+        oldNames.push_back(folderName(dir));
     }
-    pkg::FileSet newSet = pkg::readFolder(u.newDir);
+    pkg::Folder fresh = pkg::scanFolder(u.newDir, folderOptions);
+    pkg::FileSet newSet = std::move(fresh.files);
     std::vector<const pkg::FileSet*> all = {&newSet};
     for (const auto& set : oldSets) all.push_back(&set);
+    updpack::checkRulesMatch(project, all);
+    std::vector<std::string> warnings;
+    for (size_t k = 0; k < oldSets.size(); k++)
+        if (oldSets[k] == newSet)
+            warnings.push_back("the old version " + u.oldDirs[k] + " holds the same files as the new version " +
+                               u.newDir + ": the installer has nothing to do for it");
+    for (const std::string& empty : fresh.emptyFolders)
+        warnings.push_back(folderName(u.newDir) + ": the empty folder " + empty +
+                           " is not created by the installer (it creates only the folders of files)");
     pkg::UpdateOptions options;
     options.records = updpack::projectRecords(project);
     options.volumeSize = u.volumeSize;
+    options.digest = u.digest;
+    options.oldNames = oldNames;
     options.rules = updpack::resolveRules(u, all);
     updpack::applyNewVersionRules(u, newSet, options.rules);
     options.jobs = jobs;
@@ -171,6 +190,9 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     progress.clear();
     pkg::writeUpdate(update, output);
     printSummary(update, oldNames, output);
+    for (const std::string& note : update.notes) std::printf("note: %s\n", note.c_str());
+    std::fflush(stdout);
+    for (const std::string& warning : warnings) std::fprintf(stderr, "updpack: warning: %s\n", warning.c_str());
     return 0;
 }
 
@@ -178,17 +200,28 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
 
 int build(const std::string& projectPath, std::string output, std::string stubPath, unsigned jobs) {
     updpack::Project project = updpack::loadProject(projectPath);
+    if (!project.update)
+        throw updpack::ProjectError(projectPath + ": update: the project has no [update] table, so its installer "
+                                    "would update nothing; name the old and new versions' folders there");
+    bool stubFromProject = stubPath.empty() && !project.stub.empty();
     if (stubPath.empty()) stubPath = project.stub.empty() ? defaultStub() : project.stub;
     if (output.empty()) output = project.output;
-    pkg::Bytes stub = pkg::loadStub(stubPath);
-    if (project.update) return buildUpdate(project, stub, output, jobs);
-    pkg::InstallerLayout layout;
-    pkg::Bytes installer = pkg::buildInstaller(stub, updpack::projectRecords(project), {}, &layout);
-    pkg::writeFile(output, installer);
-    std::printf("%s: %zu bytes (stub %u, package %zu, data area %u bytes at %u)\n", output.c_str(),
-                installer.size(), STUB_SIZE, installer.size() - STUB_SIZE, layout.dataSize,
-                layout.dataAreaOffset);
-    return 0;
+    for (const std::string& folder : project.update->oldDirs)
+        if (updpack::isInside(output, folder))
+            throw std::runtime_error(output + ": inside the version folder " + folder +
+                                     "; the next build would pack the installer: write it elsewhere");
+    if (updpack::isInside(output, project.update->newDir))
+        throw std::runtime_error(output + ": inside the version folder " + project.update->newDir +
+                                 "; the next build would pack the installer: write it elsewhere");
+    pkg::Bytes stub;
+    try {
+        stub = pkg::loadStub(stubPath);
+    } catch (const std::runtime_error& e) {
+        if (!stubFromProject) throw;
+        throw updpack::ProjectError(projectPath + ":" + std::to_string(project.stubLine) + ": installer.stub: " +
+                                    e.what());
+    }
+    return buildUpdate(project, stub, output, jobs);
 }
 
 }  // namespace updpack

@@ -26,7 +26,7 @@ int checksum(const std::vector<std::string>& files);
 std::string grouped(uint64_t n);
 int init(const std::string& dir, bool force);
 int regions(const std::vector<std::string>& folders);
-int verify(const std::string& installer, const std::vector<std::string>& oldFolders);
+int verify(const std::string& installer, const std::vector<std::string>& oldFolders, const std::string& newFolder);
 int diagnose(const std::string& installer, const std::string& folder,
              const std::vector<std::string>& oldFolders);
 

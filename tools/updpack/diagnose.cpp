@@ -48,13 +48,13 @@ std::string relativeFile(const FileEntry* e) {
 
 // Which listed version the old folder's copy of the file is, or -1.
 int versionOfCopy(FileEntry* e, const std::string& path) {
-    uint32_t size = 0, sum = 0;
-    if (!sumAsInstalled(e, path, &size, &sum)) return -1;
-    const SourceVersion* versions = entryVersions(e);
-    for (uint32_t k = 0; k < e->versionCount; k++)
-        if ((versions[k].maskedChecksum ^ state.bindingKey) == sum && versions[k].size == size)
-            return static_cast<int>(k);
-    return -1;
+    FileHandle file = openFile(path.c_str(), OPEN_READ);
+    if (file == INVALID_FILE) return -1;
+    FileProof proof;
+    proveFile(e, file, &proof);
+    closeFile(file);
+    int16_t v = matchVersion(e, &proof);
+    return v >= 0 ? v : -1;
 }
 
 std::string describeFinding(const Finding& f) {
@@ -204,12 +204,16 @@ int diagnose(const std::string& installer, const std::string& folder, const std:
     size_t width = 4;
     for (const Finding& f : d.files) width = std::max(width, f.path.size());
     std::printf("%-*s  %-6s  %s\n", static_cast<int>(width), "file", "action", "found");
+    // The wizard stops at the first refusal; later ones are what it would
+    // refuse next, once that is mended.
+    bool stopped = false;
     for (const Finding& f : d.files) {
         std::printf("%-*s  %-6s  %s\n", static_cast<int>(width), f.path.c_str(), f.action.c_str(),
                     describeFinding(f).c_str());
         if (!f.stop.empty())
-            std::printf("%-*s  %-6s  verification stops here: %s\n", static_cast<int>(width), "", "",
-                        f.stop.c_str());
+            std::printf("%-*s  %-6s  %s: %s\n", static_cast<int>(width), "", "",
+                        stopped ? "refused too" : "verification stops here", f.stop.c_str());
+        stopped = stopped || !f.stop.empty();
     }
     std::fflush(stdout);
     return d.result == ERR_NONE || d.result == ERR_NOTHING_TO_DO ? 0 : 1;

@@ -615,10 +615,16 @@ int inspect(const std::string& path, unsigned sections) {
     if (sections & INSPECT_RECORDS) printSettings(w);
     if (sections & INSPECT_TEXTS) printTexts();
     if (sections & INSPECT_TEMPLATES) printTemplates();
-    if (sections & (INSPECT_FILES | INSPECT_DATA)) {
-        DataArea area = readDataArea(path, w);
-        uint64_t used = printFiles(area, sections & INSPECT_FILES);
-        if (sections & INSPECT_DATA) printData(area, used);
+    // The data the entries use must all be at hand (volume files
+    // included): otherwise the installer cannot run as it is.
+    DataArea area = readDataArea(path, w);
+    uint64_t used = printFiles(area, sections & INSPECT_FILES);
+    if (sections & INSPECT_DATA) printData(area, used);
+    if (used > area.bytes.size()) {
+        std::fflush(stdout);
+        throw std::runtime_error(path + ": the entries use " + grouped(used) + " bytes of data, but only " +
+                                 grouped(area.bytes.size()) + " are at hand" +
+                                 (area.firstMissing.empty() ? "" : "; missing: " + area.firstMissing));
     }
     return 0;
 }

@@ -7,7 +7,8 @@
 //   updpack checksum FILE...                             version checksums
 //   updpack init DIR [--force]                           start a project
 //   updpack regions FOLDER FOLDER...                     propose preserved regions
-//   updpack verify INSTALLER --old DIR [--old DIR...]    run it over copies of old versions
+//   updpack verify INSTALLER --old DIR [--old DIR...] --new DIR
+//                                                        run it over copies of old versions
 //   updpack diagnose INSTALLER FOLDER [--old DIR...]     what it finds in an installed folder
 //
 // Exit codes: 0 success, 1 failure, 2 usage.
@@ -54,10 +55,27 @@ int main(int argc, char** argv) {
     auto* verifyCmd = app.add_subcommand("verify", "update a copy of each old version with the installer's engine and prove the result");
     verifyCmd->add_option("installer", installer)->required();
     verifyCmd->add_option("--old", oldDirs, "an old version's folder (repeatable)")->required();
+    std::string newDir;
+    verifyCmd->add_option("--new", newDir, "the new version's folder: every result is compared with it byte by byte")
+        ->required();
     auto* diagnoseCmd = app.add_subcommand("diagnose", "show which version of each file an installed folder holds (read-only)");
     diagnoseCmd->add_option("installer", installer)->required();
     diagnoseCmd->add_option("folder", folder, "the installed folder")->required();
     diagnoseCmd->add_option("--old", oldDirs, "old version folders to name versions and nearest copies by");
+    // CLI11 would only say that a subcommand is required: name the word.
+    if (argc > 1 && argv[1][0] != '-') {
+        std::string names;
+        bool known = false;
+        for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+            known = known || sub->get_name() == argv[1];
+            names += (names.empty() ? "" : ", ") + sub->get_name();
+        }
+        if (!known) {
+            std::fprintf(stderr, "updpack: unknown subcommand \"%s\"; the subcommands are %s (--help says more)\n",
+                         argv[1], names.c_str());
+            return 2;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -74,7 +92,7 @@ int main(int argc, char** argv) {
         if (*checksumCmd) return updpack::checksum(files);
         if (*initCmd) return updpack::init(dir, force);
         if (*regionsCmd) return updpack::regions(installations);
-        if (*verifyCmd) return updpack::verify(installer, oldDirs);
+        if (*verifyCmd) return updpack::verify(installer, oldDirs, newDir);
         if (*diagnoseCmd) return updpack::diagnose(installer, folder, oldDirs);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "updpack: %s\n", e.what());

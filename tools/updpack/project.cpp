@@ -9,9 +9,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
+#include "pkg/names.h"
 #include "pkg/peversion.h"
 #include "pkg/picture.h"
 #include "pkg/resources.h"
@@ -197,8 +199,9 @@ pkg::Region region(const std::string& file, const std::string& where, const toml
 }
 
 UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
-    Section s(file, "update", t, {"old", "new", "volume_size", "rule"});
+    Section s(file, "update", t, {"old", "new", "volume_size", "digest", "follow_links", "rule"});
     UpdateSpec u;
+    u.line = static_cast<int>(t.source().begin.line);
     auto folder = [&](const toml::node& n, const std::string& key) {
         if (!n.is_string()) throw s.error(n, key, "expected a folder");
         fs::path p = s.resolve(n.as_string()->get());
@@ -211,10 +214,14 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
     if (!old) throw ProjectError(here + "update.old: the earlier versions' folders are missing");
     if (!old->is_array()) throw s.error(*old, "old", "expected a list of folders");
     for (const toml::node& n : *old->as_array()) u.oldDirs.push_back(folder(n, "old"));
+    if (u.oldDirs.empty())
+        throw s.error(*old, "old", "lists no earlier version: an update needs at least one old version's folder");
     const toml::node* fresh = s.find("new");
     if (!fresh) throw ProjectError(here + "update.new: the new version's folder is missing");
     u.newDir = folder(*fresh, "new");
     u.volumeSize = static_cast<uint32_t>(s.integer("volume_size", 0, 0x7FFFFFFF).value_or(0));
+    u.digest = s.boolean("digest").value_or(true);
+    u.followLinks = s.boolean("follow_links").value_or(false);
     if (u.volumeSize && u.volumeSize < 2 * STUB_SIZE)
         throw s.error(*s.find("volume_size"), "volume_size", "0 or at least 131,072 bytes");
     if (const toml::node* rules = s.find("rule")) {
@@ -227,6 +234,7 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
             if (!glob) throw ProjectError(file + ":" + std::to_string(n.source().begin.line) +
                                           ": update.rule.files: every rule names its files");
             rule.glob = *glob;
+            rule.line = static_cast<int>(r.find("files")->source().begin.line);
             rule.rule.location = choice(r, "location", {"install", "windows", "shared"}, LOC_INSTALL_DIR);
             rule.rule.onUnknownVersion = choice(r, "unknown", {"fail", "skip", "ask"}, UNK_FAIL);
             rule.rule.altSubfolder = r.text("alternate").value_or("");
@@ -256,8 +264,10 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
     return u;
 }
 
-// Keys "T.I" (table T 0-7, index I) or a name of textNames().
-std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, const toml::table& root) {
+// Keys "T.I" (table T 0-7, index I) or a name of textNames(). With `known`,
+// a key that names no text of the installer is refused.
+std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, const toml::table& root,
+                                                   const std::set<std::pair<int, int>>* known = nullptr) {
     std::map<std::pair<int, int>, std::string> texts;
     const toml::node* n = root.get("texts");
     if (!n) return texts;
@@ -278,6 +288,9 @@ std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, cons
         if (!named && (std::sscanf(k.c_str(), "%u.%u%c", &table, &index, &tail) != 2 || table > 7 || index > 65534))
             throw ProjectError(where + "expected a key \"TABLE.INDEX\" with TABLE 0-7, or a text's name");
         if (!node.is_string()) throw ProjectError(where + "expected a text");
+        if (known && !known->count({int(table), int(index)}))
+            throw ProjectError(where + "no text " + std::to_string(table) + "." + std::to_string(index) +
+                               " is shown by the installer (the defaults' texts.toml lists every one)");
         if (!texts.emplace(std::make_pair(int(table), int(index)), node.as_string()->get()).second)
             throw ProjectError(where + "text " + std::to_string(table) + "." + std::to_string(index) +
                                " is given twice");
@@ -379,14 +392,25 @@ std::string findDefaultsDir() {
     return "";
 }
 
-std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path) {
+std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path) { return loadTexts(path, nullptr); }
+
+std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path,
+                                                     const std::set<std::pair<int, int>>* known) {
     toml::table root;
     try {
         root = toml::parse_file(path);
     } catch (const toml::parse_error& e) {
         throw ProjectError(path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
     }
-    return textsOf(path, root);
+    return textsOf(path, root, known);
+}
+
+std::set<std::pair<int, int>> knownTexts() {
+    std::set<std::pair<int, int>> known;
+    std::string dir = findDefaultsDir();
+    if (dir.empty()) return known;
+    for (const auto& [at, text] : loadTexts(dir + "/texts.toml")) known.insert(at);
+    return known;
 }
 
 std::string findWindres() {
@@ -458,13 +482,21 @@ Project loadProject(const std::string& path) {
     Project p;
     p.file = path;
     Section top(path, "", root, {"installer", "texts", "update"});
+    // The texts the installer shows: those the shipped defaults give.
+    const std::set<std::pair<int, int>> known = knownTexts();
     if (const toml::table* t = top.subtable("update")) p.update = updateSpec(path, *t);
     if (const toml::table* t = top.subtable("installer")) {
         Section s(path, "installer", *t,
                   {"stub", "output", "start_page", "full_screen", "all_or_nothing", "destination", "title", "title_font",
                    "frame_image", "background_image", "templates", "texts", "registry", "ini", "defaults"});
-        if (auto v = s.existingFile("stub")) p.stub = *v;
-        if (auto v = s.text("output")) p.output = s.resolve(*v).string();
+        if (auto v = s.existingFile("stub")) {
+            p.stub = *v;
+            p.stubLine = static_cast<int>(s.find("stub")->source().begin.line);
+        }
+        if (auto v = s.text("output")) {
+            p.output = s.resolve(*v).string();
+            p.outputLine = static_cast<int>(s.find("output")->source().begin.line);
+        }
         if (const toml::node* n = s.find("start_page")) {
             if (n->is_string() && n->as_string()->get() == "wizard")
                 p.startPage = START_PAGE_WIZARD;
@@ -474,6 +506,18 @@ Project loadProject(const std::string& path) {
         p.fullScreen = s.boolean("full_screen").value_or(false);
         p.allOrNothing = s.boolean("all_or_nothing").value_or(true);
         p.destination = s.text("destination");
+        // A macro stands at the start, between two '#'; the installer knows three.
+        if (p.destination && !p.destination->empty() && (*p.destination)[0] == '#') {
+            size_t close = p.destination->find('#', 1);
+            std::string macro = close == std::string::npos ? "" : p.destination->substr(0, close + 1);
+            bool known = false;
+            for (const char* m : {"#Windows#", "#System#", "#Program Files#"})
+                known = known || pkg::sameName(macro, m);
+            if (!macro.empty() && !known)
+                throw s.error(*s.find("destination"), "destination",
+                              "unknown folder macro " + macro + "; the installer knows #Windows#, #System# and "
+                              "#Program Files#");
+        }
         p.title = s.text("title");
         // A picture the installer could not draw is refused now, at its line.
         auto picture = [&](const char* key) {
@@ -490,7 +534,7 @@ Project loadProject(const std::string& path) {
         p.backgroundImage = picture("background_image");
         if (auto v = s.existingFile("texts")) {
             p.textsFile = *v;
-            loadTexts(p.textsFile);  // its mistakes are reported now, with its own lines
+            loadTexts(p.textsFile, known.empty() ? nullptr : &known);  // reported now, with its own lines
         }
         p.useDefaults = s.boolean("defaults").value_or(true);
         p.templates = s.existingFile("templates");
@@ -511,7 +555,7 @@ Project loadProject(const std::string& path) {
             p.iniKey = is.text("key").value_or("");
         }
     }
-    if (top.subtable("texts")) p.texts = textsOf(path, root);
+    if (top.subtable("texts")) p.texts = textsOf(path, root, known.empty() ? nullptr : &known);
     if (p.useDefaults) {
         p.defaultsDir = findDefaultsDir();
         if (p.defaultsDir.empty())
@@ -519,7 +563,35 @@ Project loadProject(const std::string& path) {
                                       "are missing; install them or set installer.defaults = false");
     }
     if (p.output.empty()) p.output = (fs::path(path).parent_path() / "setup.exe").string();
+    if (p.update) {
+        std::vector<std::string> folders = p.update->oldDirs;
+        folders.push_back(p.update->newDir);
+        for (const std::string& folder : folders)
+            if (isInside(p.output, folder))
+                throw ProjectError(path + ":" + std::to_string(p.outputLine ? p.outputLine : p.update->line) + ": " +
+                                   (p.outputLine ? "installer.output" : "update") + ": the installer " + p.output +
+                                   " would be written into the version folder " + folder +
+                                   ", and the next build would pack it; write it elsewhere");
+    }
     return p;
+}
+
+bool isInside(const std::string& path, const std::string& folder) {
+    fs::path p = fs::weakly_canonical(fs::absolute(path)), f = fs::weakly_canonical(fs::absolute(folder));
+    auto [fe, pe] = std::mismatch(f.begin(), f.end(), p.begin(), p.end());
+    return fe == f.end();
+}
+
+void checkRulesMatch(const Project& project, const std::vector<const pkg::FileSet*>& sets) {
+    if (!project.update) return;
+    for (const UpdateSpec::Rule& rule : project.update->rules) {
+        bool matched = false;
+        for (const pkg::FileSet* set : sets)
+            for (const auto& [path, bytes] : *set) matched = matched || globMatches(rule.glob, path);
+        if (!matched)
+            throw ProjectError(project.file + ":" + std::to_string(rule.line) + ": update.rule.files: \"" + rule.glob +
+                               "\" matches no file of any version");
+    }
 }
 
 std::vector<pkg::Record> projectRecords(const Project& p) {

@@ -4,6 +4,7 @@
 #pragma once
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -23,11 +24,15 @@ struct UpdateSpec {
     std::vector<std::string> oldDirs;
     std::string newDir;
     uint32_t volumeSize = 0;  // 0 = everything in the installer
+    bool digest = true;       // every entry carries digests (FE_HAS_DIGEST)
+    bool followLinks = false; // symbolic links in version folders: refused, or followed
+    int line = 0;             // of the [update] table
     struct Rule {
         std::string glob;  // matched against the relative path ('/' or '\\')
         pkg::FileRule rule;
         bool remove = false;       // delete = true: removed from installations
         bool versionFromFile = true;  // fill rule.version from the version resource
+        int line = 0;                 // of its files key, for "matches nothing"
     };
     std::vector<Rule> rules;  // the first matching rule applies
 };
@@ -38,6 +43,8 @@ bool globMatches(const std::string& glob, const std::string& path);
 
 struct Project {
     std::string file;    // the project file
+    int outputLine = 0;  // of installer.output, when the project gives it
+    int stubLine = 0;    // of installer.stub, when the project gives it
     std::string stub;    // empty: the default stub
     std::string output;  // installer to write
     uint16_t startPage = START_PAGE_WIZARD;
@@ -68,6 +75,15 @@ std::string findDefaultsDir();
 // (table, index) -> text from the [texts] table of a TOML file. Keys are
 // "TABLE.INDEX" or one of the names of textNames().
 std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path);
+// The same, refusing keys outside `known` (when given).
+std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path,
+                                                     const std::set<std::pair<int, int>>* known);
+// The (table, index) pairs the installer shows: those of the shipped
+// defaults' texts.toml; empty when the defaults cannot be found.
+std::set<std::pair<int, int>> knownTexts();
+
+// True when path lies in folder or below it (symbolic links resolved).
+bool isInside(const std::string& path, const std::string& folder);
 
 // The names a [texts] table may use instead of "TABLE.INDEX".
 struct TextName {
@@ -86,6 +102,10 @@ pkg::Bytes templateBlobOf(const std::string& path);
 std::string findWindres();
 
 Project loadProject(const std::string& path);
+
+// Checks that need the version folders read: every rule's glob matches some
+// file of some version. ProjectError naming file, line and key.
+void checkRulesMatch(const Project& project, const std::vector<const pkg::FileSet*>& sets);
 
 // The package records the project asks for (no file table, no data).
 std::vector<pkg::Record> projectRecords(const Project& project);

@@ -6,12 +6,16 @@
 // read), load the package from the installer, verifyInstallation with the
 // copy as destination, then beginInstallation / installNextFile until done /
 // finishInstallation, as the wizard's pages do. Then every entry of the file
-// table is checked in the copy: the file has the new size and, with its
-// preserved regions blanked, the new checksum; a deleted file is gone; an
-// optional file that was not there stays away; no ".$$" file is left. A package whose version
-// checksums were masked with another stub's binding key is named as such.
+// table is checked in the copy: the file equals the new version's byte for
+// byte (its preserved regions blanked in both) and has the name the table
+// gives it; a deleted file is gone; an optional file that was not there
+// stays away, and so does one a skip rule left as it was; no ".$$" file is
+// left. Files of the new version that need no entry must be there, equal
+// too. A package whose version checksums were masked with another stub's
+// binding key is named as such.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +31,9 @@
 #include "package/loader.h"
 #include "package/native_messages.h"
 #include "package/strings.h"
+#include "pkg/filetable.h"
+#include "pkg/names.h"
+#include "pkg/differ.h"
 #include "pkg/stub.h"
 #include "run/state.h"
 #include "updpack/commands.h"
@@ -256,21 +263,65 @@ std::string bindingMessage(uint32_t foreign) {
            ", so the installer recognises no installed file";
 }
 
-// Checks every entry of the table in the updated copy; the first problem, or "".
-std::string proveResult(EngineSession& session, const std::vector<int16_t>& before, unsigned* problems) {
+// The entry's preserved regions as the packager describes them.
+std::vector<pkg::Region> regionsOf(FileEntry* e) {
+    std::vector<pkg::Region> list;
+    PreservedRegion* r = entryRegions(e);
+    for (uint32_t k = 0; k < e->regionCount; k++, r = nextRegion(r)) {
+        pkg::Region region;
+        region.length = r->length;
+        region.offset = r->patternLength ? REGION_NOT_PRESENT : r->offset;
+        region.pattern.assign(regionPattern(r), regionPattern(r) + r->patternLength);
+        list.push_back(region);
+    }
+    return list;
+}
+
+std::string hexOffset(uint64_t v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
+    return b;
+}
+
+// "" when the result equals the new version's file byte for byte (regions
+// blanked in both), else where they first differ.
+std::string compareWithNew(const std::string& result, const std::string& expected,
+                           const std::vector<pkg::Region>& regions) {
+    pkg::Bytes a = pkg::readFile(result), b = pkg::readFile(expected);
+    pkg::Bytes x = pkg::blankedCopy(a.data(), a.size(), regions), y = pkg::blankedCopy(b.data(), b.size(), regions);
+    size_t common = std::min(x.size(), y.size());
+    size_t at = std::mismatch(x.begin(), x.begin() + common, y.begin()).first - x.begin();
+    if (at == common && x.size() == y.size()) return "";
+    std::string why = "differs from the new version at offset " + hexOffset(at);
+    if (x.size() != y.size())
+        why += " (" + std::to_string(x.size()) + " bytes, the new version has " + std::to_string(y.size()) + ")";
+    return why;
+}
+
+// Checks every entry of the table in the updated copy against the new
+// version's folder; the first problem, or "". *skipped counts the files a
+// skip rule left as they were.
+std::string proveResult(EngineSession& session, const std::vector<int16_t>& before, const std::string& newFolder,
+                        unsigned* problems, unsigned* skipped) {
     std::string first;
     auto fail = [&](const std::string& why) {
         if ((*problems)++ == 0) first = why;
     };
+    std::set<std::string> covered;
     std::vector<FileEntry*> list = session.entries();
     for (size_t i = 0; i < list.size(); i++) {
         FileEntry* e = list[i];
         std::string path = session.targetOf(e);
         std::string rel = entryName(e, 0);
+        covered.insert(pkg::nameKey(rel));
         std::error_code ec;
         bool exists = fs::is_regular_file(path, ec);
         if (e->action == ACT_DELETE) {
-            if (exists) fail(rel + ": should have been removed but is still there");
+            if (exists && before[i] >= 0) fail(rel + ": should have been removed but is still there");
+            continue;
+        }
+        if (before[i] == CV_NONE && e->onUnknownVersion == UNK_SKIP) {
+            (*skipped)++;  // the rule says: leave an unknown version alone
             continue;
         }
         if (!exists) {
@@ -278,24 +329,45 @@ std::string proveResult(EngineSession& session, const std::vector<int16_t>& befo
             fail(rel + ": missing after the update");
             continue;
         }
-        uint32_t size = 0, sum = 0;
-        if (!sumAsInstalled(e, path, &size, &sum)) {
-            fail(rel + ": cannot be read after the update");
+        std::replace(rel.begin(), rel.end(), '\\', '/');
+        std::string wanted = fs::path(rel).filename().string();
+        if (fs::path(path).filename().string() != wanted) {
+            fail(rel + ": left with the name " + fs::path(path).filename().string() + ", not " + wanted);
             continue;
         }
-        if (size == e->newSize && sum == e->newChecksum) continue;
-        std::string why = rel + ": ends with size " + std::to_string(size) + ", checksum " + hex32(sum) +
-                          "; the package wants size " + std::to_string(e->newSize) + ", checksum " +
-                          hex32(e->newChecksum);
+        std::string expected = (fs::path(newFolder) / rel).string();
+        if (!fs::is_regular_file(expected, ec)) {
+            fail(rel + ": the new version's folder has no such file (is it the folder the installer was built from?)");
+            continue;
+        }
+        std::string why = compareWithNew(path, expected, regionsOf(e));
+        if (why.empty()) continue;
         if (before[i] == CV_NONE) why += " (its old content matched no known version and was left as it was)";
-        fail(why);
+        fail(rel + ": " + why);
+    }
+    // Files no entry names are the same in every version the installer was
+    // built from: they must be there, unchanged.
+    pkg::FolderOptions follow;  // as a build with update.follow_links reads it
+    follow.followLinks = true;
+    for (const auto& [rel, bytes] : pkg::scanFolder(newFolder, follow).files) {
+        if (covered.count(pkg::nameKey(rel))) continue;
+        std::string posix = rel;
+        std::replace(posix.begin(), posix.end(), '\\', '/');
+        std::string path = (fs::path(state.destinationDir) / posix).string();
+        std::error_code ec;
+        if (!fs::is_regular_file(path, ec)) {
+            fail(posix + ": missing (the installer has no entry for it: every old version should hold it)");
+            continue;
+        }
+        std::string why = compareWithNew(path, (fs::path(newFolder) / posix).string(), {});
+        if (!why.empty()) fail(posix + ": " + why + " (the installer has no entry for it)");
     }
     return first;
 }
 
 }  // namespace
 
-Trial tryUpdate(const std::string& installer, const std::string& oldFolder) {
+Trial tryUpdate(const std::string& installer, const std::string& oldFolder, const std::string& newFolder) {
     Trial t;
     t.folder = oldFolder;
     std::error_code ec;
@@ -304,7 +376,9 @@ Trial tryUpdate(const std::string& installer, const std::string& oldFolder) {
         return t;
     }
     TempFolder copy;
-    fs::copy(oldFolder, copy.path, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    // Links are copied as what they point to: the engine never writes
+    // through a link out of the copy.
+    fs::copy(oldFolder, copy.path, fs::copy_options::recursive, ec);
     if (ec) {
         t.failure = "cannot copy the folder: " + ec.message();
         return t;
@@ -362,7 +436,7 @@ Trial tryUpdate(const std::string& installer, const std::string& oldFolder) {
     }
 
     unsigned problems = 0;
-    std::string problem = proveResult(session, before, &problems);
+    std::string problem = proveResult(session, before, newFolder, &problems, &t.skipped);
     for (const auto& f : fs::recursive_directory_iterator(copy.path))
         if (f.path().filename().string().find(".$$") != std::string::npos && problems++ == 0)
             problem = fs::relative(f.path(), copy.path).string() + ": a temporary file was left behind";
@@ -375,14 +449,17 @@ Trial tryUpdate(const std::string& installer, const std::string& oldFolder) {
     return t;
 }
 
-int verify(const std::string& installer, const std::vector<std::string>& oldFolders) {
+int verify(const std::string& installer, const std::vector<std::string>& oldFolders, const std::string& newFolder) {
     { EngineSession probe(installer); }  // a package that does not load fails them all
+    std::error_code ec;
+    if (!fs::is_directory(newFolder, ec)) throw std::runtime_error(newFolder + ": no such folder");
     bool all = true;
     for (const std::string& old : oldFolders) {
-        Trial t = tryUpdate(installer, old);
+        Trial t = tryUpdate(installer, old, newFolder);
         all = all && t.passed;
-        std::printf("%s %s: %u updated, %u added, %u removed%s%s\n", t.passed ? "PASS" : "FAIL",
-                    old.c_str(), t.updated, t.added, t.removed, t.passed ? "" : ": ", t.failure.c_str());
+        std::string skipped = t.skipped ? ", " + std::to_string(t.skipped) + " left as they were (skip rule)" : "";
+        std::printf("%s %s: %u updated, %u added, %u removed%s%s%s\n", t.passed ? "PASS" : "FAIL", old.c_str(),
+                    t.updated, t.added, t.removed, skipped.c_str(), t.passed ? "" : ": ", t.failure.c_str());
     }
     std::fflush(stdout);
     return all ? 0 : 1;

@@ -56,9 +56,12 @@ struct Trial {
     std::string folder;
     bool passed = false;
     unsigned updated = 0, added = 0, removed = 0;
-    std::string failure;  // which file and why, when !passed
+    unsigned skipped = 0;  // unknown versions a skip rule left as they were
+    std::string failure;   // which file and why, when !passed
 };
-Trial tryUpdate(const std::string& installer, const std::string& oldFolder);
+// Updates a copy of oldFolder and compares the result with newFolder byte by
+// byte (preserved regions blanked); the first difference names its offset.
+Trial tryUpdate(const std::string& installer, const std::string& oldFolder, const std::string& newFolder);
 
 // Byte ranges where two files differ (offset, length), merged; bytes one file
 // has past the other's end count as differing.
