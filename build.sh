@@ -25,6 +25,7 @@ PACKAGES=(
   libxxhash-dev                                             # reference for the file digest's tests
   osslsigncode openssl                                      # signing tests
   xdelta3 bsdiff zstd                                       # patch benchmark anchors
+  libdivsufsort-dev                                         # differ: suffix array of the old file
 )
 
 setup() {

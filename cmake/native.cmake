@@ -2,6 +2,7 @@
 set(UPD_DIST_DIR "${CMAKE_SOURCE_DIR}/build/dist" CACHE PATH "where finished products go")
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+pkg_check_modules(DIVSUFSORT REQUIRED IMPORTED_TARGET libdivsufsort)
 # The reference the file digest is tested against (tests only).
 pkg_check_modules(LIBXXHASH REQUIRED IMPORTED_TARGET libxxhash)
 find_package(tomlplusplus REQUIRED)
@@ -18,8 +19,8 @@ target_compile_options(updcore PRIVATE -O2 ${UPD_WARNINGS})
 add_library(pkgtool STATIC ${UPD_PKGTOOL_SOURCES})
 target_include_directories(pkgtool PUBLIC ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(pkgtool PRIVATE -O2 ${UPD_WARNINGS})
-target_compile_definitions(pkgtool PUBLIC UPD_HAVE_LIBDEFLATE=1)
-target_link_libraries(pkgtool PUBLIC updcore PkgConfig::LIBDEFLATE Threads::Threads)
+target_compile_definitions(pkgtool PUBLIC UPD_HAVE_LIBDEFLATE=1 UPD_HAVE_DIVSUFSORT=1)
+target_link_libraries(pkgtool PUBLIC updcore PkgConfig::LIBDEFLATE PkgConfig::DIVSUFSORT Threads::Threads)
 
 add_executable(updpack ${UPD_UPDPACK_SOURCES})
 target_compile_options(updpack PRIVATE -O2 ${UPD_WARNINGS})

@@ -3,6 +3,7 @@
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
   engine/delta.cpp
+  engine/difference.cpp
   engine/digest.cpp
   engine/filetable.cpp
   engine/install.cpp
@@ -58,6 +59,7 @@ list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 # which then write stored streams since libdeflate is native only).
 set(UPD_PKGTOOL_SOURCES
   pkg/compress.cpp
+  pkg/difference.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
   pkg/names.cpp
@@ -65,6 +67,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/picture.cpp
   pkg/resources.cpp
   pkg/stub.cpp
+  pkg/suffixdiff.cpp
   pkg/writer.cpp
 )
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)

@@ -58,7 +58,8 @@ uint64_t deltaOutputSize(const uint8_t* commands, uint32_t commandSize) {
     return total;
 }
 
-int checkDelta(const DeltaJob* job) {
+int checkDelta(const DeltaJob* job, uint64_t* copied) {
+    uint64_t total = 0;
     const uint8_t* p = job->commands;
     const uint8_t* end = p + job->commandSize;
     uint32_t dataLeft = job->dataSize;
@@ -79,9 +80,11 @@ int checkDelta(const DeltaJob* job) {
                 from + c.copyLength > static_cast<int64_t>(job->oldSize))
                 return DELTA_BAD;
             oldPos = from + c.copyLength;
+            total += c.copyLength;
         }
         built += c.insertLength + c.copyLength;
     }
+    if (copied) *copied = total;
     return built == job->newSize ? DELTA_OK : DELTA_BAD;
 }
 
@@ -144,6 +147,24 @@ struct Builder {
         memcpy(to, window + (from - windowStart), n);
         if (job->regionCount) zeroRegions(job->regionCount, job->regions, to, from, n);
         outLength += n;
+        return job->difference ? addDifference(to, n) : DELTA_OK;
+    }
+
+    // Adds the next n difference bytes to the copied bytes at `to`.
+    int addDifference(uint8_t* to, uint32_t n) {
+        DifferenceSource* d = job->difference;
+        while (n) {
+            if (!d->length) {
+                if (d->next(d)) return DELTA_SOURCE_FAILED;
+                if (!d->length) return DELTA_BAD;
+            }
+            uint32_t k = n < d->length ? n : d->length;
+            for (uint32_t i = 0; i < k; i++) to[i] = static_cast<uint8_t>(to[i] + d->bytes[i]);
+            to += k;
+            d->bytes += k;
+            d->length -= k;
+            n -= k;
+        }
         return DELTA_OK;
     }
 };
@@ -151,8 +172,14 @@ struct Builder {
 }  // namespace
 
 int applyDelta(const DeltaJob* job) {
-    int result = checkDelta(job);
+    uint64_t copied = 0;
+    int result = checkDelta(job, &copied);
     if (result) return result;
+    if (DifferenceSource* d = job->difference) {
+        // The first chunk is loaded before anything is written.
+        if (copied != d->size) return DELTA_BAD;
+        if (copied && d->next(d)) return DELTA_SOURCE_FAILED;
+    }
 
     Builder b;
     b.job = job;

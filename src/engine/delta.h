@@ -24,12 +24,22 @@
 //
 // (v two's complement; +- adds for v >= 0 and subtracts for v < 0.)
 //
+// Difference copies (entries with FE_DIFFERENCE_COPIES): a third stream
+// follows the two, and every copied byte is the old byte (regions blanked)
+// plus, modulo 256, the next byte of that difference stream. It is a size
+// word (u32, the sum of all copy lengths) and chunks of
+// DELTA_DIFFERENCE_CHUNK decoded bytes (the last holds the rest), each
+// encoded as the streams above; the engine holds one chunk at a time
+// (engine/difference.h).
+//
 // applyDelta first walks the whole command stream without writing a byte and
 // refuses a delta that a sound packager never writes: a stream that ends
 // inside a command, an insert past the data stream, a copy outside the old
 // file, a copy longer than the 65,536-byte copy buffer, inserts and copies
-// that do not add up to exactly the new file's size. Only then does it
-// write the new file. Platform-free: it reads and writes through fileops.
+// that do not add up to exactly the new file's size, a difference stream
+// whose size is not the copies' total. It loads the first difference chunk;
+// only then does it write the new file. Platform-free: it reads and writes
+// through fileops.
 #pragma once
 #include <stdint.h>
 
@@ -47,6 +57,8 @@ const uint32_t DELTA_COPY_MAX = 65536;
 const uint32_t DELTA_INSERT_MAX = 32;
 const int32_t DELTA_DISTANCE_MAX = 2113567;
 const int32_t DELTA_DISTANCE_MIN = -2113568;
+// Decoded bytes per chunk of a difference stream (all chunks but the last).
+const uint32_t DELTA_DIFFERENCE_CHUNK = 1048576;
 
 // One decoded command: insert first, then copy from oldStart (which is the
 // running position plus the distance).
@@ -68,7 +80,17 @@ enum {
     DELTA_OLD_READ = 3,     // old-file bytes could not be read
     DELTA_WRITE_FAILED = 4,
     DELTA_WRITE_SHORT = 5,
-    DELTA_NO_MEMORY = 6
+    DELTA_NO_MEMORY = 6,
+    DELTA_SOURCE_FAILED = 7  // the difference source failed (it recorded why)
+};
+
+// The difference bytes, a chunk at a time. next loads the chunk after the
+// current one into bytes/length and returns 0, or its own failure code.
+struct DifferenceSource {
+    const uint8_t* bytes;   // unread bytes of the current chunk
+    uint32_t length;
+    uint32_t size;          // declared size of the whole stream
+    int (*next)(DifferenceSource* source);
 };
 
 // Reports the bytes written so far, at most once per command.
@@ -88,6 +110,7 @@ struct DeltaJob {
     uint32_t regionCount;
     DeltaProgress progress;  // may be null
     void* progressContext;
+    DifferenceSource* difference;  // null: plain copies
 };
 
 // Bytes the command stream builds (inserts plus copies), up to the first
@@ -95,8 +118,9 @@ struct DeltaJob {
 uint64_t deltaOutputSize(const uint8_t* commands, uint32_t commandSize);
 
 // Checks the command stream against the data stream and the old file size.
-// DELTA_OK, DELTA_BAD or DELTA_NO_DATA.
-int checkDelta(const DeltaJob* job);
+// DELTA_OK, DELTA_BAD or DELTA_NO_DATA; *copied (unless null) gets the sum
+// of the copy lengths.
+int checkDelta(const DeltaJob* job, uint64_t* copied = 0);
 
 // checkDelta, then writes the new file to job->output. Uses a 64 KiB
 // output buffer (which doubles as the copy buffer) and a 128 KiB old-file

@@ -110,7 +110,10 @@ enum : uint16_t {
     FE_HAS_TIMES = 0x20,
     // Extension: the entry carries digests (engine/digest.h) in front of its
     // version list; identification and the final proof compare them too.
-    FE_HAS_DIGEST = 0x40
+    FE_HAS_DIGEST = 0x40,
+    // Extension: the entry's deltas carry a difference stream behind the
+    // data stream (engine/delta.h); without the bit they are plain.
+    FE_DIFFERENCE_COPIES = 0x80
 };
 enum : int16_t { CV_NONE = -1, CV_ABSENT = -2, CV_CURRENT = -3 };
 

@@ -1,8 +1,10 @@
 // installNextFile and the helpers of one installation step.
 //
 // Data of an entry: the chosen SourceVersion's dataOffset counts over all
-// volumes together. Delta entries hold two streams there (engine/delta.h);
-// whole-file entries one compressed stream of packedSize bytes.
+// volumes together. Delta entries hold two streams there (engine/delta.h),
+// and a difference stream behind them with FE_DIFFERENCE_COPIES, read a
+// chunk at a time (engine/difference.h); whole-file entries one compressed
+// stream of packedSize bytes.
 //
 // Deviations from the plain design, each closing a hole it leaves:
 // - the final check compares the size with newSize too (the checksum cannot
@@ -33,6 +35,7 @@
 #include <string.h>
 
 #include "engine/delta.h"
+#include "engine/difference.h"
 #include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/replace.h"
@@ -113,37 +116,44 @@ static int readLength(bool wide, uint32_t* value) {
     return r;
 }
 
+int readDataWord(uint32_t* value) { return readLength(true, value); }
+
+// The body of a stream whose header and size have been read: `length`
+// decoded bytes into block.
+static int readStreamBody(uint8_t header, uint8_t* block, uint32_t length) {
+    if (!(header & STREAM_COMPRESSED)) return readData(block, length);
+    uint32_t packed = 0;
+    int r = readLength((header & STREAM_PACKED_32) != 0, &packed);
+    if (r) return r;
+    if (packed == 0) return failStep(ERR_READ, state.dataPath);  // 0 would mean "no limit"
+    uint32_t start = dataPosition();
+    MemorySink sink(block, length);
+    int decoded = decodeStream(&sink, state.dataFile, packed);
+    // The decoder may stop short of its limit or give bytes back; the
+    // next stream starts right behind this one's body in any case.
+    if (decoded != INFLATE_OK || sink.room != 0 || state.dataFile == INVALID_FILE) return dataFailure();
+    return moveTo(start + packed, true);
+}
+
+static int readStreamHeader(uint8_t* header, uint32_t* length) {
+    int r = readData(header, 1);
+    if (!r) r = readLength((*header & STREAM_SIZE_32) != 0, length);
+    return r;
+}
+
 int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest) {
     *buffer = 0;
     *size = 0;
     uint8_t header = 0;
     uint32_t length = 0;
-    int r = readData(&header, 1);
-    if (!r) r = readLength((header & STREAM_SIZE_32) != 0, &length);
+    int r = readStreamHeader(&header, &length);
     if (r) return r;
     if (length == 0) return ERR_NONE;
     // Longer than any sound delta of this file: refused before allocating.
     if (length > largest) return failStep(ERR_READ, state.dataPath);
-    uint32_t packed = 0;
-    if (header & STREAM_COMPRESSED) {
-        r = readLength((header & STREAM_PACKED_32) != 0, &packed);
-        if (r) return r;
-        if (packed == 0) return failStep(ERR_READ, state.dataPath);  // 0 would mean "no limit"
-    }
     uint8_t* block = static_cast<uint8_t*>(allocBuffer(length));
     if (!block) return failStep(ERR_NO_MEMORY, 0);
-    if (header & STREAM_COMPRESSED) {
-        uint32_t start = dataPosition();
-        MemorySink sink(block, length);
-        int decoded = decodeStream(&sink, state.dataFile, packed);
-        // The decoder may stop short of its limit or give bytes back; the
-        // next stream starts right behind this one's body in any case.
-        if (decoded != INFLATE_OK || sink.room != 0 || state.dataFile == INVALID_FILE)
-            r = dataFailure();
-        else r = moveTo(start + packed, true);
-    } else {
-        r = readData(block, length);
-    }
+    r = readStreamBody(header, block, length);
     if (r) {
         freeBuffer(block);
         return r;
@@ -151,6 +161,15 @@ int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest) {
     *buffer = block;
     *size = length;
     return ERR_NONE;
+}
+
+int readStreamInto(uint8_t* buffer, uint32_t size) {
+    uint8_t header = 0;
+    uint32_t length = 0;
+    int r = readStreamHeader(&header, &length);
+    if (r) return r;
+    if (length != size) return failStep(ERR_READ, state.dataPath);
+    return readStreamBody(header, buffer, length);
 }
 
 // ---- One step ----
@@ -205,6 +224,7 @@ struct Step {
     uint8_t* data;
     uint8_t* regionCopy;
     uint8_t* regionBuffer;
+    DifferenceReader difference;
 };
 
 int finish(Step& s, int result) {
@@ -216,6 +236,7 @@ int finish(Step& s, int result) {
     freeBuffer(s.data);
     freeBuffer(s.regionCopy);
     freeBuffer(s.regionBuffer);
+    freeBuffer(s.difference.buffer);
     state.deltaCommandBytesLeft = state.deltaDataBytesLeft = 0;
     return result;
 }
@@ -321,7 +342,7 @@ int endOfTable(void* page) { return state.stagedLetters ? commitStaged(page) : 0
 }  // namespace
 
 int installNextFile(void* page) {
-    Step s = {INVALID_FILE, INVALID_FILE, false, 0, 0, 0, 0};
+    Step s = {INVALID_FILE, INVALID_FILE, false, 0, 0, 0, 0, {{0, 0, 0, 0}, 0, 0}};
     uint32_t startPercent = 0;
     if (state.entryCount != 0) {
         startPercent = percentDone();
@@ -416,6 +437,11 @@ int installNextFile(void* page) {
         if (readDeltaStream(&s.commands, &commandSize, static_cast<uint32_t>(commandLimit)) ||
             readDeltaStream(&s.data, &dataSize, e->newSize))
             return finish(s, 0);
+        DifferenceSource* difference = 0;
+        if (e->flags & FE_DIFFERENCE_COPIES) {
+            if (openDifference(&s.difference, e->newSize)) return finish(s, 0);
+            difference = &s.difference.source;
+        }
         state.deltaCommandBytesLeft = static_cast<int32_t>(commandSize);
         state.deltaDataBytesLeft = static_cast<int32_t>(dataSize);
         Progress progress = {startPercent, endPercent, (e->newSize + 10000) / 10000, startPercent};
@@ -432,6 +458,7 @@ int installNextFile(void* page) {
         job.regionCount = e->regionCount;
         job.progress = endPercent != startPercent ? showBuildProgress : 0;
         job.progressContext = &progress;
+        job.difference = difference;
         switch (applyDelta(&job)) {
         case DELTA_OK: break;
         case DELTA_NO_DATA: return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
@@ -439,6 +466,7 @@ int installNextFile(void* page) {
         case DELTA_OLD_READ: return finish(s, (failStep(ERR_READ, state.targetPath), 0));
         case DELTA_WRITE_SHORT: return finish(s, (writeFailure(WRITE_SHORT), 0));
         case DELTA_NO_MEMORY: return finish(s, (failStep(ERR_NO_MEMORY, 0), 0));
+        case DELTA_SOURCE_FAILED: return finish(s, 0);  // the reader recorded why
         default: return finish(s, (writeFailure(WRITE_FAILED), 0));
         }
     }

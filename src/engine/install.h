@@ -50,6 +50,11 @@ int positionDataFile(uint32_t offset);
 // (null for an empty stream). A ResultCode; a stream whose decoded size
 // exceeds `largest` is refused with ERR_READ before anything is allocated.
 int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest);
+// Reads one stream that must decode to exactly `size` bytes into buffer;
+// any other size is ERR_READ. A ResultCode.
+int readStreamInto(uint8_t* buffer, uint32_t size);
+// Reads a little-endian u32 of the data area. A ResultCode.
+int readDataWord(uint32_t* value);
 
 // Records a failed step: messageSubject (unless null) and resultCode.
 // Returns the code.

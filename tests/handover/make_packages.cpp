@@ -72,6 +72,12 @@ int main(int argc, char** argv) {
     after["bin\\app.exe"] = code(600000, 2, 24);
     after["rewritten.txt"] = text(220000, 33);
     after["added\\deep\\notes.txt"] = text(300000, 4);
+    // Bytes that do not compress: the data spans several volumes even now
+    // that the program's delta, with difference copies, is small.
+    pkg::Bytes noise(150000);
+    uint32_t s = 99;
+    for (uint8_t& b : noise) b = static_cast<uint8_t>((s = s * 1103515245 + 12345) >> 16);
+    after["bin\\app.dat"] = noise;
     pkg::UpdateOptions options;
     options.volumeSize = 72000;  // the data spans several volumes
     pkg::BuiltUpdate u = pkg::buildUpdateFromSets({before}, after, pkg::loadStub(argv[2]), options);

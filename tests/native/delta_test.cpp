@@ -125,7 +125,7 @@ protected:
                         data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()),
                         o, static_cast<uint32_t>(old.size()), w,
                         static_cast<uint32_t>(claimed >= 0 ? uint64_t(claimed) : builds),
-                        regions, regionCount, nullptr, nullptr};
+                        regions, regionCount, nullptr, nullptr, nullptr};
         int r = applyDelta(&job);
         closeFile(o);
         closeFile(w);

@@ -61,7 +61,7 @@ protected:
         DeltaJob job = {d.commands.data(), static_cast<uint32_t>(d.commands.size()),
                         d.data.empty() ? nullptr : d.data.data(), static_cast<uint32_t>(d.data.size()),
                         o, static_cast<uint32_t>(oldFile.size()), w, static_cast<uint32_t>(newFile.size()),
-                        nullptr, 0, nullptr, nullptr};
+                        nullptr, 0, nullptr, nullptr, nullptr};
         EXPECT_EQ(checkDelta(&job), DELTA_OK);
         EXPECT_EQ(applyDelta(&job), DELTA_OK);
         closeFile(o);

@@ -425,9 +425,9 @@ void writeStored(BitWriter& w, const uint8_t* data, size_t start, size_t end, bo
 
 }  // namespace
 
-std::vector<uint8_t> compressStream(const uint8_t* data, size_t size) {
+std::vector<uint8_t> compressStream(const uint8_t* data, size_t size, int level) {
     std::vector<uint8_t> stored = storeStream(data, size);
-    libdeflate_compressor* c = libdeflate_alloc_compressor(12);
+    libdeflate_compressor* c = libdeflate_alloc_compressor(level);
     if (!c) return stored;
     size_t bound = libdeflate_deflate_compress_bound(c, size);
     std::vector<uint8_t> raw(bound);
@@ -477,7 +477,7 @@ std::vector<uint8_t> compressStream(const uint8_t* data, size_t size) {
 
 #else
 
-std::vector<uint8_t> compressStream(const uint8_t* data, size_t size) {
+std::vector<uint8_t> compressStream(const uint8_t* data, size_t size, int) {
     return storeStream(data, size);
 }
 

@@ -13,7 +13,8 @@
 
 namespace pkg {
 
-std::vector<uint8_t> compressStream(const uint8_t* data, size_t size);
+// level: libdeflate's, 1 (fast) to 12 (smallest).
+std::vector<uint8_t> compressStream(const uint8_t* data, size_t size, int level = 12);
 std::vector<uint8_t> storeStream(const uint8_t* data, size_t size);
 
 }  // namespace pkg

@@ -13,8 +13,10 @@
 
 #include "engine/delta.h"
 #include "pkg/compress.h"
+#include "pkg/difference.h"
 #include "pkg/names.h"
 #include "pkg/stub.h"
+#include "pkg/suffixdiff.h"
 
 namespace pkg {
 
@@ -287,7 +289,7 @@ DeltaStreams insertAll(const Bytes& newFile) {
 }
 
 // One stream from its raw bytes and their compressed form.
-static Bytes encodeStreamPacked(const Bytes& raw, const Bytes& packed) {
+Bytes encodeStreamPacked(const Bytes& raw, const Bytes& packed) {
     Bytes out;
     uint8_t header = raw.size() > 0xFFFF ? STREAM_SIZE_32 : 0;
     if (raw.empty()) {
@@ -360,7 +362,11 @@ struct Planned {
     std::vector<Proof> oldProofs;    // one per old
     std::string indistinct;          // why the versions cannot be told apart, if so
     bool absentSomewhere = false;
-    std::vector<Bytes> deltas;       // one per old, filled by the workers
+    // One per old, filled by the workers: the plain delta, the sum of its
+    // copy lengths, and the delta with difference copies (empty if none).
+    std::vector<Bytes> deltas;
+    std::vector<uint64_t> copied;
+    std::vector<Bytes> differences;
     Bytes whole;                     // filled by the workers
 };
 
@@ -400,8 +406,19 @@ void runWork(std::vector<Planned>& plans, const std::vector<WorkItem>& items, co
                 if (w.old < 0) {
                     p.whole = compressStream(p.newBytes->data(), p.newBytes->size());
                 } else {
-                    const Bytes& old = *p.olds[size_t(w.old)];
-                    p.deltas[size_t(w.old)] = encodeDelta(diffFiles(blanked(old, p.entry.regions), *p.newBytes));
+                    size_t k = size_t(w.old);
+                    Bytes old = blanked(*p.olds[k], p.entry.regions);
+                    std::optional<DeltaStreams> plain;
+                    if (options.differenceCopies) {
+                        if (auto d = diffApproximate(old, *p.newBytes)) {
+                            p.differences[k] = encodeDelta(d->streams);
+                            p.differences[k].insert(p.differences[k].end(), d->difference.begin(), d->difference.end());
+                            if (old.size() > kSearchPlainLimit) plain = exactCopies(d->streams, old, *p.newBytes);
+                        }
+                    }
+                    if (!plain) plain = diffFiles(old, *p.newBytes);
+                    p.copied[k] = copiedBytes(plain->commands);
+                    p.deltas[k] = encodeDelta(*plain);
                 }
                 report(w, true);
             } catch (...) {
@@ -538,6 +555,8 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         // The compressed new file serves the whole-file entry and the
         // insert-everything delta that each diff is measured against.
         p.deltas.resize(p.absentSomewhere ? 0 : p.olds.size());
+        p.copied.resize(p.deltas.size());
+        p.differences.resize(p.deltas.size());
         plans.push_back(std::move(p));
     }
 
@@ -560,10 +579,37 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
             Bytes all = encodeStream(insertAll(*p.newBytes).commands);
             Bytes body = encodeStreamPacked(*p.newBytes, p.whole);
             all.insert(all.end(), body.begin(), body.end());
-            for (Bytes& d : p.deltas) {
-                if (all.size() < d.size()) d = all;
-                deltaTotal += d.size();
+            for (size_t k = 0; k < p.deltas.size(); k++) {
+                if (all.size() < p.deltas[k].size()) {
+                    p.deltas[k] = all;
+                    p.copied[k] = 0;
+                }
+                deltaTotal += p.deltas[k].size();
             }
+            // The form with difference copies: each version takes its own
+            // such delta, or the plain one with zeros, whichever is smaller.
+            bool available = true;
+            for (const Bytes& d : p.differences) available = available && !d.empty();
+            if (available) {
+                size_t differenceTotal = 0;
+                std::vector<Bytes> chosen(p.deltas.size());
+                for (size_t k = 0; k < p.deltas.size(); k++) {
+                    Bytes zeros = zeroDifference(p.copied[k]);
+                    if (p.deltas[k].size() + zeros.size() <= p.differences[k].size()) {
+                        chosen[k] = p.deltas[k];
+                        chosen[k].insert(chosen[k].end(), zeros.begin(), zeros.end());
+                    } else {
+                        chosen[k] = std::move(p.differences[k]);
+                    }
+                    differenceTotal += chosen[k].size();
+                }
+                if (differenceTotal < deltaTotal) {
+                    p.deltas = std::move(chosen);
+                    deltaTotal = differenceTotal;
+                    e.differenceCopies = true;
+                }
+            }
+            p.differences.clear();
         }
         // Preserved regions need the old file: only a delta keeps them.
         bool useWhole = p.absentSomewhere || !p.indistinct.empty() || (e.regions.empty() && p.whole.size() < deltaTotal);
@@ -575,6 +621,7 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         uint32_t at = static_cast<uint32_t>(data.size());
         if (useWhole) {
             e.wholeFile = true;
+            e.differenceCopies = false;
             data.insert(data.end(), p.whole.begin(), p.whole.end());
             uint32_t packed = static_cast<uint32_t>(p.whole.size());
             if (p.olds.empty()) {  // created from nothing only: a version no file matches

@@ -16,6 +16,10 @@
 // compresses on several threads (one work item per old version of a file,
 // plus one compression of each new file) and lays the results out in path
 // order afterwards, so the thread count never changes a byte of the output.
+// Each diff makes a plain delta and, unless the options say no, one with
+// difference copies (pkg/suffixdiff.h); an entry takes the form whose
+// deltas cost fewer bytes in all, a plain delta standing in (with a
+// difference stream of zeros) for any version where it is the smaller.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -51,6 +55,8 @@ DeltaStreams insertAll(const Bytes& newFile);
 // One stream as the package holds it: header, size, [packed length], body;
 // compressed when that is smaller.
 Bytes encodeStream(const Bytes& raw);
+// The same from the raw bytes and their compressed stream (compress.h).
+Bytes encodeStreamPacked(const Bytes& raw, const Bytes& packed);
 // Both streams, encoded, back to back.
 Bytes encodeDelta(const DeltaStreams& delta);
 
@@ -85,6 +91,8 @@ struct UpdateOptions {
     uint32_t volumeSize = 0;      // largest file (installer or volume); 0 = one file
     std::map<std::string, FileRule> rules;
     unsigned jobs = 0;            // worker threads; 0 = one per core
+    // Deltas with difference copies where they are smaller (per entry).
+    bool differenceCopies = true;
     // Give every entry digests (FE_HAS_DIGEST). Without them, a file whose
     // versions the checksum and size cannot tell apart is stored whole.
     bool digest = true;

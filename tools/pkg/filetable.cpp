@@ -51,6 +51,7 @@ std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey) {
     std::vector<uint8_t> out(sizeof(FileEntry), 0);
     uint16_t flags = 0;
     if (item.wholeFile) flags |= FE_WHOLE_FILE;
+    if (item.differenceCopies && !item.wholeFile && !item.deleteFile) flags |= FE_DIFFERENCE_COPIES;
     if (item.version) {
         flags |= FE_HAS_VERSION;
         append32(out, item.version->ms);

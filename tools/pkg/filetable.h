@@ -58,6 +58,7 @@ struct TableEntry {
     uint8_t onUnknownVersion = UNK_FAIL;
     bool deleteFile = false;  // ACT_DELETE
     bool wholeFile = false;   // FE_WHOLE_FILE
+    bool differenceCopies = false;  // FE_DIFFERENCE_COPIES (delta entries)
     uint32_t newSize = 0;
     uint32_t newChecksum = 0;
     // Set: FE_HAS_DIGEST, with this digest of the new file and each old

@@ -102,12 +102,14 @@ void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>
     const char* row = "%-34s %-7s %11s  %-14s %11s %13s\n";
     std::printf(row, "file", "action", "new size", "old version", "old size", "stored bytes");
     size_t counts[4] = {0, 0, 0, 0};  // delta, whole, created, delete
+    size_t differenceEntries = 0;
     uint64_t deltaBytes = 0, wholeBytes = 0;
     for (size_t i = 0; i < update.entries.size(); i++) {
         const pkg::TableEntry& e = update.entries[i];
         const pkg::EntryCost& c = update.costs[i];
         std::string action = actionOf(e);
         counts[action == "delta" ? 0 : action == "whole" ? 1 : action == "created" ? 2 : 3]++;
+        if (e.differenceCopies) differenceEntries++;
         (e.wholeFile ? wholeBytes : deltaBytes) += c.storedBytes;
         std::string name = fitted(e.relativePath, 34);
         std::string newSize = e.deleteFile ? "-" : grouped(e.newSize);
@@ -127,10 +129,12 @@ void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>
                         fitted(setNames(c.absentFrom, oldNames), 14).c_str(), "(absent)",
                         e.deleteFile ? "-" : first ? grouped(c.storedBytes).c_str() : "");
     }
-    std::printf("\n%zu entries: %zu delta, %zu whole, %zu created, %zu deleted; "
+    std::string withDifference =
+        differenceEntries ? " (" + std::to_string(differenceEntries) + " with difference copies)" : "";
+    std::printf("\n%zu entries: %zu delta%s, %zu whole, %zu created, %zu deleted; "
                 "deltas %s bytes, whole files %s bytes\n",
-                update.entries.size(), counts[0], counts[1], counts[2], counts[3], grouped(deltaBytes).c_str(),
-                grouped(wholeBytes).c_str());
+                update.entries.size(), counts[0], withDifference.c_str(), counts[1], counts[2], counts[3],
+                grouped(deltaBytes).c_str(), grouped(wholeBytes).c_str());
     size_t volumeBytes = 0;
     for (const auto& v : update.volumes) volumeBytes += v.size();
     std::printf("installer %s: %s bytes (stub %s, records %s, data %s)\n", output.c_str(),
@@ -179,6 +183,7 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     pkg::UpdateOptions options;
     options.records = updpack::projectRecords(project);
     options.volumeSize = u.volumeSize;
+    options.differenceCopies = u.differenceCopies;
     options.digest = u.digest;
     options.oldNames = oldNames;
     options.rules = updpack::resolveRules(u, all);

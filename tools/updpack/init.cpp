@@ -75,6 +75,7 @@ const char* kProjectTail = R"(texts = "texts.toml"                  # the wizard
 old = ["versions/1.0"]                # folders of earlier versions, each a whole installation
 new = "versions/2.0"                  # folder of the new version
 # volume_size = 0                     # largest file written, bytes (131072 or more); 0 = one file
+# difference_copies = true            # copies may carry byte differences (smaller patches of machine code)
 # digest = true                       # a 64-bit digest beside each checksum; false: such files may be stored whole
 # follow_links = false                # symbolic links in the folders: refused, or stored as what they point to
 

@@ -496,6 +496,19 @@ std::optional<uint64_t> streamLength(const pkg::Bytes& area, uint64_t at) {
     return n + *packed;
 }
 
+// Length of a difference stream (size word and chunks) at `at`.
+std::optional<uint64_t> differenceLength(const pkg::Bytes& area, uint64_t at) {
+    if (at + 4 > area.size()) return std::nullopt;
+    uint32_t size = get32(&area[at]);
+    uint64_t n = 4;
+    for (uint64_t chunks = (uint64_t(size) + DELTA_DIFFERENCE_CHUNK - 1) / DELTA_DIFFERENCE_CHUNK; chunks; chunks--) {
+        auto chunk = streamLength(area, at + n);
+        if (!chunk) return std::nullopt;
+        n += *chunk;
+    }
+    return n;
+}
+
 std::string fileTime(const EntryFileTime& t) {
     uint64_t ticks = (uint64_t(t.high) << 32) | t.low;
     int64_t seconds = int64_t(ticks / 10000000) - 11644473600LL;
@@ -518,10 +531,11 @@ uint64_t printFiles(const DataArea& area, bool print) {
     for (uint32_t i = 0; i < state.entryCount && e; i++, e = nextEntry(e)) {
         bool remove = e->action == ACT_DELETE;
         bool whole = e->flags & FE_WHOLE_FILE;
+        bool difference = !whole && !remove && (e->flags & FE_DIFFERENCE_COPIES);
         if (print) {
             std::printf("  %s\n", quoted(entryName(e, 0)).c_str());
             std::printf("    %s, %s, unknown version: %s, location %s\n",
-                        remove ? "delete" : whole ? "whole file" : "delta",
+                        remove ? "delete" : whole ? "whole file" : difference ? "delta with difference copies" : "delta",
                         e->presence < 3 ? presences[e->presence] : "presence ?",
                         e->onUnknownVersion < 3 ? unknowns[e->onUnknownVersion] : "?",
                         e->location < 3 ? locations[e->location] : "?");
@@ -548,6 +562,10 @@ uint64_t printFiles(const DataArea& area, bool print) {
                 auto commands = streamLength(area.bytes, v.dataOffset);
                 auto data = commands ? streamLength(area.bytes, v.dataOffset + *commands) : std::nullopt;
                 if (commands && data) length = *commands + *data;
+                if (length && difference) {
+                    auto more = differenceLength(area.bytes, v.dataOffset + *length);
+                    length = more ? std::optional<uint64_t>(*length + *more) : std::nullopt;
+                }
             }
             if (length) used = std::max(used, v.dataOffset + *length);
             else if (!remove) used = std::max<uint64_t>(used, uint64_t(v.dataOffset) + 1);

@@ -199,7 +199,7 @@ pkg::Region region(const std::string& file, const std::string& where, const toml
 }
 
 UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
-    Section s(file, "update", t, {"old", "new", "volume_size", "digest", "follow_links", "rule"});
+    Section s(file, "update", t, {"old", "new", "volume_size", "difference_copies", "digest", "follow_links", "rule"});
     UpdateSpec u;
     u.line = static_cast<int>(t.source().begin.line);
     auto folder = [&](const toml::node& n, const std::string& key) {
@@ -224,6 +224,7 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
     u.followLinks = s.boolean("follow_links").value_or(false);
     if (u.volumeSize && u.volumeSize < 2 * STUB_SIZE)
         throw s.error(*s.find("volume_size"), "volume_size", "0 or at least 131,072 bytes");
+    u.differenceCopies = s.boolean("difference_copies").value_or(true);
     if (const toml::node* rules = s.find("rule")) {
         if (!rules->is_array_of_tables()) throw s.error(*rules, "rule", "expected [[update.rule]] tables");
         for (const toml::node& n : *rules->as_array()) {

@@ -24,6 +24,7 @@ struct UpdateSpec {
     std::vector<std::string> oldDirs;
     std::string newDir;
     uint32_t volumeSize = 0;  // 0 = everything in the installer
+    bool differenceCopies = true;  // deltas with difference copies where smaller
     bool digest = true;       // every entry carries digests (FE_HAS_DIGEST)
     bool followLinks = false; // symbolic links in version folders: refused, or followed
     int line = 0;             // of the [update] table
