@@ -157,8 +157,8 @@ run_tests() {
     echo "32-bit suite SKIPPED: 32-bit Wine could not be set up here (see above)"
   fi
   if [ -x "$ROOT/tests/fuzz/run.sh" ]; then
-    log "fuzzing (bounded)"
-    "$ROOT/tests/fuzz/run.sh" "$BUILD/native" 45 || rc=1
+    log "fuzzing (bounded: 135 s shared among the targets)"
+    "$ROOT/tests/fuzz/run.sh" "$BUILD/native" --total 135 || rc=1
   fi
   log "tests took $((SECONDS - t0)) s"
   return $rc
@@ -176,7 +176,7 @@ case "$cmd" in
   test)  setup; build; run_tests ;;
   demo)  setup; build; demo "$@" ;;
   bench) setup; build; "$ROOT/bench/run.sh" "$BUILD" "$@" ;;
-  fuzz)  setup; build; "$ROOT/tests/fuzz/run.sh" "$BUILD/native" "${1:-600}" ;;
+  fuzz)  setup; build; "$ROOT/tests/fuzz/run.sh" "$BUILD/native" "${1:-600}" ;;  # seconds per target
   torture) setup; build; with_wine "$WINE64" "$BUILD/x86_64/torture.exe" "${1:-1000}" ;;
   *) echo "usage: $0 setup|build|demo|test|bench|fuzz|torture" >&2; exit 2 ;;
 esac

@@ -52,6 +52,20 @@ target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)
 target_compile_definitions(native_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")
 add_dependencies(native_tests updpack_defaults)
 
+# The decoder with the 32-bit bit buffer of the shipped i686 stub, under the
+# decoder's own tests and the compressor's round trips.
+add_library(inflate_bits32 OBJECT ${CMAKE_SOURCE_DIR}/src/package/inflate.cpp)
+target_include_directories(inflate_bits32 PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_compile_definitions(inflate_bits32 PUBLIC UPD_BITWORD_32)
+target_compile_options(inflate_bits32 PRIVATE -O2 ${UPD_WARNINGS})
+add_executable(native_tests_bits32 ${CMAKE_SOURCE_DIR}/tests/native/inflate_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/native/compress_test.cpp ${CMAKE_SOURCE_DIR}/tests/native/support.cpp
+  ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp $<TARGET_OBJECTS:inflate_bits32>)
+target_compile_definitions(native_tests_bits32 PRIVATE UPD_BITWORD_32)
+target_include_directories(native_tests_bits32 PRIVATE ${CMAKE_SOURCE_DIR}/tests/native ${CMAKE_SOURCE_DIR}/tools)
+target_link_libraries(native_tests_bits32 PRIVATE pkgtool GTest::gtest GTest::gtest_main tomlplusplus::tomlplusplus)
+add_test(NAME native_tests_bits32 COMMAND native_tests_bits32 --gtest_brief=1)
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_subdirectory(tests/fuzz)
 endif()

@@ -12,7 +12,7 @@ file(GLOB UPD_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*
 add_executable(win_tests ${UPD_WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win/support.cpp
   ${CMAKE_SOURCE_DIR}/tests/win/wizard_support.cpp)
 target_include_directories(win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
-target_link_libraries(win_tests PRIVATE updstub_lib pkgtool_win gtest gtest_main)
+target_link_libraries(win_tests PRIVATE updstub_lib pkgtool_win gtest gtest_main psapi)
 target_link_options(win_tests PRIVATE -static)
 target_compile_definitions(win_tests PRIVATE
   UPD_STUB_PATH="${UPD_DIST_DIR}/updstub-x86_64.exe")

@@ -13,6 +13,8 @@ set(UPD_CORE_SOURCES
   engine/verify.cpp
   engine/verify_pass.cpp
   package/binding.cpp
+  package/bitmap.cpp
+  package/dialogs.cpp
   package/inflate.cpp
   package/loader.cpp
   package/stubdata.cpp

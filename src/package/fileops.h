@@ -23,6 +23,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// Files, and positions within them, stay below 2 GiB.
+const uint32_t FILE_POSITION_MAX = 0x7FFFFFFF;
+
 // Opaque file handle: a Win32 HANDLE or a POSIX descriptor, widened.
 typedef intptr_t FileHandle;
 const FileHandle INVALID_FILE = -1;
@@ -51,7 +54,7 @@ int writeAll(FileHandle file, const void* buffer, uint32_t n);
 uint32_t tellFile(FileHandle file);
 uint32_t seekTo(FileHandle file, uint32_t position);
 uint32_t seekBy(FileHandle file, int32_t distance);
-uint32_t fileSize(FileHandle file);
+uint32_t fileSize(FileHandle file);  // 0xFFFFFFFF from 4 GiB on
 void closeFile(FileHandle file);
 
 void* allocBuffer(uint32_t size);

@@ -87,7 +87,7 @@ uint32_t fileSize(FileHandle file) {
     off_t here = lseek(fd, 0, SEEK_CUR);
     off_t end = lseek(fd, 0, SEEK_END);
     lseek(fd, here, SEEK_SET);
-    return static_cast<uint32_t>(end);
+    return end > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(end);
 }
 
 void closeFile(FileHandle file) {

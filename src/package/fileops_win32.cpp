@@ -81,7 +81,10 @@ uint32_t seekBy(FileHandle file, int32_t distance) {
     return SetFilePointer(toHandle(file), distance, 0, FILE_CURRENT);
 }
 
-uint32_t fileSize(FileHandle file) { return GetFileSize(toHandle(file), 0); }
+uint32_t fileSize(FileHandle file) {
+    DWORD high = 0, low = GetFileSize(toHandle(file), &high);
+    return high ? 0xFFFFFFFFu : low;
+}
 
 void closeFile(FileHandle file) {
     if (file != INVALID_FILE) CloseHandle(toHandle(file));

@@ -41,6 +41,24 @@ struct PackageRecordHeader {
     uint16_t flags;   // bit 0: payload compressed
     uint32_t length;  // payload bytes behind the header
 };
+
+// A picture record (PackageBitmap) is the image of a BMP file: a 14-byte
+// file header, this 40-byte info header, the colour table (clrUsed entries
+// of 4 bytes, or 2^bitCount for 1, 4 and 8 bits per pixel), then the rows,
+// bottom-up, each padded to a multiple of 4 bytes.
+struct BitmapInfoHeader {
+    uint32_t size;  // 40
+    int32_t width;
+    int32_t height;
+    uint16_t planes;
+    uint16_t bitCount;
+    uint32_t compression;  // 0: uncompressed
+    uint32_t sizeImage;
+    int32_t xPelsPerMeter;
+    int32_t yPelsPerMeter;
+    uint32_t clrUsed;
+    uint32_t clrImportant;
+};
 #pragma pack(pop)
 
 static_assert(sizeof(StubHeader) == 20, "StubHeader is 20 bytes");
@@ -49,11 +67,27 @@ static_assert(__builtin_offsetof(StubHeader, startPage) == 18, "startPage at 18"
 static_assert(__builtin_offsetof(StubData, cvMagic) == 24, "QKCV block 4 bytes behind");
 static_assert(sizeof(StubData) == 36, "StubData is 36 bytes");
 static_assert(sizeof(PackageRecordHeader) == 8, "record header is 8 bytes");
+static_assert(sizeof(BitmapInfoHeader) == 40, "BMP info header is 40 bytes");
+static_assert(__builtin_offsetof(BitmapInfoHeader, bitCount) == 14, "bitCount at 14");
+static_assert(__builtin_offsetof(BitmapInfoHeader, clrUsed) == 32, "clrUsed at 32");
+
+const uint32_t BITMAP_FILE_HEADER_SIZE = 14;
+// The title font record holds exactly one Win32 LOGFONTA.
+const uint32_t TITLE_FONT_SIZE = 60;
 
 const uint32_t STUB_SIZE = 0x10000;
 const uint16_t START_PAGE_WIZARD = 0xFFFF;
 
 const uint16_t RECORD_COMPRESSED = 1;
+
+// The largest buffer one record (or one string table) may declare: 64 MiB.
+// The largest buffers a package carries are pictures and the file table: a
+// full-screen picture at 3840 x 2160 and 32 bits per pixel takes 33 MB, and
+// 64 MiB of file table hold more than 100,000 entries with long names and
+// several known versions each. updpack refuses to write a larger buffer, so
+// every package it makes fits; the loader refuses one before allocating, so
+// a crafted size can never make the stub ask for gigabytes.
+const uint32_t RECORD_BUFFER_MAX = 64u << 20;
 
 enum RecordTag : uint16_t {
     REC_OPTIONS = 0x1234,           // raw 4 bytes: option bits

@@ -670,7 +670,7 @@ int decodeStream(ByteSink* sink, FileHandle input, uint32_t limit) {
 
 bool decodeToMemory(void* destination, uint32_t capacity, FileHandle input, uint32_t limit) {
     MemorySink sink(destination, capacity);
-    return decodeStream(&sink, input, limit) == INFLATE_OK;
+    return decodeStream(&sink, input, limit) == INFLATE_OK && sink.room == 0;
 }
 
 bool decodeToFile(FileHandle output, FileHandle input, uint32_t limit) {

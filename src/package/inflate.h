@@ -56,6 +56,13 @@ enum {
 };
 
 const uint32_t INFLATE_WINDOW = 32768;
+// The most output one input byte can give: a match of the longest length
+// (258, symbol 285, no extra bits) at distance 1 (symbol 0, no extra bits)
+// with both codes one bit long takes 2 bits, so 8 bits give 4 x 258 bytes.
+// Block headers and code tables only lower the ratio, and a stream that
+// uses more bits than it has is refused, so a stream of n bytes never
+// decodes to more than 1,032 x n bytes.
+const uint32_t INFLATE_MAX_EXPANSION = 1032;
 const uint32_t INFLATE_INPUT_BUFFER = 4096;
 
 // One slot of a lookup table. All tables of one buildHuffmanTable call live in
@@ -129,7 +136,10 @@ struct ByteSource {
     void closeSource();
 };
 
-#if UINTPTR_MAX > 0xFFFFFFFFu
+// The bit buffer is a machine word: 32 bits in the i686 stub, 64 in 64-bit
+// builds. UPD_BITWORD_32 builds the 32-bit one anywhere, so that native tests
+// and a fuzz target run the code the shipped stub runs.
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(UPD_BITWORD_32)
 typedef uint64_t BitWord;
 #else
 typedef uint32_t BitWord;
@@ -177,8 +187,8 @@ struct InflateDecoder : ByteSource {
 int decodeStream(ByteSink* sink, FileHandle input, uint32_t limit);
 
 // decodeToMemory: decodes one stream from input into destination, which holds
-// capacity bytes; output beyond capacity fails the decode and is never
-// written. limit = compressed length of the stream, 0 = no limit (read with
+// capacity bytes; true only when the stream decodes to exactly capacity
+// bytes. Output beyond capacity fails the decode and is never written. limit = compressed length of the stream, 0 = no limit (read with
 // plain file reads); a limited source reads through readAcrossVolumes.
 bool decodeToMemory(void* destination, uint32_t capacity, FileHandle input, uint32_t limit);
 

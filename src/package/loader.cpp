@@ -4,28 +4,49 @@
 
 #include "engine/filetable.h"
 #include "package/binding.h"
+#include "package/bitmap.h"
 #include "package/inflate.h"
 #include "package/strings.h"
 #include "run/state.h"
 
+bool possibleBufferSize(uint32_t size, uint32_t available, bool compressed) {
+    if (size > RECORD_BUFFER_MAX) return false;
+    if (!compressed) return size <= available;
+    return available && static_cast<uint64_t>(available) * INFLATE_MAX_EXPANSION >= size;
+}
+
+// Decodes one stream of at most `available` bytes into a new zero-filled
+// block of `size` bytes and a spare NUL; the stream must fill it exactly.
+static int decodeBlock(FileHandle file, uint32_t size, uint32_t available, uint8_t** block) {
+    if (!possibleBufferSize(size, available, true)) return PAYLOAD_NO_MEMORY;
+    *block = static_cast<uint8_t*>(allocZeroed(size + 1));
+    if (!*block) return PAYLOAD_NO_MEMORY;
+    if (decodeToMemory(*block, size, file, available)) return PAYLOAD_OK;
+    freeBuffer(*block);
+    return PAYLOAD_DAMAGED;
+}
+
 int readRecordPayload(FileHandle file, const PackageRecordHeader& header, uint8_t** buffer,
                       uint32_t* size) {
     uint32_t n = header.length;
-    bool compressed = header.flags & RECORD_COMPRESSED;
-    if (compressed && readExact(file, &n, 4)) return 1;
-    if (n == 0xFFFFFFFFu) return 5;
-    // One spare zero byte behind the payload: a text that lacks its own
-    // terminator still ends inside the block.
-    uint8_t* block = static_cast<uint8_t*>(allocZeroed(n + 1));
-    if (!block) return 5;
-    bool ok = compressed ? decodeToMemory(block, n, file, 0) : readExact(file, block, n) == 0;
-    if (!ok) {
-        freeBuffer(block);
-        return 1;
+    if (header.flags & RECORD_COMPRESSED) {
+        if (n < 4 || readExact(file, &n, 4)) return PAYLOAD_DAMAGED;
+        int r = decodeBlock(file, n, header.length - 4, buffer);
+        if (r) return r;
+    } else {
+        if (!possibleBufferSize(n, header.length, false)) return PAYLOAD_NO_MEMORY;
+        // One spare zero byte behind the payload: a text that lacks its own
+        // terminator still ends inside the block.
+        uint8_t* block = static_cast<uint8_t*>(allocZeroed(n + 1));
+        if (!block) return PAYLOAD_NO_MEMORY;
+        if (readExact(file, block, n)) {
+            freeBuffer(block);
+            return PAYLOAD_DAMAGED;
+        }
+        *buffer = block;
     }
-    *buffer = block;
     *size = n;
-    return 0;
+    return PAYLOAD_OK;
 }
 
 // Replaces a kept buffer: a later record of the same tag wins.
@@ -35,18 +56,14 @@ static void keep(T*& field, uint8_t* block) {
     field = reinterpret_cast<T*>(block);
 }
 
-static bool readStringTables(FileHandle file) {
+bool readStringTables(FileHandle file, uint32_t end) {
     uint16_t count = 0;
-    if (readExact(file, &count, 2)) return false;
+    if (end - tellFile(file) < 2 || readExact(file, &count, 2)) return false;
     for (unsigned i = 0; i < count && i < 8; i++) {
-        uint32_t size;
-        if (readExact(file, &size, 4) || size == 0xFFFFFFFFu) return false;
-        uint8_t* block = static_cast<uint8_t*>(allocZeroed(size + 1));
-        if (!block) return false;
-        if (!decodeToMemory(block, size, file, 0)) {
-            freeBuffer(block);
-            return false;
-        }
+        uint32_t size, left = end - tellFile(file);
+        if (left < 4 || readExact(file, &size, 4)) return false;
+        uint8_t* block;
+        if (decodeBlock(file, size, left - 4, &block)) return false;
         keep(state.stringTables[i], block);
         state.stringTableSizes[i] = size;
     }
@@ -80,7 +97,9 @@ int loadPackage() {
     }
     freeBuffer(stub);
     seekTo(file, stubSize);
+    // Installers stay below 2 GiB (positions are signed on Win32).
     uint32_t total = fileSize(file);
+    if (total > FILE_POSITION_MAX) error = true;
 
     while (!error) {
         PackageRecordHeader header;
@@ -94,7 +113,10 @@ int loadPackage() {
         }
         uint32_t here = tellFile(file);
         uint64_t next = static_cast<uint64_t>(here) + header.length;
-        if (next > 0xFFFFFFFFu) {  // would wrap round to an earlier record
+        // Every record but the last lies within the file: a record beyond
+        // its end could only be followed by a header that cannot be read,
+        // and on Win32 a position past 2 GiB would seek elsewhere.
+        if (header.tag != REC_FILE_DATA && next > total) {
             error = true;
             break;
         }
@@ -114,7 +136,7 @@ int loadPackage() {
                 complete = true;
             break;
         case REC_STRING_TABLES:
-            error = !readStringTables(file);
+            error = !readStringTables(file, static_cast<uint32_t>(next));
             break;
         case REC_FILE_DATA: {
             state.dataAreaOffset = here;
@@ -149,15 +171,26 @@ int loadPackage() {
                 copyText(state.destinationDir, reinterpret_cast<char*>(block));
                 freeBuffer(block);
                 break;
-            case REC_FRAME_IMAGE: keep(state.frameImage, block); break;
-            case REC_BACKGROUND_IMAGE: keep(state.backgroundImage, block); break;
+            // A picture or font that does not fit its record counts as
+            // none: it would only make drawing read past the block.
+            case REC_FRAME_IMAGE:
+                if (!checkBitmap(block, size)) freeBuffer(block);
+                keep(state.frameImage, block);
+                break;
+            case REC_BACKGROUND_IMAGE:
+                if (!checkBitmap(block, size)) freeBuffer(block);
+                keep(state.backgroundImage, block);
+                break;
             case REC_TITLE: keep(state.titleText, block); break;
             case REC_REG_KEY: keep(state.registrySubKey, block); break;
             case REC_REG_VALUE: keep(state.registryValue, block); break;
             case REC_INI_FILE: keep(state.iniFile, block); break;
             case REC_INI_SECTION: keep(state.iniSection, block); break;
             case REC_INI_KEY: keep(state.iniKey, block); break;
-            case REC_TITLE_FONT: keep(state.titleFont, block); break;
+            case REC_TITLE_FONT:
+                if (size != TITLE_FONT_SIZE) freeBuffer(block);
+                keep(state.titleFont, block);
+                break;
             case REC_TEMPLATES:
                 keep(state.templateBlob, block);
                 state.templateBlobSize = size;

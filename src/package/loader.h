@@ -16,11 +16,36 @@ extern StubData stubData;
 
 int loadPackage();
 
-// Reads one buffer payload at the file's position. Returns 0 and the block in
-// *buffer (owned by the caller, *size bytes plus a NUL behind them), 1 on a
-// read or decode failure, 5 when no memory can be had.
+// readRecordPayload results.
+enum {
+    PAYLOAD_OK = 0,
+    PAYLOAD_DAMAGED = 1,   // cannot be read, or does not decode to its size
+    PAYLOAD_NO_MEMORY = 5  // its size cannot be had: more than its record can
+                           // hold (possibleBufferSize), or more memory than there is
+};
+
+// Reads one buffer payload at the file's position; the caller has checked
+// that the record's header.length bytes lie within the file. A stored
+// payload is the record's bytes; a compressed one declares its size, which
+// must be at most what the rest of the record can decode to
+// (INFLATE_MAX_EXPANSION per byte) and at most RECORD_BUFFER_MAX, and its
+// stream must lie within the record and decode to exactly that size.
+// Nothing is allocated before those checks. On PAYLOAD_OK the block is in
+// *buffer (owned by the caller, *size bytes plus a NUL behind them).
 int readRecordPayload(FileHandle file, const PackageRecordHeader& header, uint8_t** buffer,
                       uint32_t* size);
+
+// Whether a buffer of `size` bytes can come from `available` bytes of its
+// record: stored, at most those bytes; compressed, at most what they can
+// decode to. Never more than RECORD_BUFFER_MAX.
+bool possibleBufferSize(uint32_t size, uint32_t available, bool compressed);
+
+// Reads the string-table record at the file's position into
+// state.stringTables: a 16-bit count, then for each of the first eight
+// tables a 32-bit size and a stream, all within the record, which ends at
+// file position `end`. Each size is checked against the record's bytes left
+// before its block is had. False when one does not fit or decode.
+bool readStringTables(FileHandle file, uint32_t end);
 
 // Frees every buffer read from the package and resets the references.
 void releasePackageData();

@@ -7,6 +7,7 @@
 #include "run/state.h"
 
 int showMessage(const char* text, unsigned flags) {
+    if (state.closing) return 0;  // WM_CLOSE: no one is asked any more
     HWND owner = static_cast<HWND>(state.frameWindow ? state.frameWindow : state.backgroundWindow);
     return MessageBoxA(owner, text, getString(6, 0), flags);
 }

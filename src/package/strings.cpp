@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "package/dialogs.h"
 #include "package/format.h"
 #include "package/templates.h"
 #include "run/state.h"
@@ -105,5 +106,7 @@ bool templateSpan(unsigned number, uint32_t* offset, uint32_t* length) {
     uint32_t rest = size - at;
     *offset = at;
     *length = rest < TEMPLATE_COPY_SIZE ? rest : TEMPLATE_COPY_SIZE;
-    return true;
+    // The platform reads the copy as far as the template's own structure
+    // goes: all of it must lie within what the copy receives.
+    return walkDialogTemplate(blob + at, *length) != 0;
 }

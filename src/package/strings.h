@@ -54,12 +54,14 @@ enum {
 enum { BOX_OK = 1, BOX_CANCEL = 2, BOX_YES = 6, BOX_NO = 7 };
 
 // Message box with the caption (6, 0), owned by the frame, else the
-// background window, else nobody. Returns the button pressed.
+// background window, else nobody. Returns the button pressed; 0 without a
+// box once WM_CLOSE has ended the wizard (state.closing).
 int showMessage(const char* text, unsigned flags);
 
 // Template copies: a 16,384-byte zero-filled block holding the blob from the
 // template's offset on. Null when the template number lies outside the blob's
-// index or its offset outside the blob, or when no memory can be had.
+// index or its offset outside the blob, when the template does not lie
+// within the copy (templateSpan), or when no memory can be had.
 void* copyTemplate(unsigned number);
 void releaseTemplate(void* block);
 

@@ -4,13 +4,18 @@
 // template, and runs in runPage's message loop until the page or the frame
 // sets state.pageResult: Next (1) goes on to the following page, Back (1007)
 // to the previous one, Cancel (2) ends the wizard, anything else shows the
-// same page again. Pages jump with goToPage.
+// same page again. Pages jump with goToPage. A page that cannot be shown
+// ends the wizard (EXIT_PAGE_MISSING): passing it over as Next could skip
+// the destination page's check. WM_CLOSE ends it at any page (requestClose).
 #include "run/run.h"
 
 #include "package/loader.h"
 #include "package/strings.h"
 #include "run/state.h"
 #include "ui/ui.h"
+
+// The atom of the system's dialog class, "#32770".
+const WORD DIALOG_CLASS_ATOM = 32770;
 
 struct PageRow {
     int templateNumber;
@@ -36,13 +41,13 @@ int runPage(int templateNumber, PageProcedure procedure, LPARAM parameter) {
     state.pageResult = 0;
     if (templateNumber == TEMPLATE_NONE) return PAGE_RESULT_CANCEL;
     void* copy = copyTemplate(templateNumber);
-    if (!copy) return PAGE_RESULT_NEXT;  // passed over as if Next was pressed
-    HWND page = CreateDialogIndirectParamA(static_cast<HINSTANCE>(state.instance),
-                                           static_cast<LPCDLGTEMPLATEA>(copy),
-                                           static_cast<HWND>(state.frameWindow), procedure, parameter);
+    HWND page = copy ? CreateDialogIndirectParamA(static_cast<HINSTANCE>(state.instance),
+                                                  static_cast<LPCDLGTEMPLATEA>(copy),
+                                                  static_cast<HWND>(state.frameWindow), procedure, parameter)
+                     : 0;
     if (!page) {
         releaseTemplate(copy);
-        return PAGE_RESULT_CANCEL;
+        return 0;
     }
     MSG msg;
     while (state.pageResult == 0) {
@@ -61,14 +66,16 @@ int runPage(int templateNumber, PageProcedure procedure, LPARAM parameter) {
     return result;
 }
 
-void runPageSequence() {
+int runPageSequence() {
     uint16_t start = stubData.header.startPage;
     state.pageIndex = start != START_PAGE_WIZARD ? start : 0;
     do {
-        // A start page beyond the table (7..0xFFFE) ends the wizard.
-        if (state.pageIndex < 0 || state.pageIndex >= PAGE_COUNT) break;
+        // A start page beyond the table (7..0xFFFE) ends the wizard, and so
+        // does WM_CLOSE, whatever result the page got after it.
+        if (state.closing || state.pageIndex < 0 || state.pageIndex >= PAGE_COUNT) break;
         const PageRow& row = pageTable[state.pageIndex];
         int r = runPage(row.templateNumber, row.procedure, 0);
+        if (!r) return EXIT_PAGE_MISSING;
         if (start != START_PAGE_WIZARD) break;  // single-page mode
         if (r == PAGE_RESULT_NEXT) {
             state.pageIndex = state.pageIndex >= PAGE_END ? -1 : state.pageIndex + 1;
@@ -78,4 +85,25 @@ void runPageSequence() {
             if (state.pageIndex > 0) state.pageIndex--;
         }
     } while (state.pageIndex != -1);
+    return EXIT_DONE;
+}
+
+// Message boxes and the folder dialogs are dialogs of the system's dialog
+// class; ending them returns their nested loops at once.
+static BOOL CALLBACK endDialog(HWND window, LPARAM frame) {
+    if (window != reinterpret_cast<HWND>(frame) && GetClassWord(window, GCW_ATOM) == DIALOG_CLASS_ATOM)
+        EndDialog(window, IDCANCEL);
+    return TRUE;
+}
+
+void requestClose() {
+    HWND frame = static_cast<HWND>(state.frameWindow);
+    if (state.installRunning) {
+        // As the Cancel button: the progress page asks first.
+        if (frame) PostMessageA(frame, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
+    state.closing = 1;
+    state.pageResult = PAGE_RESULT_CANCEL;
+    EnumThreadWindows(GetCurrentThreadId(), endDialog, reinterpret_cast<LPARAM>(frame));
 }

@@ -19,6 +19,10 @@
 #include "package/strings.h"
 #include "run/state.h"
 
+// The copies' names: COPY_PREFIX, a number 0..998, COPY_SUFFIX.
+static const char COPY_PREFIX[] = "_upd";
+static const char COPY_SUFFIX[] = ".exe";
+
 // Longest relaunch command line: quoted copy path, /S with the quoted package
 // path, /DEL.
 static const uint32_t COMMAND_CAPACITY = 2 * TEXT_CAPACITY + 16;
@@ -36,6 +40,14 @@ static bool onRemovableDrive(const char* path) {
     copyText(root, path);
     if (!(root[0] == '\\' && root[1] == '\\') && root[0] && root[1] == ':') root[3] = 0;
     return GetDriveTypeA(root) == DRIVE_REMOVABLE;
+}
+
+// The temporary folder with a final backslash; false when it does not fit.
+static bool tempFolder(char* folder) {
+    DWORD len = GetTempPathA(TEXT_CAPACITY, folder);
+    if (len == 0 || len >= TEXT_CAPACITY) return false;
+    if (folder[len - 1] != '\\') append(folder, TEXT_CAPACITY, "\\");
+    return true;
 }
 
 // Zeroes the certificate-table entry of a signed installer's stub: the copy
@@ -68,13 +80,11 @@ int relaunchFromTemp(int showState) {
     if (!onRemovableDrive(state.targetPath)) return 0;
 
     char folder[TEXT_CAPACITY];
-    DWORD len = GetTempPathA(TEXT_CAPACITY, folder);
-    if (len == 0 || len >= TEXT_CAPACITY) return 0;
-    if (folder[len - 1] != '\\') append(folder, TEXT_CAPACITY, "\\");
+    if (!tempFolder(folder)) return 0;
     FileHandle out = INVALID_FILE;
     for (int i = 0; i < 999 && out == INVALID_FILE; i++) {
         char name[16];
-        expandText(name, sizeof name, "_upd%d.exe", 0, i, true);
+        expandText(name, sizeof name, "_upd%d.exe", 0, i, true);  // COPY_PREFIX, i, COPY_SUFFIX
         if (strlen(folder) + strlen(name) > TEXT_MAX) return 0;  // the name would be cut
         copyText(state.scratchPath, folder);
         append(state.scratchPath, TEXT_CAPACITY, name);
@@ -139,9 +149,26 @@ int patchRenameLine(const char* iniPath, const char* shortPath) {
     return patched;
 }
 
+bool isRelaunchCopy(const char* path) {
+    char folder[TEXT_CAPACITY];
+    if (!tempFolder(folder)) return false;
+    int n = lstrlenA(folder);
+    if (lstrlenA(path) <= n ||
+        CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, n, folder, n) != CSTR_EQUAL)
+        return false;
+    // "_upd", one to three digits, ".exe"
+    const char* name = path + n;
+    int digits = 0;
+    while (name[4 + digits] >= '0' && name[4 + digits] <= '9') digits++;
+    return digits >= 1 && digits <= 3 &&
+           CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, 4, COPY_PREFIX, 4) == CSTR_EQUAL &&
+           lstrcmpiA(name + 4 + digits, COPY_SUFFIX) == 0;
+}
+
 void scheduleSelfDeletion() {
     GetModuleFileNameA(static_cast<HINSTANCE>(state.instance), state.targetPath, TEXT_CAPACITY);
     state.targetPath[TEXT_MAX] = 0;
+    if (!isRelaunchCopy(state.targetPath)) return;
     OSVERSIONINFOA version;
     version.dwOSVersionInfoSize = sizeof version;
     GetVersionExA(&version);

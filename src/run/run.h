@@ -1,10 +1,18 @@
 // Run control: entry, single instance, page runner and page sequence,
 // shut-down. runInstaller is the whole program; WinMain only calls it.
-//
-// Exit codes: 0, or -1 when the package cannot be loaded, the background
-// window cannot be created, or the text buffers cannot be allocated.
 #pragma once
 #include <windows.h>
+
+// Exit codes of the installer (the README lists them).
+enum {
+    EXIT_DONE = 0,          // the wizard ran to its end, whatever the user chose there
+    EXIT_NOT_LOADED = -1,   // the package cannot be loaded (a damaged one may say so),
+                            // or the background window or text buffers cannot be had
+    EXIT_NO_WIZARD = 2,     // no window class, no frame template, or no frame window
+                            // (unless the start page asks for no page at all)
+    EXIT_PAGE_MISSING = 3   // a page's template is missing or damaged, or its dialog
+                            // cannot be made: the wizard stops there, never passes it
+};
 
 int runInstaller(HINSTANCE instance, const char* commandLine, int showState);
 
@@ -15,8 +23,16 @@ BOOL registerBackgroundClass();
 int createBackgroundWindow();
 
 typedef INT_PTR(CALLBACK* PageProcedure)(HWND, UINT, WPARAM, LPARAM);
+// The page result, or 0 when the page cannot be shown (its template is
+// missing or damaged, or its dialog cannot be made).
 int runPage(int templateNumber, PageProcedure procedure, LPARAM parameter);
-void runPageSequence();
+// EXIT_DONE, or EXIT_PAGE_MISSING when a page cannot be shown.
+int runPageSequence();
+// WM_CLOSE to the background window or the frame (End task, taskkill): while
+// an installation runs it presses Cancel, which asks first; otherwise the
+// wizard ends at once, closing any message box or dialog that is open, and
+// no further message box is shown (state.closing).
+void requestClose();
 // Makes the running page end so that the sequence continues at page n.
 void goToPage(int n);
 
@@ -25,9 +41,15 @@ void createFaceBrush();
 void deleteGdiObjects();
 
 // Removable-disk start (relaunch.cpp): 1 when a temporary copy was started
-// and this process should end; scheduleSelfDeletion runs in that copy.
+// and this process should end. scheduleSelfDeletion runs in a process
+// started with /DEL and arranges the deletion of its own file, but only
+// when that file is such a copy (isRelaunchCopy): another file started
+// with /DEL, or with a switch such as /DELAY, stays.
 int relaunchFromTemp(int showState);
 void scheduleSelfDeletion();
+// True when path is "_upd" and 1-3 digits and ".exe" (any case) directly in
+// the temporary folder.
+bool isRelaunchCopy(const char* path);
 // The 9x way: writes "xyz=shortPath" into [Rename] of iniPath, then patches
 // the first such line to "NUL=shortPath". 1 when a line was patched.
 int patchWininit(const char* iniPath, const char* shortPath);

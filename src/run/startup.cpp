@@ -95,6 +95,14 @@ static void placeWindowed() {
     SetWindowPos(frame, 0, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
+// The one message of an ending the user did not choose: the package's own
+// text for a damaged installer, else a built-in one (before the package is
+// loaded there is none).
+static void reportBrokenWizard() {
+    const char* text = getString(6, 33);
+    showMessage(*text ? text : "This installer cannot show its wizard. It may be damaged.", MB_INFO);
+}
+
 int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
     int ready = initInstance(instance);
     if (ready <= 0) return ready;
@@ -102,18 +110,21 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
     if (!state.isRelaunchedCopy) {
         if (relaunchFromTemp(showState)) {
             releaseSessionBuffers();
-            return 0;
+            return EXIT_DONE;
         }
     } else {
         scheduleSelfDeletion();
     }
-    if (!registerBackgroundClass()) return 0;
+    if (!registerBackgroundClass()) {
+        reportBrokenWizard();
+        return EXIT_NO_WIZARD;
+    }
     InitCommonControls();
     state.screenWidth = GetSystemMetrics(SM_CXSCREEN);
     state.screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    if (!loadPackage()) return -1;
+    if (!loadPackage()) return EXIT_NOT_LOADED;
     expandDestination();
-    if (!createBackgroundWindow()) return -1;
+    if (!createBackgroundWindow()) return EXIT_NOT_LOADED;
 
     bool fullScreen = state.options & OPT_FULL_SCREEN;
     void* frameTemplate = copyTemplate(fullScreen ? TEMPLATE_FRAME_FULL_SCREEN : TEMPLATE_FRAME_WINDOWED);
@@ -121,11 +132,18 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
         state.frameWindow = CreateDialogIndirectParamA(
             instance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
             static_cast<HWND>(state.backgroundWindow), frameProcedure, 0);
+    // Without a frame no page can be shown; that is a failure unless the
+    // package asks for none (a start page beyond the last one).
+    uint16_t start = stubData.header.startPage;
+    int code = start == START_PAGE_WIZARD || start < PAGE_END ? EXIT_NO_WIZARD : EXIT_DONE;
     if (state.frameWindow) {
         if (!fullScreen) placeWindowed();
         ShowWindow(static_cast<HWND>(state.backgroundWindow), SW_SHOWNORMAL);
         UpdateWindow(static_cast<HWND>(state.backgroundWindow));
-        runPageSequence();
+        code = runPageSequence();
+    }
+    if (code) reportBrokenWizard();
+    if (state.frameWindow) {
         DestroyWindow(static_cast<HWND>(state.frameWindow));
         state.frameWindow = 0;
     }
@@ -135,5 +153,5 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
     releasePackageData();
     releaseSessionBuffers();
     deleteGdiObjects();
-    return 0;
+    return code;
 }

@@ -98,6 +98,9 @@ struct InstallerState {
     // the last letter of its proven temporary file (0 = none). Null
     // otherwise (engine/install.h).
     uint8_t* stagedLetters;
+    // Set by WM_CLOSE outside an installation: the wizard ends and message
+    // boxes are no longer shown (they return 0 at once).
+    uint32_t closing;
 };
 
 extern InstallerState state;

@@ -7,8 +7,14 @@
 // is a plain captioned window around the frame and paints nothing itself.
 // Its destruction posts the quit message that ends the last message loop.
 #include "package/format.h"
+#include "run/run.h"
 #include "run/state.h"
 #include "ui/ui.h"
+
+// The loader keeps a title font only when its record is one LOGFONTA, and a
+// picture only when its BITMAPINFOHEADER and rows fit (format.h).
+static_assert(sizeof(LOGFONTA) == TITLE_FONT_SIZE, "the title font record is a LOGFONTA");
+static_assert(sizeof(BITMAPINFOHEADER) == sizeof(BitmapInfoHeader), "the picture info header");
 
 // Ordered-dither matrix: for bitmap row r and column c, which of the eight
 // levels sampled across a band the pixel takes.
@@ -155,6 +161,9 @@ LRESULT CALLBACK backgroundProcedure(HWND window, UINT message, WPARAM wParam, L
         if (!(state.options & OPT_FULL_SCREEN) || IsIconic(window)) break;
         paintBackground(window, state.backgroundImage, state.titleText, state.titleFont);
         if (frame) RedrawWindow(frame, 0, 0, RDW_FRAME);
+        return 0;
+    case WM_CLOSE:
+        requestClose();  // never the default, which would destroy the window
         return 0;
     case WM_ACTIVATEAPP:
         if (frame) PostMessageA(frame, WM_NCACTIVATE, wParam, 0);

@@ -8,8 +8,10 @@
 // page that consumes one answers through markHandled). Every dialog of the
 // wizard ends its procedure with dialogColourReply, so all share the face
 // brush, and applyDialogFont, so all share one normal-weight font.
+#include "package/bitmap.h"
 #include "package/loader.h"
 #include "package/strings.h"
+#include "run/run.h"
 #include "run/state.h"
 #include "ui/ui.h"
 
@@ -69,6 +71,9 @@ INT_PTR CALLBACK frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         break;
     }
+    case WM_CLOSE:
+        requestClose();
+        return TRUE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_MINIMIZE)
             ShowWindow(static_cast<HWND>(state.backgroundWindow), SW_MINIMIZE);
@@ -198,20 +203,13 @@ void drawSunkenControl(HWND window, HDC dc, int id, bool fill) {
 }
 
 // A PackageBitmap is a BMP file image: 14-byte file header, info header,
-// colour table, bits.
+// colour table, bits (bitmap.h); the loader kept it only when all of it lies
+// within its record.
 const BITMAPINFO* bitmapInfo(const unsigned char* bitmap) {
     return reinterpret_cast<const BITMAPINFO*>(bitmap + sizeof(BITMAPFILEHEADER));
 }
 
-static uint32_t colourCount(const BITMAPINFOHEADER* h) {
-    if (h->biClrUsed) return h->biClrUsed;
-    return h->biBitCount <= 8 ? 1u << h->biBitCount : 0;
-}
-
-const void* bitmapBits(const unsigned char* bitmap) {
-    const BITMAPINFOHEADER* h = &bitmapInfo(bitmap)->bmiHeader;
-    return bitmap + sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + 4 * colourCount(h);
-}
+const void* bitmapBits(const unsigned char* bitmap) { return bitmap + bitmapRowsOffset(bitmap); }
 
 HPALETTE createBitmapPalette(HDC dc, const unsigned char* bitmap) {
     const BITMAPINFO* info = bitmapInfo(bitmap);
@@ -221,7 +219,7 @@ HPALETTE createBitmapPalette(HDC dc, const unsigned char* bitmap) {
     pal->palVersion = 0x300;
     pal->palNumEntries = 256;
     // A shorter colour table gives fewer real entries; the rest stay black.
-    uint32_t count = colourCount(&info->bmiHeader);
+    uint32_t count = bitmapColours(bitmap);
     if (count > 256) count = 256;
     for (uint32_t i = 0; i < 256; i++) {
         PALETTEENTRY& e = pal->palPalEntry[i];

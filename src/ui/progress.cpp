@@ -93,8 +93,10 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
         break;
     case WM_COMMAND:
         // In single-page mode the frame's Cancel ends the wizard at once.
+        // A second Cancel while the question is open (WM_CLOSE posts one)
+        // asks nothing more.
         if (LOWORD(wParam) == ID_CANCEL && !singlePageMode()) {
-            askCancel(page);
+            if (!cancelPending) askCancel(page);
             return markHandled(page);
         }
         break;

@@ -20,10 +20,15 @@ WINE32=/usr/lib/wine/wine
 export QEMU_GUEST_BASE=0x10000000000
 run() { local rc=0; timeout 600 "$WINE32" "$@" >/dev/null 2>&1 </dev/null || rc=$?; echo "$rc"; }
 
-cat > "$T/project.toml" <<'TOML'
+# Start page 6 asks for no page, so no layouts are needed; the second has no
+# start-page record, so the size rule decides whether a cut one is complete.
+mkdir -p "$T/v1" "$T/v2"; echo one > "$T/v1/a.txt"; echo two > "$T/v2/a.txt"
+for p in quiet sized; do
+  cat > "$T/$p.toml" <<TOML
 [installer]
-output = "setup.exe"
+output = "$p.exe"
 defaults = false
+$([ "$p" = quiet ] && echo 'start_page = 6')
 [texts]
 "6.0" = "Smoke Test"
 
@@ -31,13 +36,23 @@ defaults = false
 old = ["v1"]
 new = "v2"
 TOML
-mkdir -p "$T/v1" "$T/v2"; echo one > "$T/v1/a.txt"; echo two > "$T/v2/a.txt"
-"$DIST/updpack" build "$T/project.toml" --stub "$DIST/updstub-i686.exe" >/dev/null
+  "$DIST/updpack" build "$T/$p.toml" --stub "$DIST/updstub-i686.exe" >/dev/null
+done
 t0=$SECONDS
-check "i686 stub loads its package and shuts down normally" 0 "$(run "$T/setup.exe")"
+check "i686 stub loads its package and shuts down normally" 0 "$(run "$T/quiet.exe")"
 echo "     (one 32-bit start: $((SECONDS - t0)) s)"
-head -c -8 "$T/setup.exe" > "$T/cut.exe"
+head -c -8 "$T/sized.exe" > "$T/cut.exe"
 check "i686 stub exits with -1 on a cut package" 255 "$(run "$T/cut.exe")"
+# The stub, then a string-table record declaring eight tables of almost 2 GiB
+# holding two bytes each: refused before any memory is asked for.
+python3 - "$T/sized.exe" "$T/hostile.exe" <<'PY'
+import struct, sys
+stub = open(sys.argv[1], "rb").read()[:65536]
+tables = struct.pack("<H", 8) + b"".join(struct.pack("<I", 0x7FFFFFF0) + b"\x0d\x00" for _ in range(8))
+package = struct.pack("<HHI", 0x1239, 0, len(tables)) + tables + struct.pack("<HHII", 0x7F7F, 0, 4, 0)
+open(sys.argv[2], "wb").write(stub + package)
+PY
+check "i686 stub refuses a package declaring gigabytes" 255 "$(run "$T/hostile.exe")"
 
 
 # The bundled sample, 1.0 to 2.0, through the whole wizard.

@@ -2,9 +2,11 @@
 // files beside it and names the ones that are missing, and answers a damaged
 // installer with an error, never a crash or a read out of bounds.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include "pkg/differ.h"
@@ -91,6 +93,28 @@ TEST_F(Inspect, NamesTheFirstMissingVolumeAndFails) {
     EXPECT_NE(error.find("only"), std::string::npos) << error;
 }
 
+TEST_F(Inspect, FindsVolumesBeyondTheNinetyNinthAndChecksTheirSizeFirst) {
+    // Empty volumes .D03 to .D100 behind the two real ones.
+    Bytes empty(4, 0);
+    for (int k = 3; k <= 100; k++) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "setup.D%02d", k);
+        temp.write(suffix, empty);
+    }
+    std::string out = run(installer, updpack::INSPECT_DATA);
+    EXPECT_NE(out.find("setup.D100"), std::string::npos) << out;
+    EXPECT_EQ(out.find("missing"), std::string::npos) << out;
+
+    // A volume of 2 GiB (a sparse file, never read) is refused by its size.
+    temp.write("setup.D101", {});
+    ASSERT_EQ(truncate(temp.path("setup.D101").c_str(), 0x80000000LL), 0);
+    std::string error;
+    uint32_t before = memoryInUse;
+    run(installer, updpack::INSPECT_DATA, &error);
+    EXPECT_NE(error.find("below 2 GiB"), std::string::npos) << error;
+    EXPECT_EQ(memoryInUse, before);
+}
+
 TEST_F(Inspect, DamagedInstallersGiveAnErrorNeverACrash) {
     std::string error;
     run(temp.write("stub.exe", Bytes(1000, 0)), updpack::INSPECT_ALL, &error);
@@ -114,6 +138,40 @@ TEST_F(Inspect, DamagedInstallersGiveAnErrorNeverACrash) {
         damaged[at] ^= static_cast<uint8_t>(0x81 + at);
         error.clear();
         run(temp.write("damaged.exe", damaged), updpack::INSPECT_ALL, &error);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A crafted installer of 64 KiB declares eight string tables of almost 2 GiB
+// each: inspect, verify and diagnose read it through the installer's own
+// loader and refuse it without asking for that memory.
+TEST(HostileInstaller, RefusedByEveryCommandWithLittleMemory) {
+    testsupport::TempDir temp;
+    std::string path = temp.write("hostile.exe", testsupport::hostileInstaller());
+    std::string folder = temp.path("folder");
+    std::filesystem::create_directory(folder);
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"inspect", [&] { updpack::inspect(path); }},
+        {"verify", [&] { updpack::verify(path, {folder}, folder); }},
+        {"diagnose", [&] { updpack::diagnose(path, folder, {}); }},
+    };
+    for (const auto& [name, run] : commands) {
+        memoryPeak = memoryInUse;
+        uint32_t before = memoryInUse;
+        testing::internal::CaptureStdout();
+        std::string error;
+        try {
+            run();
+        } catch (const std::runtime_error& e) {
+            error = e.what();
+        }
+        testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(error.empty()) << name;
+        EXPECT_LT(memoryPeak - before, 1u << 20) << name;
+        EXPECT_EQ(memoryInUse, before) << name;
     }
 }
 

@@ -3,6 +3,7 @@
 // chains, and what it keeps of each record.
 #include <cstring>
 
+#include "package/inflate.h"
 #include "package/loader.h"
 #include "package/strings.h"
 #include "support.h"
@@ -205,6 +206,171 @@ TEST_F(Loader, DamagedStreamsAndHostileLengthsFailSilently) {
     put32(tables.payload, 0xFFFFFFFFu);
     appendRecord(file, tables);
     EXPECT_EQ(load(file), 0);
+}
+
+// Declared sizes are checked against what the record can hold before any
+// memory is asked for: a crafted installer of 64 KiB never makes the
+// installer zero-fill gigabytes.
+class BoundedLoading : public Loader {
+protected:
+    // The stub read for the binding key and one decoder's buffers: what a
+    // refused load may hold, far below any size the tests declare.
+    static constexpr uint32_t kLittle = 1u << 20;
+    // Loads and returns the most heap the load held at once.
+    uint32_t peakOfLoad(const Bytes& installer, int* result) {
+        memoryPeak = memoryInUse;
+        uint32_t before = memoryInUse;
+        *result = load(installer);
+        return memoryPeak - before;
+    }
+};
+
+TEST_F(BoundedLoading, EightTablesOfAlmostTwoGigabytesAreRefused) {
+    Bytes file = testsupport::hostileInstaller();
+    EXPECT_LT(file.size(), 65536u + 1024);
+    int result;
+    EXPECT_LT(peakOfLoad(file, &result), kLittle) << "refused before allocating";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(nativeMessages.count, 0);
+    for (auto* table : state.stringTables) EXPECT_EQ(table, nullptr);
+}
+
+TEST_F(BoundedLoading, CompressedSizesMustFitTheirRecordAndTheirStream) {
+    Bytes text(3000, 'x');
+    Record good = bufferRecord(REC_TITLE, text, Compression::Always);
+    ASSERT_EQ(good.flags, RECORD_COMPRESSED);
+    ASSERT_EQ(load(buildInstaller(fakeStub(), {good}, {})), 1);
+
+    // One byte more or less than the stream decodes to: damaged.
+    for (int delta : {-1, 1}) {
+        releasePackageData();
+        Record r = good;
+        uint32_t size = 3000 + delta;
+        std::memcpy(r.payload.data(), &size, 4);
+        EXPECT_EQ(load(buildInstaller(fakeStub(), {r}, {})), 0) << delta;
+        EXPECT_EQ(state.titleText, nullptr);
+    }
+
+    // More than the stream's bytes could ever decode to, or than any package
+    // may hold: refused with nothing allocated.
+    size_t streamBytes = good.payload.size() - 4;
+    for (uint64_t size : {uint64_t(streamBytes) * INFLATE_MAX_EXPANSION + 1, uint64_t(0xFFFFFFFFu)}) {
+        releasePackageData();
+        Record r = good;
+        uint32_t claim = static_cast<uint32_t>(size);
+        std::memcpy(r.payload.data(), &claim, 4);
+        int result;
+        EXPECT_LT(peakOfLoad(buildInstaller(fakeStub(), {r}, {}), &result), kLittle) << size;
+        EXPECT_EQ(result, 0);
+    }
+    Record big;
+    big.tag = REC_TITLE;
+    big.flags = RECORD_COMPRESSED;
+    put32(big.payload, RECORD_BUFFER_MAX + 1);
+    big.payload.resize(4 + RECORD_BUFFER_MAX / INFLATE_MAX_EXPANSION + 100, 0);  // enough bytes for the ratio
+    releasePackageData();
+    int result;
+    EXPECT_LT(peakOfLoad(buildInstaller(fakeStub(), {big}, {}), &result), kLittle);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(possibleBufferSize(RECORD_BUFFER_MAX, RECORD_BUFFER_MAX / INFLATE_MAX_EXPANSION + 1, true));
+    EXPECT_FALSE(possibleBufferSize(RECORD_BUFFER_MAX + 1, 0xFFFFFFF0u, true));
+    EXPECT_FALSE(possibleBufferSize(10, 0, true)) << "a compressed payload needs a stream";
+    EXPECT_TRUE(possibleBufferSize(0, 0, false));
+}
+
+TEST_F(BoundedLoading, StringTablesStayWithinTheirRecord) {
+    std::vector<std::vector<std::string>> tables = {{"zero"}, {"one", "uno"}};
+    Record r = stringTablesRecord(tables);
+    ASSERT_EQ(load(buildInstaller(fakeStub(), {r, textRecord(REC_TITLE, "after")}, {})), 1);
+    EXPECT_STREQ(getString(1, 1), "uno");
+
+    // The record cut by its length before the second stream ends: the
+    // stream may not run on into the next record.
+    for (size_t cut : {size_t(1), size_t(4), r.payload.size() - 9}) {
+        releasePackageData();
+        Record shorter = r;
+        shorter.payload.resize(r.payload.size() - cut);
+        Bytes file = buildInstaller(fakeStub(), {shorter, textRecord(REC_TITLE, "after")}, {});
+        EXPECT_EQ(load(file), 0) << cut;
+    }
+
+    // A table count beyond what the record holds.
+    releasePackageData();
+    Record counted = r;
+    counted.payload[0] = 5;
+    EXPECT_EQ(load(buildInstaller(fakeStub(), {counted}, {})), 0);
+}
+
+TEST_F(BoundedLoading, RecordsMustLieWithinTheFile) {
+    // A stored payload declaring more than the file holds: refused before
+    // its block is had, whatever tag it has.
+    for (uint16_t tag : {uint16_t(REC_TITLE), uint16_t(REC_OPTIONS), uint16_t(0x7000)}) {
+        releasePackageData();
+        Bytes file = buildInstaller(fakeStub(), {textRecord(REC_TITLE, "x", Compression::Never)}, {});
+        Bytes lying = fakeStub();
+        put16(lying, tag);
+        put16(lying, 0);
+        put32(lying, 0x7FFFFFF0u);
+        lying.insert(lying.end(), file.begin() + STUB_SIZE, file.end());
+        int result;
+        EXPECT_LT(peakOfLoad(lying, &result), kLittle) << tag;
+        EXPECT_EQ(result, 0) << tag;
+    }
+    // A record that would put the next one between 2 and 4 GiB: on Win32
+    // the seek fails and the loader would read on inside this payload.
+    releasePackageData();
+    Bytes file = fakeStub();
+    put16(file, 0x7000);
+    put16(file, 0);
+    put32(file, 0x90000000u);
+    Bytes rest = buildInstaller(fakeStub(), {startPageRecord(6)}, {});
+    file.insert(file.end(), rest.begin() + STUB_SIZE, rest.end());
+    EXPECT_EQ(load(file), 0);
+}
+
+TEST_F(BoundedLoading, PicturesAndTheTitleFontKeepTheirSize) {
+    // A 2 x 2 picture of 24 bits: rows of 8 bytes (6 padded to 4).
+    Bytes bmp = {'B', 'M'};
+    bmp.resize(14, 0);
+    for (uint32_t v : {40u, 2u, 2u}) put32(bmp, v);
+    put16(bmp, 1);
+    put16(bmp, 24);
+    for (int k = 0; k < 6; k++) put32(bmp, 0);
+    bmp.resize(54 + 16, 0x5A);
+    Bytes font(60, 0);
+    std::memcpy(&font[28], "Arial", 5);
+    auto loadWith = [&](const Bytes& picture, const Bytes& titleFont) {
+        releasePackageData();
+        return load(buildInstaller(fakeStub(),
+                                   {bufferRecord(REC_FRAME_IMAGE, picture), bufferRecord(REC_BACKGROUND_IMAGE, picture),
+                                    bufferRecord(REC_TITLE_FONT, titleFont)},
+                                   {}));
+    };
+    ASSERT_EQ(loadWith(bmp, font), 1);
+    EXPECT_NE(state.frameImage, nullptr);
+    EXPECT_NE(state.backgroundImage, nullptr);
+    EXPECT_NE(state.titleFont, nullptr);
+
+    // Rows cut short, a colour table beyond the record, compression, a
+    // wrong header size, a font record one byte off: each counts as none,
+    // and the package still loads.
+    Bytes cut(bmp.begin(), bmp.end() - 1);
+    Bytes colours = bmp;
+    colours[46] = 0xFF;  // clrUsed
+    Bytes rle = bmp;
+    rle[30] = 1;
+    Bytes header = bmp;
+    header[14] = 124;
+    Bytes wide = bmp;
+    wide[21] = 0x7F;  // width near 2^31
+    for (const Bytes& bad : {cut, colours, rle, header, wide, Bytes(10, 'B')}) {
+        ASSERT_EQ(loadWith(bad, Bytes(59, 0)), 1);
+        EXPECT_EQ(state.frameImage, nullptr);
+        EXPECT_EQ(state.backgroundImage, nullptr);
+        EXPECT_EQ(state.titleFont, nullptr);
+    }
+    ASSERT_EQ(loadWith(bmp, Bytes(61, 0)), 1);
+    EXPECT_EQ(state.titleFont, nullptr);
 }
 
 TEST_F(Loader, StubSizeZeroRefusesAtOnce) {

@@ -33,6 +33,19 @@ pkg::Bytes noise(size_t n, uint32_t seed);
 // 65,536 bytes holding the stub header block, like a real stub.
 pkg::Bytes fakeStub();
 
+// The hostile installer of the bounded-loading tests: a stub, then a
+// string-table record that declares eight tables of almost 2 GiB each, every
+// one holding a two-byte stream, then an empty data area (65,618 bytes).
+pkg::Bytes hostileInstaller();
+
+// A dialog template as the platform reads it: a classic header (or, when
+// `extended`, a DLGTEMPLATEEX one) with no menu and the default class, the
+// caption, the font "MS Shell Dlg" at 8 points, then `items` static controls
+// with their titles and no creation data.
+pkg::Bytes dialogTemplate(const std::string& caption, int items = 2, bool extended = false);
+// UTF-16 of an ASCII text with its NUL, as templates hold strings.
+void putWide(pkg::Bytes& out, const std::string& text);
+
 // Resets InstallerState and the stub header; allocates the text buffers.
 class StateTest : public ::testing::Test {
 protected:

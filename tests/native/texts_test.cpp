@@ -76,33 +76,50 @@ TEST_F(Texts, SubjectKeeps259Characters) {
 }
 
 TEST_F(Texts, TemplateCopiesStayInsideTheBlob) {
-    // Index of three offsets (12 bytes), then three "templates".
+    auto setBlob = [](const Bytes& blob) {
+        freeBuffer(state.templateBlob);
+        state.templateBlob = static_cast<uint8_t*>(allocZeroed(static_cast<uint32_t>(blob.size())));
+        std::memcpy(state.templateBlob, blob.data(), blob.size());
+        state.templateBlobSize = static_cast<uint32_t>(blob.size());
+    };
+    // Index of three offsets (12 bytes), two templates; entry 2 points
+    // outside the blob.
+    Bytes first = testsupport::dialogTemplate("First"), last = testsupport::dialogTemplate("Last", 1);
     Bytes blob;
-    put32(blob, 12);
-    put32(blob, 14);
-    put32(blob, 99);  // outside the blob
-    blob.insert(blob.end(), {'A', 'A', 'B', 'B', 'B'});
-    state.templateBlob = static_cast<uint8_t*>(allocZeroed(blob.size()));
-    std::memcpy(state.templateBlob, blob.data(), blob.size());
-    state.templateBlobSize = static_cast<uint32_t>(blob.size());
+    for (uint32_t offset : {12u, 12u + uint32_t(first.size()), 9999u}) put32(blob, offset);
+    blob.insert(blob.end(), first.begin(), first.end());
+    blob.insert(blob.end(), last.begin(), last.end());
+    setBlob(blob);
 
     uint8_t* t = static_cast<uint8_t*>(copyTemplate(1));
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(std::memcmp(t, "BBB", 3), 0) << "the last template copies exactly the tail";
-    for (uint32_t i = 3; i < TEMPLATE_COPY_SIZE; i++) ASSERT_EQ(t[i], 0) << i;
+    EXPECT_EQ(Bytes(t, t + last.size()), last) << "the last template copies exactly the tail";
+    for (uint32_t i = static_cast<uint32_t>(last.size()); i < TEMPLATE_COPY_SIZE; i++) ASSERT_EQ(t[i], 0) << i;
+    releaseTemplate(t);
+    t = static_cast<uint8_t*>(copyTemplate(0));
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(std::memcmp(t + first.size(), last.data(), last.size()), 0) << "the rest of the blob comes along";
     releaseTemplate(t);
     EXPECT_EQ(copyTemplate(2), nullptr) << "offset outside the blob";
     EXPECT_EQ(copyTemplate(3), nullptr) << "beyond the index";
     EXPECT_EQ(copyTemplate(400), nullptr);
 
-    // A remainder beyond 16 KiB is cut to the block.
+    // A template whose last item runs past the end of the blob counts as
+    // missing: the platform would read it beyond the copied bytes.
+    blob.resize(blob.size() - 3);
+    setBlob(blob);
+    EXPECT_EQ(copyTemplate(1), nullptr);
+    t = static_cast<uint8_t*>(copyTemplate(0));
+    EXPECT_NE(t, nullptr) << "the one before still lies within its copy";
+    releaseTemplate(t);
+
+    // A remainder beyond 16 KiB is cut to the block; the template itself
+    // still lies within it.
     Bytes big;
     put32(big, 4);
+    big.insert(big.end(), first.begin(), first.end());
     big.resize(4 + 20000, 0x77);
-    freeBuffer(state.templateBlob);
-    state.templateBlob = static_cast<uint8_t*>(allocZeroed(big.size()));
-    std::memcpy(state.templateBlob, big.data(), big.size());
-    state.templateBlobSize = static_cast<uint32_t>(big.size());
+    setBlob(big);
     uint32_t offset, length;
     ASSERT_TRUE(templateSpan(0, &offset, &length));
     EXPECT_EQ(length, TEMPLATE_COPY_SIZE);

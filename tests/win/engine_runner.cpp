@@ -1,20 +1,25 @@
 // A small program that runs one installation the way the wizard does
-// (what a killed run left undone first, verification, then installNextFile
-// until it returns 0), so that a test can kill it at a chosen point and the
-// benchmark can time it.
-// usage: engine_runner [--report] [--versions] [--checkpoints] [--kill-at K]
-//                      INSTALLER DESTINATION
+// (what a killed all-or-nothing run left undone first, verification, then
+// installNextFile until it returns 0), so that a test can kill it at chosen
+// points and the benchmark can time it.
+// usage: engine_runner [--report] [--versions] [--count-calls] [--trace]
+//                      [--kill-at N] INSTALLER DESTINATION
 // Exit code: the finish page's result code, or 100 + the verification
-// result when verification does not pass (103 = nothing to do), or
-// KILLED_EXIT when --kill-at stopped it. --report prints the times of both
-// passes and the engine's heap peak; --versions prints, after verification,
-// each entry's path and the version found (an index into its known
-// versions, or absent / current / unknown); --checkpoints prints
-// "checkpoints N FIRST" at the end: the engine's checkpoints (every write,
-// move and delete, fileops.h) and the number of the first one past the
-// last entry (0: none), where an all-or-nothing run replaces its files.
-// --kill-at K ends the process at checkpoint K (from 1) at once, without
-// any clean-up, as a power cut or the task manager would.
+// result when verification does not pass (103 = nothing to do). --report
+// prints the times of both passes and the engine's heap peak; --versions
+// prints, after verification, each entry's path and the version found
+// (an index into its known versions, or absent / current / unknown). A run
+// that fails prints its result code and the path concerned.
+//
+// Kill points: during the installation, every platform call of the engine
+// that opens, writes, moves, deletes or changes a file counts (the runner
+// puts a counter in front of each through its own import table, which all
+// of the engine's calls go through). --count-calls prints how many the run
+// made and the number of the first one past the last entry, where an
+// all-or-nothing run replaces its files ("calls N FIRST", FIRST 0 when
+// there is none), --trace each of them as it comes; --kill-at N ends the process abruptly at the N-th, as a
+// power cut or Task Manager would, after writing half of the bytes when
+// that call is a write. Exit code 0xDEADBEEF then.
 #include <windows.h>
 
 #include <stdio.h>
@@ -31,16 +36,97 @@
 #include "package/loader.h"
 #include "run/state.h"
 
-const int KILLED_EXIT = 250;
+namespace killpoints {
 
-static uint32_t checkpoints, firstCommitCheckpoint, killAt;
+const UINT KILLED = 0xDEADBEEF;
+long calls = 0;
+long firstPastTheTable = 0;
+long killAt = -1;
+bool trace = false;
 
-static void onCheckpoint() {
-    checkpoints++;
-    if (!firstCommitCheckpoint && state.currentEntryIndex >= static_cast<int32_t>(state.entryCount))
-        firstCommitCheckpoint = checkpoints;
-    if (checkpoints == killAt) TerminateProcess(GetCurrentProcess(), KILLED_EXIT);
+// Counts one call; the killing one ends the process here.
+void count(const char* name = "", const char* path = "") {
+    if (trace) printf("%ld %s %s\n", calls + 1, name, path ? path : "");
+    if (!firstPastTheTable && state.currentEntryIndex >= static_cast<int32_t>(state.entryCount))
+        firstPastTheTable = calls + 1;
+    if (++calls == killAt) {
+        fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), KILLED);
+    }
 }
+
+decltype(&WriteFile) realWriteFile;
+BOOL WINAPI writeFile(HANDLE file, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (calls + 1 == killAt && n > 1) {
+        DWORD half = 0;
+        realWriteFile(file, data, n / 2, &half, overlapped);
+    }
+    count("WriteFile");
+    return realWriteFile(file, data, n, written, overlapped);
+}
+
+// The path a call is about, for --trace: its first argument when that is a
+// text.
+inline const char* pathOf(LPCSTR a, ...) { return a; }
+inline const char* pathOf(HANDLE, ...) { return ""; }
+#define PATH_OF pathOf
+
+// The same counter in front of the other calls, whatever their arguments.
+#define COUNTED(name, result, params, args)     \
+    decltype(&name) real##name;                 \
+    result WINAPI counted##name params {        \
+        count(#name, PATH_OF args);             \
+        return real##name args;                 \
+    }
+COUNTED(CreateFileA, HANDLE, (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g),
+        (a, b, c, d, e, f, g))
+COUNTED(MoveFileA, BOOL, (LPCSTR a, LPCSTR b), (a, b))
+COUNTED(MoveFileExA, BOOL, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c))
+COUNTED(DeleteFileA, BOOL, (LPCSTR a), (a))
+COUNTED(SetFileAttributesA, BOOL, (LPCSTR a, DWORD b), (a, b))
+COUNTED(SetFileTime, BOOL, (HANDLE a, const FILETIME* b, const FILETIME* c, const FILETIME* d), (a, b, c, d))
+COUNTED(FlushFileBuffers, BOOL, (HANDLE a), (a))
+COUNTED(CreateDirectoryA, BOOL, (LPCSTR a, LPSECURITY_ATTRIBUTES b), (a, b))
+#undef COUNTED
+
+// Replaces one slot of this program's import table.
+template <class F>
+void patch(F* slot, F replacement, F* original) {
+    DWORD was;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was);
+    *original = *slot;
+    *slot = replacement;
+    VirtualProtect(slot, sizeof *slot, was, &was);
+}
+
+}  // namespace killpoints
+
+// The import-table slots of the calls (mingw names each __imp_<name>).
+extern "C" {
+extern decltype(&WriteFile) __imp_WriteFile;
+extern decltype(&CreateFileA) __imp_CreateFileA;
+extern decltype(&MoveFileA) __imp_MoveFileA;
+extern decltype(&MoveFileExA) __imp_MoveFileExA;
+extern decltype(&DeleteFileA) __imp_DeleteFileA;
+extern decltype(&SetFileAttributesA) __imp_SetFileAttributesA;
+extern decltype(&SetFileTime) __imp_SetFileTime;
+extern decltype(&FlushFileBuffers) __imp_FlushFileBuffers;
+extern decltype(&CreateDirectoryA) __imp_CreateDirectoryA;
+}
+
+namespace killpoints {
+void install() {
+    patch(&__imp_WriteFile, writeFile, &realWriteFile);
+    patch(&__imp_CreateFileA, countedCreateFileA, &realCreateFileA);
+    patch(&__imp_MoveFileA, countedMoveFileA, &realMoveFileA);
+    patch(&__imp_MoveFileExA, countedMoveFileExA, &realMoveFileExA);
+    patch(&__imp_DeleteFileA, countedDeleteFileA, &realDeleteFileA);
+    patch(&__imp_SetFileAttributesA, countedSetFileAttributesA, &realSetFileAttributesA);
+    patch(&__imp_SetFileTime, countedSetFileTime, &realSetFileTime);
+    patch(&__imp_FlushFileBuffers, countedFlushFileBuffers, &realFlushFileBuffers);
+    patch(&__imp_CreateDirectoryA, countedCreateDirectoryA, &realCreateDirectoryA);
+}
+}  // namespace killpoints
 
 static double seconds() {
     LARGE_INTEGER f, t;
@@ -54,13 +140,14 @@ int main(int argc, char** argv) {
     if (report) argv++, argc--;
     bool versions = argc > 1 && !strcmp(argv[1], "--versions");
     if (versions) argv++, argc--;
-    bool counting = argc > 1 && !strcmp(argv[1], "--checkpoints");
-    if (counting) argv++, argc--;
+    bool countCalls = argc > 1 && !strcmp(argv[1], "--count-calls");
+    if (countCalls) argv++, argc--;
+    killpoints::trace = argc > 1 && !strcmp(argv[1], "--trace");
+    if (killpoints::trace) argv++, argc--, countCalls = true;
     if (argc > 2 && !strcmp(argv[1], "--kill-at")) {
-        killAt = static_cast<uint32_t>(strtoul(argv[2], 0, 10));
+        killpoints::killAt = atol(argv[2]);
         argv += 2, argc -= 2;
     }
-    fileFaults.checkpoint = onCheckpoint;
     if (argc < 3) return 99;
     state.dataFile = INVALID_FILE;
     if (!allocateTextBuffers()) return 98;
@@ -68,7 +155,7 @@ int main(int argc, char** argv) {
     if (!loadPackage()) return 97;
     copyText(state.destinationDir, argv[2]);  // the user's choice, not the package's default
     appendBackslash(state.destinationDir);
-    if (state.options & OPT_ALL_OR_NOTHING) recoverJournal();
+    if (state.options & OPT_ALL_OR_NOTHING) recoverJournal();  // as the destination page does
     double t0 = seconds();
     int verified = verifyInstallation();
     if (versions) {
@@ -90,15 +177,20 @@ int main(int argc, char** argv) {
     double t1 = seconds();
     uint32_t heapBefore = memoryInUse;
     memoryPeak = memoryInUse;
+    if (countCalls || killpoints::killAt > 0) killpoints::install();
     if (!beginInstallation()) return state.resultCode;
     while (installNextFile(0)) {
     }
     finishInstallation();
+    if (countCalls) {
+        printf("calls %ld %ld\n", killpoints::calls, killpoints::firstPastTheTable);
+        fflush(stdout);
+    }
     double t2 = seconds();
     int code = finalResultCode();
-    if (counting) printf("checkpoints %u %u\n", checkpoints, firstCommitCheckpoint);
     if (report)
         printf("%.3fs (verify %.3fs) heap peak %u KiB, code %d\n", t2 - t1, t1 - t0,
                (memoryPeak - heapBefore) / 1024, code);
+    if (code) printf("result %d: %s (system error %lu)\n", code, state.messageSubject, GetLastError());
     return code;
 }

@@ -1,14 +1,15 @@
 // Installations killed at chosen points, for the kill test and the torture
-// run (./build.sh torture). The engine runner counts the engine's
-// checkpoints (every write, move and delete) and, told to, ends its own
-// process at checkpoint K at once, so where a kill lands never depends on
-// how fast the machine is.
+// run (./build.sh torture). The engine runner counts the engine's file
+// operations (opens, writes, moves, deletions, attribute and time changes)
+// and, told to, ends its own process abruptly at the K-th (halfway through
+// it when it is a write), so where a kill lands never depends on how fast
+// the machine is.
 //
 // A Product is a folder of old files and an update for it. probe() learns
-// how many checkpoints a whole run passes and where the replacement phase
-// of an all-or-nothing run begins; killAt(K) puts the old files back, runs
-// the update killed at K, checks the whole installation, runs it again to
-// the end and checks again. It returns what was wrong, empty when nothing.
+// how many operations a whole run makes and where the replacement phase of
+// an all-or-nothing run begins; killAt(K) puts the old files back, runs the
+// update killed at K, checks the whole installation, runs it again to the
+// end and checks again. It returns what was wrong, empty when nothing.
 #pragma once
 #include <windows.h>
 
@@ -25,7 +26,7 @@ namespace killtest {
 
 using Bytes = pkg::Bytes;
 
-const DWORD KILLED_EXIT = 250;  // engine_runner's code for a kill
+const DWORD KILLED_EXIT = 0xDEADBEEF;  // engine_runner's code for a kill
 const DWORD NOTHING_TO_DO_EXIT = 103;
 const DWORD NOT_STARTED = 0xBAD;
 
@@ -103,8 +104,8 @@ public:
 
     pkg::FileSet before, after;
     std::string installer, folder;
-    unsigned checkpoints = 0;  // of a whole run
-    unsigned commitFrom = 0;   // first checkpoint of the replacement phase (0: none)
+    unsigned checkpoints = 0;  // file operations of a whole run
+    unsigned commitFrom = 0;   // first operation of the replacement phase (0: none)
 
     // Puts the old files back (and nothing else) into a fresh folder.
     void placeOld() {
@@ -156,10 +157,11 @@ public:
     std::string probe() {
         placeOld();
         std::string out;
-        DWORD code = run("--checkpoints", &out);
+        DWORD code = run("--count-calls", &out);
         if (code != 0) return "a whole run ended with " + std::to_string(code) + ": " + out;
-        if (std::sscanf(out.c_str(), "checkpoints %u %u", &checkpoints, &commitFrom) != 2)
-            return "no checkpoint count in: " + out;
+        size_t at = out.rfind("calls ");
+        if (at == std::string::npos || std::sscanf(out.c_str() + at, "calls %u %u", &checkpoints, &commitFrom) != 2)
+            return "no count of file operations in: " + out;
         return expectAll(after, "after a whole run");
     }
 
@@ -168,7 +170,7 @@ public:
     std::string killAt(unsigned k) {
         placeOld();
         DWORD code = run("--kill-at " + std::to_string(k));
-        std::string where = "killed at checkpoint " + std::to_string(k);
+        std::string where = "killed at file operation " + std::to_string(k);
         if (code != KILLED_EXIT) return where + ": the run ended with " + std::to_string(code);
         std::string wrong = commitFrom && k < commitFrom ? expectAll(before, where + " (before replacing)")
                                                          : expectEach(where);

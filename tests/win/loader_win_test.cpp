@@ -39,4 +39,19 @@ TEST_F(LoaderWin32, LoadsAnInstallerBuiltOnTheRealStub) {
     EXPECT_EQ(stubData.header.startPage, 6);
 }
 
+// A record whose end lies between 2 and 4 GiB: SetFilePointer takes a signed
+// distance, so the seek would fail and the walk would read on inside the
+// record's own payload, here a start-page record that makes it complete.
+// The loader refuses it before it seeks, as it does natively.
+TEST_F(LoaderWin32, ARecordEndingBeyondTheFileIsRefused) {
+    Bytes file = realStub();
+    put16(file, 0x7000);
+    put16(file, 0);
+    put32(file, 0x90000000u);
+    Bytes rest = buildInstaller(realStub(), {startPageRecord(6)}, {});
+    file.insert(file.end(), rest.begin() + STUB_SIZE, rest.end());
+    copyText(state.sourcePath, temp.write("setup.exe", file).c_str());
+    EXPECT_EQ(loadPackage(), 0);
+}
+
 }  // namespace

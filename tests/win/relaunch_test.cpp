@@ -201,6 +201,7 @@ TEST_F(Relaunch, TheCopyNeverRelaunchesItself) {
     ASSERT_TRUE(closeWizard("Copy Itself", &pid));
     EXPECT_EQ(pid, pi.dwProcessId) << "the started process ran the wizard itself";
     EXPECT_EQ(fileSizeOf(tempFolder() + "_upd0.exe"), 0xFFFFFFFF) << "no copy was made";
+    EXPECT_EQ(pendingRenames().find("setup.exe"), std::string::npos) << "nor is the file on the disk deleted";
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
 }
@@ -210,6 +211,47 @@ TEST_F(Relaunch, FromAFixedDriveNoCopyIsMade) {
     std::string path = temp.write("setup.exe", buildInstaller(realStub(), {startPageRecord(6)}, {}));
     EXPECT_EQ(runProgram(path, ""), 0u);
     EXPECT_EQ(fileSizeOf(tempFolder() + "_upd0.exe"), 0xFFFFFFFF);
+}
+
+// /DEL marks a relaunched copy, but only a copy the installer makes (a
+// "_upd<n>.exe" in the temporary folder) is deleted at the next restart:
+// any other file started with /DEL, or /DELAY, stays.
+TEST(SelfDeletion, OnlyTheTemporaryCopyIsScheduled) {
+    std::string temp = tempFolder();
+    for (const char* name : {"_upd12.exe", "_UPD5.EXE", "_upd0.exe"})
+        EXPECT_TRUE(isRelaunchCopy((temp + name).c_str())) << name;
+    for (const char* name : {"_upd.exe", "_upd1234.exe", "_updx.exe", "_upd1.exe.bak", "setup.exe", "sub\\_upd1.exe"})
+        EXPECT_FALSE(isRelaunchCopy((temp + name).c_str())) << name;
+    EXPECT_FALSE(isRelaunchCopy("C:\\_upd1.exe"));
+
+    auto count = [](const std::string& text, const std::string& name) {
+        size_t n = 0;
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) n++;
+        return n;
+    };
+    TempDir elsewhere;
+    Bytes installer = buildInstaller(realStub(), {startPageRecord(6)}, {});
+    std::string stamp = std::to_string(GetTickCount() % 1000);
+    struct Run {
+        std::string path, args;
+        bool deleted;
+    } runs[] = {
+        {temp + "_upd" + stamp + ".exe", "/DEL", true},
+        {temp + "planted" + stamp + ".exe", "/DEL", false},
+        {elsewhere.path("setup" + stamp + ".exe"), "/DEL", false},
+        {temp + "_upd" + std::to_string((GetTickCount() + 500) % 1000) + ".exe", "/DELAY", true},
+    };
+    for (const Run& r : runs) {
+        HANDLE h = CreateFileA(r.path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+        DWORD written;
+        WriteFile(h, installer.data(), static_cast<DWORD>(installer.size()), &written, 0);
+        CloseHandle(h);
+        std::string name = r.path.substr(r.path.find_last_of('\\') + 1);
+        size_t before = count(pendingRenames(), name);
+        EXPECT_EQ(runProgram(r.path, r.args), 0u) << r.path;
+        EXPECT_EQ(count(pendingRenames(), name), before + (r.deleted ? 1 : 0)) << r.path << " " << r.args;
+        DeleteFileA(r.path.c_str());
+    }
 }
 
 // The WININIT.INI way of the older platform family, on real files.

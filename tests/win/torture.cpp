@@ -1,5 +1,5 @@
 // ./build.sh torture [N]: N installations of an all-or-nothing update killed
-// at checkpoints spread over both phases (alternately one in the building
+// at file operations spread over both phases (alternately one in the building
 // phase and one in the replacement phase, each drawn from a fixed-seed
 // sequence), every one checked as kill_support.h describes. Prints the
 // runs, the kills per phase, the failures and the time; exits 1 on any
@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     }
     unsigned building = product.commitFrom - 1;
     unsigned replacing = product.checkpoints - product.commitFrom + 1;
-    std::printf("torture: a whole run passes %u checkpoints, %u building and %u replacing\n", product.checkpoints,
-                building, replacing);
+    std::printf("torture: a whole run makes %u file operations, %u building and %u replacing\n",
+                product.checkpoints, building, replacing);
     unsigned kills[2] = {0, 0}, failures = 0;
     uint32_t seed = 20240601;
     for (unsigned i = 0; i < runs; i++) {

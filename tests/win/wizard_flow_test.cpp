@@ -228,7 +228,9 @@ TEST(WizardFlow, CancelOnTheProgressPage) {
     for (int i = 0; i < 80; i++) files.push_back("f" + std::to_string(i) + ".txt");
     for (bool stop : {false, true}) {
         Product product(files);
-        WizardRun run(product.installer(), testName() + (stop ? "-yes" : "-no"));
+        // 80 steps take at least 80 timer periods: long enough for Cancel to
+        // come while they run, and on a busy machine much longer than that.
+        WizardRun run(product.installer(), testName() + (stop ? "-yes" : "-no"), 180000);
         toDestination(run);
         run.press(IDOK);
         HWND ready = run.page("Page 3");

@@ -66,8 +66,8 @@ const int BACK = 1007;
 // for under the artifact folder, named after the test.
 class WizardRun : public wizard::Driver {
 public:
-    WizardRun(const std::string& installer, const std::string& testName)
-        : wizard::Driver(installer), name_(testName) {}
+    WizardRun(const std::string& installer, const std::string& testName, DWORD timeoutMs = 20000)
+        : wizard::Driver(installer, "", timeoutMs), name_(testName) {}
     HWND page(const std::string& title, HWND previous = 0) {
         HWND p = waitPage(title, previous);
         snapshot(name_ + "-" + std::to_string(++shots_) + "-" + slug(title));

@@ -1,5 +1,7 @@
 #include "pkg/picture.h"
 
+#include "package/bitmap.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -72,6 +74,10 @@ void checkBmp(const Bytes& b, const std::string& what) {
     uint64_t rowBytes = (uint64_t(width) * bits + 31) / 32 * 4;
     if (54 + 4 * colours + rowBytes * uint64_t(height) > b.size())
         throw PictureError(what + ": the BMP is cut short");
+    // The installer's own test, which everything above spells out.
+    if (b.size() > RECORD_BUFFER_MAX || !checkBitmap(b.data(), static_cast<uint32_t>(b.size())))
+        throw PictureError(what + ": the installer would not draw this BMP (" + std::to_string(b.size()) +
+                           " bytes; at most " + std::to_string(RECORD_BUFFER_MAX) + ")");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "pkg/resources.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "package/dialogs.h"
 #include "package/strings.h"
 
 namespace pkg {
@@ -85,7 +87,24 @@ Bytes templateBlobFromDialogs(const std::map<unsigned, Bytes>& dialogs, const st
                                 std::to_string(blob.size() - offsets[n]) + " bytes; the installer copies at most " +
                                 std::to_string(TEMPLATE_COPY_SIZE));
     }
+    checkTemplateBlob(blob, what);
     return blob;
+}
+
+void checkTemplateBlob(const Bytes& blob, const std::string& what) {
+    uint32_t first = blob.size() >= 4 ? uint32_t(blob[0] | blob[1] << 8 | blob[2] << 16 | uint32_t(blob[3]) << 24) : 0;
+    if (blob.size() < 4 * TEMPLATE_COUNT || first < 4 * TEMPLATE_COUNT)
+        throw ResourceError(what + ": a template blob starts with the offsets of templates 0-9");
+    for (unsigned n = 0; n < TEMPLATE_COUNT; n++) {
+        if (n == 8) continue;
+        uint32_t at;
+        std::memcpy(&at, blob.data() + 4 * n, 4);
+        uint32_t rest = at < blob.size() ? static_cast<uint32_t>(blob.size() - at) : 0;
+        if (!rest || !walkDialogTemplate(blob.data() + at, std::min(rest, TEMPLATE_COPY_SIZE)))
+            throw ResourceError(what + ": template " + std::to_string(n) +
+                                " is no dialog template whose parts lie within the " +
+                                std::to_string(TEMPLATE_COPY_SIZE) + " bytes the installer copies");
+    }
 }
 
 }  // namespace pkg

@@ -33,4 +33,9 @@ Bytes templateBlobFromDialogs(const std::map<unsigned, Bytes>& dialogs, const st
 
 const unsigned TEMPLATE_COUNT = 10;
 
+// Throws ResourceError naming `what` unless every template 0-7 and 9 of the
+// blob walks (walkDialogTemplate) within the bytes the installer copies:
+// one that does not would count as missing, and the wizard would not run.
+void checkTemplateBlob(const Bytes& blob, const std::string& what);
+
 }  // namespace pkg

@@ -34,7 +34,16 @@ Record startPageRecord(uint16_t page) {
     return rawRecord(REC_START_PAGE, b);
 }
 
+// The installer refuses a buffer larger than RECORD_BUFFER_MAX (format.h).
+static void checkBufferSize(size_t size, const char* what) {
+    if (size > RECORD_BUFFER_MAX)
+        throw std::runtime_error(std::string(what) + " of " + std::to_string(size) +
+                                 " bytes is larger than the installer takes (" +
+                                 std::to_string(RECORD_BUFFER_MAX) + " bytes)");
+}
+
 Record bufferRecord(uint16_t tag, const Bytes& data, Compression mode) {
+    checkBufferSize(data.size(), "a record");
     Record r;
     r.tag = tag;
     if (mode != Compression::Never) {
@@ -65,6 +74,7 @@ Bytes encodeStringTable(const std::vector<std::string>& texts) {
         b.insert(b.end(), t.begin(), t.end());
         b.push_back(0);
     }
+    checkBufferSize(b.size(), "a string table");
     return b;
 }
 

@@ -21,6 +21,8 @@
 #include "engine/checksum.h"
 #include "engine/delta.h"
 #include "engine/filetable.h"
+#include "package/bitmap.h"
+#include "package/dialogs.h"
 #include "package/inflate.h"
 #include "package/loader.h"
 #include "package/strings.h"
@@ -109,13 +111,13 @@ struct RecordAt {
     std::optional<uint32_t> decodedSize;  // buffer payloads the loader decodes
 };
 
-// The installer state for one loadPackage call, released on every path out.
+// The installer state for one inspection, released on every path out.
 class LoadedState {
 public:
-    explicit LoadedState(const std::string& path, uint32_t stubSize) {
+    explicit LoadedState(const std::string& path) {
         state = InstallerState();
         state.dataFile = INVALID_FILE;
-        stubData.header.stubSize = stubSize;
+        stubData.header.stubSize = STUB_SIZE;
         stubData.header.startPage = START_PAGE_WIZARD;
         if (!allocateTextBuffers()) throw std::runtime_error("out of memory");
         if (path.size() > 259) throw std::runtime_error(path + ": path longer than the installer takes");
@@ -137,36 +139,26 @@ struct Walk {
     std::string problem;                     // why the chain cannot be read to its end
 };
 
-// A decoded size that `length` payload bytes can hold: a Deflate stream
-// expands at most about 1,032 times. Larger claims are refused before the
-// memory is asked for, which would only make the stub fail anyway.
-bool possibleSize(uint32_t decoded, uint32_t length) {
-    return decoded <= uint64_t(length) * 1100 + 64 && decoded < 0x40000000u;
+// Size of a file that may be an installer or a volume, checked before it
+// is read: positions in the package are signed 32-bit.
+uint64_t checkedSize(const std::string& path) {
+    std::error_code ec;
+    uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec) throw std::runtime_error(path + ": cannot be read (" + ec.message() + ")");
+    if (size > FILE_POSITION_MAX)
+        throw std::runtime_error(path + ": " + grouped(size) + " bytes; installers and volumes stay below 2 GiB");
+    return size;
 }
 
-// Decodes the string-table record the way the loader will (a count, then a
-// size and a stream per table, the first eight read), with every size
-// checked first.
-bool checkStringTables(FileHandle file, uint32_t length) {
-    uint16_t count = 0;
-    if (readExact(file, &count, 2)) return false;
-    for (unsigned i = 0; i < count && i < 8; i++) {
-        uint32_t size;
-        if (readExact(file, &size, 4) || !possibleSize(size, length)) return false;
-        pkg::Bytes block(size_t(size) + 1);
-        if (!decodeToMemory(block.data(), size, file, 0)) return false;
-    }
-    return true;
-}
-
-// Walks the chain over the bytes and decodes each buffer payload through the
-// loader's readRecordPayload, as the stub would.
+// Walks the chain over the bytes and reads each payload through the loader's
+// own readers (readRecordPayload, readStringTables), with their bounds, as
+// the stub would. Sets the stub size the loader will use.
 Walk walkRecords(const std::string& path) {
     Walk w;
+    checkedSize(path);
     w.file = pkg::readFile(path);
     if (w.file.size() < STUB_SIZE)
         throw std::runtime_error(path + ": " + std::to_string(w.file.size()) + " bytes, shorter than a stub");
-    if (w.file.size() > 0x7FFFFFFF) throw std::runtime_error(path + ": larger than an installer can be");
     pkg::Bytes stub(w.file.begin(), w.file.begin() + STUB_SIZE);
     long at = pkg::findStubHeader(stub);
     if (at < 0) throw std::runtime_error(path + ": not an installer (no stub header in its first 65,536 bytes)");
@@ -176,6 +168,7 @@ Walk walkRecords(const std::string& path) {
     if (w.stubSize < sizeof(StubData) || w.stubSize > w.file.size())
         throw std::runtime_error(path + ": the stub header gives an impossible stub size " +
                                  std::to_string(w.stubSize));
+    stubData.header.stubSize = w.stubSize;
     FileHandle file = openFile(path.c_str(), OPEN_READ);
     if (file == INVALID_FILE) throw std::runtime_error(path + ": cannot be opened");
     size_t pos = w.stubSize;
@@ -213,14 +206,21 @@ Walk walkRecords(const std::string& path) {
             seekTo(file, static_cast<uint32_t>(pos + 8));
             uint8_t* block = nullptr;
             uint32_t size = 0;
-            uint32_t claimed = r.header.length;
-            if ((r.header.flags & RECORD_COMPRESSED) && r.header.length >= 4) claimed = get32(&w.file[pos + 8]);
-            int rc = possibleSize(claimed, r.header.length) ? readRecordPayload(file, r.header, &block, &size) : 5;
+            int rc = readRecordPayload(file, r.header, &block, &size);
             if (rc) {
                 w.records.push_back(r);
-                char text[160];
-                std::snprintf(text, sizeof text, "record %04X (%s) at %zX %s", tag, tagName(tag), pos,
-                              rc == 5 ? "claims an impossible size" : "cannot be decoded");
+                bool compressed = r.header.flags & RECORD_COMPRESSED;
+                uint32_t claimed = compressed && r.header.length >= 4 ? get32(&w.file[pos + 8]) : r.header.length;
+                char text[200];
+                bool possible = !(compressed && r.header.length < 4) &&
+                                possibleBufferSize(claimed, r.header.length - (compressed ? 4 : 0), compressed);
+                if (rc == PAYLOAD_NO_MEMORY && !possible)
+                    std::snprintf(text, sizeof text, "record %04X (%s) at %zX claims an impossible size (%u bytes)",
+                                  tag, tagName(tag), pos, claimed);
+                else if (rc == PAYLOAD_NO_MEMORY)
+                    std::snprintf(text, sizeof text, "record %04X (%s) at %zX: out of memory", tag, tagName(tag), pos);
+                else
+                    std::snprintf(text, sizeof text, "record %04X (%s) at %zX cannot be decoded", tag, tagName(tag), pos);
                 w.problem = text;
                 break;
             }
@@ -230,10 +230,12 @@ Walk walkRecords(const std::string& path) {
         }
         if (r.header.length && tag == REC_STRING_TABLES) {
             seekTo(file, static_cast<uint32_t>(pos + 8));
-            if (!checkStringTables(file, r.header.length)) {
+            if (!readStringTables(file, static_cast<uint32_t>(next))) {
                 w.records.push_back(r);
                 char text[160];
-                std::snprintf(text, sizeof text, "the string tables at %zX cannot be decoded", pos);
+                std::snprintf(text, sizeof text,
+                              "the string tables at %zX cannot be decoded or declare sizes their record cannot hold",
+                              pos);
                 w.problem = text;
                 break;
             }
@@ -257,20 +259,25 @@ void printRecords(const Walk& w) {
 }
 
 std::string describeImage(const pkg::Bytes& b) {
-    if (b.size() < 54 || b[0] != 'B' || b[1] != 'M')
-        return grouped(b.size()) + " bytes, not a BMP image";
-    int32_t width = static_cast<int32_t>(get32(&b[18])), height = static_cast<int32_t>(get32(&b[22]));
-    char text[120];
-    std::snprintf(text, sizeof text, "%s bytes, %d x %d, %u bits per pixel", grouped(b.size()).c_str(), width,
-                  height, get16(&b[28]));
-    return text;
+    std::string shape = grouped(b.size()) + " bytes";
+    if (b.size() >= 30) {
+        char text[120];
+        std::snprintf(text, sizeof text, ", %d x %d, %u bits per pixel", static_cast<int32_t>(get32(&b[18])),
+                      static_cast<int32_t>(get32(&b[22])), get16(&b[28]));
+        shape += text;
+    }
+    if (!checkBitmap(b.data(), static_cast<uint32_t>(b.size())))
+        shape += ": not drawn (no uncompressed BMP whose header, colours and rows lie within its record)";
+    return shape;
 }
 
 std::string describeFont(const pkg::Bytes& b) {
     // A LOGFONTA: five 32-bit values (height, width, escapement, orientation,
     // weight), eight bytes (italic, underline, strike-out, character set,
     // precisions, quality, pitch), then a 32-byte face name.
-    if (b.size() < 60) return grouped(b.size()) + " bytes, too short for a font description (60)";
+    if (b.size() != TITLE_FONT_SIZE)
+        return grouped(b.size()) + " bytes, not a font description (" + std::to_string(TITLE_FONT_SIZE) +
+               "): no title is drawn";
     char face[33] = {0};
     std::memcpy(face, &b[28], 32);
     char text[200];
@@ -352,30 +359,15 @@ void printTexts() {
     }
 }
 
-// A name or ordinal of a dialog template (sz_Or_Ord), in 16-bit units.
-// Returns false when it runs past `end`.
-bool readNameOrOrdinal(const uint8_t*& p, const uint8_t* end, std::string* out) {
-    if (end - p < 2) return false;
-    uint16_t first = get16(p);
-    if (first == 0xFFFF) {
-        if (end - p < 4) return false;
-        if (out) *out = "#" + std::to_string(get16(p + 2));
-        p += 4;
-        return true;
-    }
+// A UTF-16 string of a dialog template, as far as it lies within `end`.
+std::string templateString(const uint8_t* p, const uint8_t* end) {
     std::string s;
-    for (; end - p >= 2; p += 2) {
-        uint16_t c = get16(p);
-        if (!c) {
-            p += 2;
-            if (out) *out = s;
-            return true;
-        }
-        s += c < 0x80 ? char(c) : '?';
-    }
-    return false;
+    for (; end - p >= 2 && get16(p); p += 2) s += get16(p) < 0x80 ? char(get16(p)) : '?';
+    return s;
 }
 
+// Each template as the stub's walk sees it (walkDialogTemplate): one the
+// walk refuses counts as missing, and the installer says so.
 void printTemplates() {
     std::printf("templates:\n");
     const uint8_t* blob = state.templateBlob;
@@ -389,40 +381,28 @@ void printTemplates() {
     std::printf("  %s bytes, %u template numbers\n", grouped(size).c_str(), count);
     for (unsigned n = 0; n < count; n++) {
         const char* name = n < 10 ? kTemplateNames[n] : "(not used by the installer)";
-        uint32_t offset = 0, length = 0;
-        if (!templateSpan(n, &offset, &length)) {
-            std::printf("  %2u  %-40s offset %08X outside the blob\n", n, name, get32(blob + 4 * n));
+        uint32_t offset = get32(blob + 4 * n);
+        if (offset >= size) {
+            std::printf("  %2u  %-40s offset %08X outside the blob\n", n, name, offset);
             continue;
         }
-        // Its own bytes run to the next template in the blob (or its end).
-        uint32_t end = size;
-        for (unsigned k = 0; k < count; k++) {
-            uint32_t o = get32(blob + 4 * k);
-            if (o > offset && o < end) end = o;
-        }
-        const uint8_t* p = blob + offset;
-        const uint8_t* limit = blob + offset + length;
-        bool extended = limit - p >= 4 && get16(p) == 1 && get16(p + 2) == 0xFFFF;
-        size_t headerSize = extended ? 26 : 18;
-        std::string shape = "too short for a dialog template";
-        if (size_t(limit - p) >= headerSize) {
-            const uint8_t* h = extended ? p + 12 : p;  // style, then the counts and the box
-            uint32_t style = get32(h);
-            const uint8_t* box = extended ? p + 16 : p + 8;
-            unsigned controls = get16(box);
-            int cx = int16_t(get16(box + 6)), cy = int16_t(get16(box + 8));
-            const uint8_t* q = p + headerSize;
-            std::string caption;
-            bool named = readNameOrOrdinal(q, limit, nullptr) && readNameOrOrdinal(q, limit, nullptr) &&
-                         readNameOrOrdinal(q, limit, &caption);
+        uint32_t length = std::min(size - offset, TEMPLATE_COPY_SIZE);
+        DialogShape shape{};
+        uint32_t used = describeDialogTemplate(blob + offset, length, &shape);
+        std::string what;
+        if (!used) {
+            what = "damaged: its parts do not lie within the " + grouped(length) +
+                   " bytes a copy holds (the installer takes it as missing)";
+        } else {
             char text[200];
-            std::snprintf(text, sizeof text, "%s%u controls, %d x %d units, style %08X%s%s",
-                          extended ? "extended, " : "", controls, cx, cy, style, named ? ", caption " : "",
-                          named ? quoted(caption.c_str()).c_str() : "");
-            shape = text;
+            std::string caption = templateString(blob + offset + shape.caption, blob + offset + used);
+            std::snprintf(text, sizeof text, "%s%u controls, %d x %d units, style %08X, caption %s",
+                          shape.extended ? "extended, " : "", shape.items, shape.width, shape.height, shape.style,
+                          quoted(caption.c_str()).c_str());
+            what = text;
         }
-        std::printf("  %2u  %-40s at %6u, %5s bytes: %s\n", n, name, offset, grouped(end - offset).c_str(),
-                    shape.c_str());
+        std::printf("  %2u  %-40s at %6u, %5s bytes: %s\n", n, name, offset, grouped(used ? used : length).c_str(),
+                    what.c_str());
     }
 }
 
@@ -453,13 +433,15 @@ DataArea readDataArea(const std::string& path, const Walk& w) {
     size_t inFile = std::min<size_t>(state.volumeDataSize, w.file.size() - std::min(at, w.file.size()));
     area.bytes.assign(w.file.begin() + at, w.file.begin() + at + inFile);
     area.parts.push_back({path, grouped(state.volumeDataSize) + " bytes at " + std::to_string(at)});
-    for (size_t k = 1; k < 100; k++) {
+    // Volumes follow one another until one is missing (.D01 ... .D99, .D100 ...).
+    for (size_t k = 1;; k++) {
         std::string name = volumeName(path, k);
         std::error_code ec;
         if (!std::filesystem::is_regular_file(name, ec)) {
             area.firstMissing = name;
             break;
         }
+        checkedSize(name);
         pkg::Bytes v = pkg::readFile(name);
         if (v.size() < 4) {
             area.parts.push_back({name, "too short for a volume (" + std::to_string(v.size()) + " bytes)"});
@@ -609,6 +591,7 @@ void printData(const DataArea& area, uint64_t used) {
 }  // namespace
 
 int inspect(const std::string& path, unsigned sections) {
+    LoadedState loaded(path);
     Walk w = walkRecords(path);
     std::printf("%s: %s bytes, stub %s bytes, binding key %08X\n", path.c_str(), grouped(w.file.size()).c_str(),
                 grouped(w.stubSize).c_str(),
@@ -616,7 +599,6 @@ int inspect(const std::string& path, unsigned sections) {
     if (sections & INSPECT_RECORDS) printRecords(w);
     if (!w.problem.empty()) throw std::runtime_error(path + ": " + w.problem);
 
-    LoadedState loaded(path, w.stubSize);
     if (!loadPackage()) {
         std::string why = "the installer would refuse it";
         if (state.fileTable && !state.firstEntry) why = "its file table does not hold together";

@@ -468,7 +468,10 @@ pkg::Bytes templateBlobOf(const std::string& path) {
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (ext == ".rc") return pkg::templateBlobFromDialogs(pkg::dialogResources(compileScript(path), path), path);
     pkg::Bytes file = pkg::readFile(path);
-    if (!pkg::isResourceFile(file)) return file;
+    if (!pkg::isResourceFile(file)) {
+        pkg::checkTemplateBlob(file, path);
+        return file;
+    }
     return pkg::templateBlobFromDialogs(pkg::dialogResources(file, path), path);
 }
 

@@ -332,9 +332,17 @@ std::string Driver::dialogText(HWND dialog) {
     return text;
 }
 
+// The frame if the wizard shows one now; dialogs may come before it (or
+// without it, when the wizard cannot be shown).
+HWND Driver::frameIfShown() {
+    for (HWND w : topLevel())
+        if (className(w) == BACKGROUND_CLASS) return findFrame(w);
+    return 0;
+}
+
 bool Driver::dialogShown(const std::string& text) {
     if (!running()) return false;
-    HWND f = findFrame(background());
+    HWND f = frameIfShown();
     for (HWND w : topLevel())
         if (w != f && className(w) == DIALOG_CLASS && dialogText(w).find(text) != std::string::npos) return true;
     return false;
@@ -343,7 +351,7 @@ bool Driver::dialogShown(const std::string& text) {
 HWND Driver::waitDialog(const std::string& text, DWORD timeoutMs) {
     HWND dialog = poll(timeoutMs, "a dialog showing \"" + text + "\"", [&]() -> HWND {
         if (!running()) throw Failure("the installer ended while waiting for \"" + text + "\"");
-        HWND f = findFrame(background());
+        HWND f = frameIfShown();
         for (HWND w : topLevel())
             if (w != f && className(w) == DIALOG_CLASS && dialogText(w).find(text) != std::string::npos) return w;
         return 0;

@@ -99,6 +99,7 @@ public:
 private:
     std::vector<HWND> topLevel();
     HWND findFrame(HWND background);
+    HWND frameIfShown();
     HANDLE process_ = 0;
     DWORD pid_ = 0;
     DWORD timeout_;
