@@ -54,7 +54,7 @@ add_dependencies(win_tests engine_runner)
 target_compile_definitions(win_tests PRIVATE
   UPD_ENGINE_RUNNER_PATH="$<TARGET_FILE:engine_runner>")
 
-# ./build.sh torture: many installations killed at chosen checkpoints.
+# ./build.sh torture: many installations killed at chosen file operations.
 add_executable(torture ${CMAKE_SOURCE_DIR}/tests/win/torture.cpp ${CMAKE_SOURCE_DIR}/tests/win/support.cpp)
 target_include_directories(torture PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
 target_link_libraries(torture PRIVATE updstub_lib pkgtool_win)

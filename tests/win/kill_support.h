@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "package/format.h"
 #include "pkg/differ.h"
@@ -106,6 +107,7 @@ public:
     std::string installer, folder;
     unsigned checkpoints = 0;  // file operations of a whole run
     unsigned commitFrom = 0;   // first operation of the replacement phase (0: none)
+    std::vector<std::string> operations;  // of a whole run, "K Call path" each
 
     // Puts the old files back (and nothing else) into a fresh folder.
     void placeOld() {
@@ -153,24 +155,42 @@ public:
         return code;
     }
 
-    // A whole run, counted. Empty when it went well.
+    // A whole run, counted and traced. Empty when it went well.
     std::string probe() {
         placeOld();
         std::string out;
-        DWORD code = run("--count-calls", &out);
+        DWORD code = run("--trace", &out);
         if (code != 0) return "a whole run ended with " + std::to_string(code) + ": " + out;
         size_t at = out.rfind("calls ");
         if (at == std::string::npos || std::sscanf(out.c_str() + at, "calls %u %u", &checkpoints, &commitFrom) != 2)
             return "no count of file operations in: " + out;
+        operations.clear();
+        for (size_t from = 0; from < at;) {
+            size_t end = out.find('\n', from);
+            if (end == std::string::npos || end > at) end = at;
+            std::string line = out.substr(from, end - from);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            operations.push_back(line);
+            from = end + 1;
+        }
+        if (operations.size() != checkpoints)
+            return std::to_string(operations.size()) + " traced operations, " + std::to_string(checkpoints) +
+                   " counted";
         return expectAll(after, "after a whole run");
     }
 
-    // Kills a run at checkpoint k, checks, completes, checks. Empty when
+    // "file operation K (K Call path)", for messages.
+    std::string operation(unsigned k) const {
+        std::string what = "file operation " + std::to_string(k);
+        return k >= 1 && k <= operations.size() ? what + " (" + operations[k - 1] + ")" : what;
+    }
+
+    // Kills a run at file operation k, checks, completes, checks. Empty when
     // everything held.
     std::string killAt(unsigned k) {
         placeOld();
         DWORD code = run("--kill-at " + std::to_string(k));
-        std::string where = "killed at file operation " + std::to_string(k);
+        std::string where = "killed at " + operation(k);
         if (code != KILLED_EXIT) return where + ": the run ended with " + std::to_string(code);
         std::string wrong = commitFrom && k < commitFrom ? expectAll(before, where + " (before replacing)")
                                                          : expectEach(where);
