@@ -77,8 +77,8 @@ extern uint32_t memoryPeak;
 // crosses it is cut short (WRITE_SHORT when shortWrite is set, else
 // WRITE_FAILED) and the budget is spent.
 // checkpoint, when set, is called before every write and every step that
-// replaces, deletes or schedules a file (the kill tests stop the process
-// there).
+// replaces, deletes or schedules a file (a test holds the fresh file there,
+// as a virus scanner would).
 struct FileFaults {
     int64_t writeBudget;
     int shortWrite;
