@@ -7,6 +7,7 @@ set(UPD_CORE_SOURCES
   engine/digest.cpp
   engine/filetable.cpp
   engine/install.cpp
+  engine/journal.cpp
   engine/paths.cpp
   engine/run.cpp
   engine/verify.cpp

@@ -94,7 +94,8 @@ int relaunchFromTemp(int showState) {
             closeFile(taken);
             continue;
         }
-        out = createFile(state.scratchPath);
+        bool exists;
+        out = createFile(state.scratchPath, &exists);
     }
     if (out == INVALID_FILE) return 0;
     if (!copyStub(out, state.scratchPath)) return 0;
