@@ -68,3 +68,7 @@ set_tests_properties(win_compressed PROPERTIES FIXTURES_REQUIRED handover TIMEOU
 add_test(NAME update_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/update_run.sh ${UPD_DIST_DIR}
   $<TARGET_FILE:engine_runner>)
 set_tests_properties(update_run PROPERTIES TIMEOUT 600)
+
+# Unattended updates of the sample (/Q, /D=, /L=) with the real stub.
+add_test(NAME quiet_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/quiet_run.sh ${UPD_DIST_DIR})
+set_tests_properties(quiet_run PROPERTIES TIMEOUT 600)

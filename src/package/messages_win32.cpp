@@ -8,6 +8,7 @@
 
 int showMessage(const char* text, unsigned flags) {
     if (state.closing) return 0;  // WM_CLOSE: no one is asked any more
+    if (state.quiet) return 0;    // /Q: no box; questions count as declined
     HWND owner = static_cast<HWND>(state.frameWindow ? state.frameWindow : state.backgroundWindow);
     return MessageBoxA(owner, text, getString(6, 0), flags);
 }

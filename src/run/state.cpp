@@ -30,4 +30,6 @@ bool allocateTextBuffers() {
 
 void releaseSessionBuffers() {
     for (char** buffer : textBuffers) freeBuffer(*buffer);
+    freeBuffer(state.destinationSwitch);
+    freeBuffer(state.logPath);
 }
