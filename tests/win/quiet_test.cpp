@@ -120,6 +120,7 @@ TEST(Switches, WizardLogAfterAFailedCheckAndAfterAnEarlyCancel) {
         run.answer("6.10", IDOK);
         run.press(IDCANCEL);
         run.answer("6.16", IDYES);
+        run.answer("6.17", IDOK);
         EXPECT_EQ(waitEnd(run), 0u) << "the wizard's exit code stays as it was";
     }
     {
@@ -127,6 +128,7 @@ TEST(Switches, WizardLogAfterAFailedCheckAndAfterAnEarlyCancel) {
         run.waitPage("Page 0");
         run.press(IDCANCEL);
         run.answer("6.16", IDYES);
+        run.answer("6.17", IDOK);
         EXPECT_EQ(waitEnd(run), 0u);
     }
     auto lines = logLines(f.log);
@@ -190,5 +192,6 @@ TEST(Switches, QuietRunBesideARunningInstallerDoesNotReportSuccess) {
     EXPECT_EQ(readAll(f.chosen + "\\a.txt"), kOld);
     first.press(IDCANCEL);
     first.answer("6.16", IDYES);
+    first.answer("6.17", IDOK);
     EXPECT_EQ(waitEnd(first), 0u);
 }
