@@ -25,8 +25,13 @@ PACKAGES=(
   libxxhash-dev                                             # reference for the file digest's tests
   osslsigncode openssl                                      # signing tests
   xdelta3 bsdiff zstd                                       # patch benchmark anchors
+  locales                                                   # the code-page tests' locales (below)
   libdivsufsort-dev                                         # differ: suffix array of the old file
 )
+
+# Wine gives a process the ANSI code page of its locale: the code-page tests
+# run installers as a German (1252) and a Japanese (932) Windows would.
+LOCALES=(de_DE.UTF-8 ja_JP.UTF-8)
 
 setup() {
   local missing=()
@@ -39,6 +44,25 @@ setup() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
+  setup_locales
+}
+
+setup_locales() {
+  local wanted=()
+  for l in "${LOCALES[@]}"; do
+    locale -a 2>/dev/null | grep -qix "${l%.*}.utf8" || wanted+=("$l")
+  done
+  ((${#wanted[@]})) || return 0
+  log "generating locales: ${wanted[*]}"
+  local sudo=""; [ "$(id -u)" = 0 ] || sudo="sudo"
+  for l in "${wanted[@]}"; do
+    if grep -q "^# *$l UTF-8" /etc/locale.gen; then
+      $sudo sed -i "s/^# *$l UTF-8/$l UTF-8/" /etc/locale.gen
+    elif ! grep -q "^$l UTF-8" /etc/locale.gen; then
+      echo "$l UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+    fi
+  done
+  $sudo locale-gen >/dev/null
 }
 
 # 32-bit Wine: the kernel here runs no 32-bit code, so i386 programs run

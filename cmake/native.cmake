@@ -16,7 +16,7 @@ add_library(updcore STATIC ${UPD_CORE_SOURCES} ${UPD_POSIX_SOURCES})
 target_include_directories(updcore PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(updcore PRIVATE -O2 ${UPD_WARNINGS})
 
-add_library(pkgtool STATIC ${UPD_PKGTOOL_SOURCES})
+add_library(pkgtool STATIC ${UPD_PKGTOOL_SOURCES} ${UPD_PKGTOOL_POSIX_SOURCES})
 target_include_directories(pkgtool PUBLIC ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(pkgtool PRIVATE -O2 ${UPD_WARNINGS})
 target_compile_definitions(pkgtool PUBLIC UPD_HAVE_LIBDEFLATE=1 UPD_HAVE_DIVSUFSORT=1)

@@ -4,7 +4,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-add_library(pkgtool_win STATIC ${UPD_PKGTOOL_SOURCES})
+add_library(pkgtool_win STATIC ${UPD_PKGTOOL_SOURCES} ${UPD_PKGTOOL_WIN32_SOURCES})
 target_include_directories(pkgtool_win PUBLIC ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(pkgtool_win PUBLIC updstub_lib)
 
@@ -72,3 +72,9 @@ set_tests_properties(update_run PROPERTIES TIMEOUT 600)
 # Unattended updates of the sample (/Q, /D=, /L=) with the real stub.
 add_test(NAME quiet_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/quiet_run.sh ${UPD_DIST_DIR})
 set_tests_properties(quiet_run PROPERTIES TIMEOUT 600)
+
+# Projects in German (code page 1252) and Japanese (932), built by updpack
+# and walked under wine64 in the matching locale.
+add_test(NAME codepage_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/codepage_run.sh ${UPD_DIST_DIR}
+  $<TARGET_FILE:wizard_walk>)
+set_tests_properties(codepage_run PROPERTIES TIMEOUT 900)

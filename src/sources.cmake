@@ -31,6 +31,7 @@ set(UPD_WIN32_SOURCES
   engine/target_win32.cpp
   engine/verify_win32.cpp
   locations/destination.cpp
+  package/codepage_win32.cpp
   package/fileops_win32.cpp
   package/libraries_win32.cpp
   package/messages_win32.cpp
@@ -53,6 +54,7 @@ set(UPD_POSIX_SOURCES
   engine/replace_posix.cpp
   engine/target_posix.cpp
   engine/verify_posix.cpp
+  package/codepage_posix.cpp
   package/fileops_posix.cpp
   package/messages_posix.cpp
 )
@@ -61,6 +63,7 @@ list(TRANSFORM UPD_POSIX_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 # The packaging side (standard C++; also built for the Windows test programs,
 # which then write stored streams since libdeflate is native only).
 set(UPD_PKGTOOL_SOURCES
+  pkg/codepage.cpp
   pkg/compress.cpp
   pkg/difference.cpp
   pkg/differ.cpp
@@ -74,6 +77,10 @@ set(UPD_PKGTOOL_SOURCES
   pkg/writer.cpp
 )
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)
+# Its code-page conversion: the C library's natively, Windows' own in the
+# Windows test programs.
+set(UPD_PKGTOOL_POSIX_SOURCES ${CMAKE_SOURCE_DIR}/tools/pkg/codepage_iconv.cpp)
+set(UPD_PKGTOOL_WIN32_SOURCES ${CMAKE_SOURCE_DIR}/tools/pkg/codepage_win32.cpp)
 set(UPD_UPDPACK_SOURCES
   updpack/build.cpp
   updpack/diagnose.cpp

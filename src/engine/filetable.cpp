@@ -6,6 +6,8 @@
 // out of bounds later by verification, installation or the result pages.
 #include "engine/filetable.h"
 
+#include "package/codepage.h"
+
 #include <string.h>
 
 uint32_t entryNamesOffset(const FileEntry* entry) {
@@ -110,6 +112,11 @@ bool isInsidePath(const char* p) {
     bool solid = false;  // the component so far holds more than dots and spaces
     for (;; p++) {
         char c = *p;
+        if (isLeadByte(c) && p[1]) {  // one character, whatever its second byte
+            solid = true;
+            p++;
+            continue;
+        }
         if (c == ':') return false;
         if (c == '\\' || c == '/' || c == 0) {
             if (!solid) return false;

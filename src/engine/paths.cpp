@@ -10,19 +10,41 @@ void appendText(char* s, const char* text) {
     s[n] = 0;
 }
 
+// The next character of a text: a lead byte and its second byte are one.
+static const char* nextChar(const char* p) { return p + (isLeadByte(*p) && p[1] ? 2 : 1); }
+
+char* lastChar(char* s) {
+    char* last = 0;
+    for (char* p = s; *p; p = const_cast<char*>(nextChar(p))) last = p;
+    return last;
+}
+
+char* lastBackslash(const char* s) {
+    const char* found = 0;
+    for (const char* p = s; *p; p = nextChar(p))
+        if (*p == '\\') found = p;
+    return const_cast<char*>(found);
+}
+
+char* nextBackslash(const char* s) {
+    for (const char* p = s; *p; p = nextChar(p))
+        if (*p == '\\') return const_cast<char*>(p);
+    return 0;
+}
+
 void appendBackslash(char* s) {
-    size_t n = strlen(s);
-    if (n && s[n - 1] != '\\') appendText(s, "\\");
+    char* last = lastChar(s);
+    if (last && *last != '\\') appendText(s, "\\");
 }
 
 void stripBackslash(char* s) {
-    size_t n = strlen(s);
-    if (n > 3 && s[n - 1] == '\\') s[n - 1] = 0;
+    char* last = lastChar(s);
+    if (last && last - s >= 3 && *last == '\\') *last = 0;
 }
 
 void replaceExtension(char* s, const char* ext) {
-    char* dot = strrchr(s, '.');
-    char* slash = strrchr(s, '\\');
+    char* dot = strrchr(s, '.');  // '.' and '/' are never a character's second byte
+    char* slash = lastBackslash(s);
     char* forward = strrchr(s, '/');  // a separator on every system
     if (forward > slash) slash = forward;
     if (dot && (!slash || dot > slash)) *dot = 0;
@@ -31,8 +53,8 @@ void replaceExtension(char* s, const char* ext) {
 
 void shortenPath(char* s, uint32_t maxLen) {
     size_t len = strlen(s);
-    char* first = strchr(s, '\\');
-    char* last = strrchr(s, '\\');
+    char* first = nextBackslash(s);
+    char* last = lastBackslash(s);
     if (len <= maxLen || !first || last - first < 4) return;
 
     // The kept prefix grows folder by folder while it and the last part fit.
@@ -41,7 +63,7 @@ void shortenPath(char* s, uint32_t maxLen) {
     char* cut = cur + 1;
     while (last - cur >= 4 && tail + static_cast<size_t>(cur - s) < maxLen) {
         cut = cur + 1;
-        cur = strchr(cut, '\\');
+        cur = nextBackslash(cut);
         if (!cur) break;
     }
     // cut + 3 <= last: the tail only moves towards the front.
@@ -52,6 +74,12 @@ void shortenPath(char* s, uint32_t maxLen) {
 bool samePathIgnoringCase(const char* a, const char* b) {
     for (;; a++, b++) {
         char x = *a, y = *b;
+        if (isLeadByte(x) && a[1]) {  // a two-byte character: its bytes as they are
+            if (x != y || a[1] != b[1]) return false;
+            a++;
+            b++;
+            continue;
+        }
         if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
         if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
         if (x != y) return false;

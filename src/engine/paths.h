@@ -2,8 +2,14 @@
 //
 // All work in place on 260-byte text buffers (TEXT_CAPACITY) and never let a
 // text grow past 259 characters: what does not fit is cut off.
+//
+// Texts are in the ANSI code page. In a double-byte one (932, 936, 949, 950)
+// the second byte of a character may be 0x5C, the backslash: the helpers
+// that look for a separator step over such characters (package/codepage.h).
 #pragma once
 #include <stdint.h>
+
+#include "package/codepage.h"
 
 // Appends "\" unless s is empty or already ends with one.
 void appendBackslash(char* s);
@@ -18,5 +24,12 @@ void replaceExtension(char* s, const char* ext);
 void shortenPath(char* s, uint32_t maxLen);
 // Appends text to a 260-byte buffer, cut at 259 characters.
 void appendText(char* s, const char* text);
-// Compares two paths without regard to ASCII letter case.
+// Compares two paths without regard to ASCII letter case (a two-byte
+// character's second byte is no letter).
 bool samePathIgnoringCase(const char* a, const char* b);
+// The last "\\" of s that is a separator, or null (strrchr's shape).
+char* lastBackslash(const char* s);
+// The first "\\" of s that is a separator, or null (strchr's shape).
+char* nextBackslash(const char* s);
+// The start of the last character of s, or null for an empty text.
+char* lastChar(char* s);

@@ -102,23 +102,23 @@ int createFolders(const char* path) {
     char* work = static_cast<char*>(allocBuffer(TEXT_CAPACITY));
     if (!work) return -1;
     copyText(work, path);
-    char* lastSlash = strrchr(work, '\\');
+    char* lastSlash = lastBackslash(work);
     if (lastSlash) lastSlash[1] = 0;
     char* scan = work;
     if (work[0] == '\\' && work[1] == '\\') scan = work + 2;
     else if (work[0] && work[1] == ':' && work[2] == '\\') scan = work + 3;
     int result = 0;
-    char* sep = strchr(scan, '\\');
-    if (sep) {
-        while (sep) {
-            *sep = 0;
+    if (lastSlash && lastSlash >= scan) {
+        // Every separator from scan on, stepping over two-byte characters.
+        for (char* p = scan; *p; p += isLeadByte(*p) && p[1] ? 2 : 1) {
+            if (*p != '\\') continue;
+            *p = 0;
             bool ok = enterOrMake(work);
-            *sep = '\\';
+            *p = '\\';
             if (!ok) {
                 result = 1;
                 break;
             }
-            sep = strchr(sep + 1, '\\');
         }
     } else {
         stripBackslash(work);

@@ -19,3 +19,9 @@ typedef uint32_t (*SharedFileSearch)(uint32_t flags, const char* fileName, const
                                      const char* appDir, char* currentDir, uint32_t* currentLen,
                                      char* destDir, uint32_t* destLen);
 extern SharedFileSearch sharedFileSearch;
+
+// POSIX only: how a name on the disk is matched to one of the table when
+// it is not there as written (samePathIgnoringCase unless a tool that knows
+// the names' characters says otherwise).
+typedef bool (*NameMatch)(const char* onDisk, const char* wanted);
+extern NameMatch nameMatch;

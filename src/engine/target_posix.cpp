@@ -7,9 +7,10 @@
 // tool reads them from a version folder; so a version folder can be checked
 // whole. The shared-file search is never consulted.
 //
-// Names are found as Windows finds them, without case (ASCII letters): a
-// component that is not there as written is looked up among its folder's
-// entries, and the name found on the disk is used.
+// Names are found as Windows finds them, without case (nameMatch; ASCII
+// letters unless the tool says more): a component that is not there as
+// written is looked up among its folder's entries, and the name found on
+// the disk is used.
 #include "engine/target.h"
 
 #include <dirent.h>
@@ -20,6 +21,8 @@
 #include "run/state.h"
 
 SharedFileSearch sharedFileSearch = 0;
+NameMatch nameMatch = samePathIgnoringCase;
+
 
 // Replaces the component at `from` (ending at the next '/' or the end) by
 // the name of the folder's entry that equals it without case, if it is not
@@ -35,7 +38,7 @@ static void findComponent(char* path, size_t from) {
         path[from - 1] = '/';
         if (dir) {
             for (struct dirent* d; (d = readdir(dir)) != 0;)
-                if (strlen(d->d_name) == strlen(path + from) && samePathIgnoringCase(d->d_name, path + from)) {
+                if (strlen(d->d_name) == strlen(path + from) && nameMatch(d->d_name, path + from)) {
                     memcpy(path + from, d->d_name, strlen(d->d_name));
                     break;
                 }

@@ -60,7 +60,7 @@ static int resolveShared(const char* rel) {
         return 0;
     }
     stripBackslash(state.targetPath);  // the application folder
-    const char* slash = strrchr(rel, '\\');
+    const char* slash = lastBackslash(rel);
     const char* base = slash ? slash + 1 : rel;
     GetWindowsDirectoryA(area->windows, TEXT_CAPACITY);
 

@@ -39,13 +39,12 @@ static bool readRegistryText(HKEY root, const char* subKey, const char* value, c
 // that can be made the current directory, then respells it.
 static void cutToExistingFolder() {
     char* dir = state.destinationDir;
-    size_t n = strlen(dir);
-    while (n) {
+    // Cut a character at a time: never half of a two-byte one.
+    for (char* last; (last = lastChar(dir)) != 0; *last = 0) {
         if (SetCurrentDirectoryA(dir)) {
             normalizePathCase(dir);
             return;
         }
-        dir[--n] = 0;
     }
 }
 
@@ -113,7 +112,7 @@ static bool respellLast(char* work) {
     HANDLE h = FindFirstFileA(work, &found);
     if (h == INVALID_HANDLE_VALUE) return false;
     FindClose(h);
-    char* last = strrchr(work, '\\');
+    char* last = lastBackslash(work);
     char* name = last ? last + 1 : work;
     size_t keep = static_cast<size_t>(name - work);
     if (keep + strlen(found.cFileName) > TEXT_MAX) return false;
@@ -136,7 +135,7 @@ void normalizePathCase(char* path) {
     while (*rest == '\\') rest++;
 
     for (;;) {
-        const char* slash = strchr(rest, '\\');
+        const char* slash = nextBackslash(rest);
         size_t len = slash ? static_cast<size_t>(slash - rest) : strlen(rest);
         w = strlen(work);
         if (w + 1 + len > TEXT_MAX) return;

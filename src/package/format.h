@@ -107,6 +107,9 @@ enum RecordTag : uint16_t {
     REC_FILE_TABLE = 0x1242,        // buffer: u32 count, FileEntry records
     REC_START_PAGE = 0x1243,        // raw 2 bytes; marks the package complete
     REC_TITLE_FONT = 0x1245,        // buffer: title font description
+    REC_CODE_PAGE = 0x1260,         // raw 4 bytes: the ANSI code page the texts and
+                                    // names are written in; for updpack, the stub
+                                    // skips it (any tag it does not know)
     REC_FILE_DATA = 0x7F7F          // u32 size D, D bytes; always last
 };
 

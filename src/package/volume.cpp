@@ -10,6 +10,7 @@
 // table behind a signed installer's data area is never taken for data.
 #include "package/volume.h"
 
+#include "package/codepage.h"
 #include "package/strings.h"
 #include "run/state.h"
 
@@ -18,6 +19,10 @@ static void setVolumeSuffix(int number) {
     char* path = state.dataPath;
     uint32_t dot = 0xFFFFFFFF, len = 0;
     for (; path[len]; len++) {
+        if (isLeadByte(path[len]) && path[len + 1]) {  // its second byte may be a '\\'
+            len++;
+            continue;
+        }
         if (path[len] == '.') dot = len;
         if (path[len] == '\\' || path[len] == '/') dot = 0xFFFFFFFF;
     }

@@ -15,6 +15,7 @@
 
 #include <string.h>
 
+#include "engine/paths.h"
 #include "package/binding.h"
 #include "package/loader.h"
 #include "package/strings.h"
@@ -48,7 +49,7 @@ static bool onRemovableDrive(const char* path) {
 static bool tempFolder(char* folder) {
     DWORD len = GetTempPathA(TEXT_CAPACITY, folder);
     if (len == 0 || len >= TEXT_CAPACITY) return false;
-    if (folder[len - 1] != '\\') append(folder, TEXT_CAPACITY, "\\");
+    appendBackslash(folder);
     return true;
 }
 

@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "package/codepage.h"
 #include "package/volume.h"
 #include "package/strings.h"
+#include "pkg/codepage.h"
 #include "support.h"
 
 using pkg::Bytes;
@@ -70,6 +72,19 @@ TEST_F(Volumes, NamesReplaceTheExtensionOrAreAppended) {
         closeFile(state.dataFile);
         state.dataFile = INVALID_FILE;
     }
+}
+
+// In a double-byte code page the second byte of a character may be a
+// backslash: "setup.表" (95 5C) still has its extension replaced.
+TEST_F(Volumes, ASecondByteThatLooksLikeABackslashEndsNoFolder) {
+    std::array<uint8_t, 256> japanese = pkg::CodePage(932).leadBytes();
+    leadByteFlags = japanese.data();
+    volume("setup.D01", Bytes(3, 7));
+    atEndOfVolume(temp.path("setup.\x95\x5C"), 0);
+    FileHandle opened = openNextVolume();
+    leadByteFlags = nullptr;
+    ASSERT_NE(opened, INVALID_FILE) << state.dataPath;
+    EXPECT_EQ(std::string(state.dataPath), temp.path("setup.D01"));
 }
 
 TEST_F(Volumes, AReadEndingAtAVolumesEndOpensNothingMore) {

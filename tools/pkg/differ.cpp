@@ -704,7 +704,7 @@ BuiltUpdate buildUpdateFromSets(const std::vector<FileSet>& oldSets, const FileS
         built.costs.push_back(std::move(g.second));
     }
 
-    FileTableBuilder table(options.bindingKey);
+    FileTableBuilder table(options.bindingKey, options.codePage);
     for (const TableEntry& e : built.entries) table.add(e);
     std::vector<Record> records = options.records;
     records.push_back(bufferRecord(REC_FILE_TABLE, table.bytes()));
@@ -761,6 +761,9 @@ public:
             std::string rel = relDir.empty() ? name : relDir + "\\" + name;
             std::string problem = windowsNameProblem(name);
             if (!problem.empty()) fail(rel, "Windows cannot hold this name: " + problem);
+            std::optional<std::string> ansi = rel;
+            if (options_.codePage) ansi = options_.codePage->fromUtf8(rel, &problem);
+            if (!ansi) fail(rel, "the installer cannot write this name: " + problem);
             auto [seen, fresh] = keys_.emplace(nameKey(rel), rel);
             if (!fresh) fail(rel, "differs from " + seen->second + " only in case; Windows holds one of them");
             fs::file_status status = it->symlink_status(ec);
@@ -776,8 +779,12 @@ public:
             if (fs::is_directory(status)) {
                 walk(it->path(), rel, out);
             } else if (fs::is_regular_file(status)) {
-                if (rel.size() > RELATIVE_PATH_BUDGET)
-                    fail(rel, std::to_string(rel.size()) + " characters; relative paths may have at most " +
+                if (ansi->size() > RELATIVE_PATH_BUDGET)  // bytes, as the installer counts them
+                    fail(rel, std::to_string(ansi->size()) +
+                                  (options_.codePage && options_.codePage->doubleByte()
+                                       ? " bytes in code page " + std::to_string(options_.codePage->number())
+                                       : std::string(" characters")) +
+                                  "; relative paths may have at most " +
                                   std::to_string(RELATIVE_PATH_BUDGET) + ", so that they fit below an installation "
                                   "folder of " + std::to_string(DESTINATION_BUDGET) + " characters");
                 out.files[rel] = readFile(it->path().string());
@@ -814,9 +821,11 @@ FileSet readFolder(const std::string& folder) { return scanFolder(folder).files;
 
 BuiltUpdate buildUpdate(const std::vector<std::string>& oldDirs, const std::string& newDir,
                         const Bytes& stub, const UpdateOptions& options) {
+    FolderOptions names;  // read in the code page the table is written in
+    names.codePage = options.codePage;
     std::vector<FileSet> olds;
-    for (const std::string& d : oldDirs) olds.push_back(readFolder(d));
-    return buildUpdateFromSets(olds, readFolder(newDir), stub, options);
+    for (const std::string& d : oldDirs) olds.push_back(scanFolder(d, names).files);
+    return buildUpdateFromSets(olds, scanFolder(newDir, names).files, stub, options);
 }
 
 void writeUpdate(const BuiltUpdate& update, const std::string& installerPath) {

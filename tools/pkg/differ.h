@@ -96,6 +96,8 @@ struct UpdateOptions {
     // Give every entry digests (FE_HAS_DIGEST). Without them, a file whose
     // versions the checksum and size cannot tell apart is stored whole.
     bool digest = true;
+    // The code page the file table's names are written in.
+    CodePage codePage;
     // Names of the old sets in notes (default "old #1", "old #2", ...).
     std::vector<std::string> oldNames;
     // Called from the workers, never two calls at once.
@@ -144,11 +146,15 @@ struct FolderOptions {
     // Symbolic links: refused (false), or followed (true): a file link's
     // target is stored under the link's own name, a folder link is walked.
     bool followLinks = false;
+    // Names must be written in this code page, and relative paths fit
+    // RELATIVE_PATH_BUDGET in its bytes; nothing: any UTF-8 name is taken.
+    std::optional<CodePage> codePage = CodePage();
 };
 // Reads every file below the folder. std::runtime_error naming the folder
 // and the relative path for: a symbolic link (unless followed), a broken one
-// or a loop of them, a name Windows cannot hold, two names that differ only
-// in case, a relative path longer than RELATIVE_PATH_BUDGET (pkg/names.h),
+// or a loop of them, a name Windows cannot hold or the code page cannot
+// write (or that is no UTF-8), two names that differ only in case, a
+// relative path longer than RELATIVE_PATH_BUDGET (pkg/names.h),
 // a file of 2 GiB or more, and whatever cannot be read.
 Folder scanFolder(const std::string& folder, const FolderOptions& options = {});
 // scanFolder(folder).files.

@@ -30,10 +30,12 @@ void append16(std::vector<uint8_t>& out, uint16_t v) {
     out.resize(out.size() + 2);
     put16(out, out.size() - 2, v);
 }
-void appendName(std::vector<uint8_t>& out, const std::string& name) {
+// The name in the installer's code page, NUL-terminated.
+void appendName(std::vector<uint8_t>& out, const std::string& name, const CodePage& codePage) {
     if (name.find('\0') != std::string::npos)
         throw std::invalid_argument("file table: a name holds a NUL character");
-    out.insert(out.end(), name.begin(), name.end());
+    std::string bytes = codePage.encode(name, name);
+    out.insert(out.end(), bytes.begin(), bytes.end());
     out.push_back(0);
 }
 uint16_t offset16(size_t offset) {
@@ -43,7 +45,7 @@ uint16_t offset16(size_t offset) {
 
 }  // namespace
 
-std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey) {
+std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey, const CodePage& codePage) {
     if (item.versions.size() > 0xFFFF || item.regions.size() > 0xFFFF)
         throw std::invalid_argument("file table: too many versions or regions");
 
@@ -64,8 +66,8 @@ std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey) {
             append32(out, static_cast<uint32_t>(t >> 32));
         }
     }
-    appendName(out, item.relativePath);
-    appendName(out, item.altSubfolder);
+    appendName(out, item.relativePath, codePage);
+    appendName(out, item.altSubfolder, codePage);
     if (item.newDigest) {
         flags |= FE_HAS_DIGEST;
         // Digests end where the version list starts: new file, then versions.
@@ -111,7 +113,7 @@ std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey) {
 }
 
 FileTableBuilder& FileTableBuilder::add(const TableEntry& item) {
-    std::vector<uint8_t> entry = encodeEntry(item, key_);
+    std::vector<uint8_t> entry = encodeEntry(item, key_, codePage_);
     entries_.insert(entries_.end(), entry.begin(), entry.end());
     count_++;
     return *this;

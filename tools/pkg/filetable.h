@@ -5,9 +5,10 @@
 // lays the entries out: header, optional version and times blocks, names,
 // SourceVersion list, preserved regions with their patterns. Old-version
 // checksums are given plain and masked with the package binding key here.
+// Names are given in UTF-8 and written in the installer's code page.
 // Anything the installer could not read back (a pattern longer than the
-// search window, offsets past 64 KiB, a name with a NUL in it) throws
-// std::invalid_argument.
+// search window, offsets past 64 KiB, a name with a NUL in it or with a
+// character the code page lacks) throws std::invalid_argument.
 //
 // blankedChecksum sums a file the way the installer sums an installed one,
 // with every preserved region located and read as zero; the packager uses it
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "engine/filetable.h"
+#include "pkg/codepage.h"
 
 namespace pkg {
 
@@ -50,8 +52,8 @@ struct FileVersion {
 };
 
 struct TableEntry {
-    std::string relativePath;
-    std::string altSubfolder;
+    std::string relativePath;  // UTF-8, backslashes
+    std::string altSubfolder;  // UTF-8
     uint8_t location = LOC_INSTALL_DIR;
     uint8_t presence = PRES_REQUIRED;
     uint8_t onUnknownVersion = UNK_FAIL;
@@ -71,7 +73,8 @@ struct TableEntry {
 
 class FileTableBuilder {
 public:
-    explicit FileTableBuilder(uint32_t bindingKey) : key_(bindingKey) {}
+    explicit FileTableBuilder(uint32_t bindingKey, const CodePage& codePage = CodePage())
+        : key_(bindingKey), codePage_(codePage) {}
     FileTableBuilder& add(const TableEntry& item);
     size_t count() const { return count_; }
     // The payload: u32 count, then the entries.
@@ -79,12 +82,14 @@ public:
 
 private:
     uint32_t key_;
+    CodePage codePage_;
     size_t count_ = 0;
     std::vector<uint8_t> entries_;
 };
 
 // One entry's bytes, as FileTableBuilder lays it out.
-std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey);
+std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey,
+                                 const CodePage& codePage = CodePage());
 
 // Checksum of data with the regions located (first occurrence of each
 // pattern; fixed offset otherwise) and blanked.

@@ -2,14 +2,28 @@
 
 #include <cstring>
 
+#include "pkg/codepage.h"
+
 namespace pkg {
 
-std::string nameKey(const std::string& relativePath) {
-    std::string key = relativePath;
-    for (char& c : key) {
-        if (c == '/') c = '\\';
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+std::u32string nameKeyChars(const std::string& relativePath) {
+    std::u32string key;
+    if (std::optional<std::u32string> chars = decodeUtf8(relativePath)) {
+        for (char32_t c : *chars) key += c == '/' ? U'\\' : windowsUpper(c);
+        return key;
     }
+    for (char b : relativePath) {  // no UTF-8: byte by byte, ASCII letters folded
+        unsigned char u = static_cast<unsigned char>(b);
+        key += u == '/' ? U'\\' : u < 0x80 ? windowsUpper(u) : u;
+    }
+    return key;
+}
+
+std::string nameKey(const std::string& relativePath) {
+    std::u32string chars = nameKeyChars(relativePath);
+    if (decodeUtf8(relativePath)) return encodeUtf8(chars);
+    std::string key;  // bytes stay bytes
+    for (char32_t c : chars) key += static_cast<char>(c);
     return key;
 }
 
@@ -29,10 +43,10 @@ std::string componentProblem(const std::string& c) {
     // Device names, alone or before an extension.
     std::string stem = nameKey(c.substr(0, c.find('.')));
     while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    static const char* devices[] = {"con", "prn", "aux", "nul"};
+    static const char* devices[] = {"CON", "PRN", "AUX", "NUL"};
     bool device = false;
     for (const char* d : devices) device = device || stem == d;
-    if (stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
+    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
         stem[3] >= '1' && stem[3] <= '9')
         device = true;
     if (device) return "\"" + c + "\" is a device name";

@@ -3,8 +3,14 @@
 // relative path may be.
 //
 // Windows compares names without case. nameKey is the one place that says
-// how: for now ASCII letters are folded and every other byte is compared as
-// it is (names in a code page would fold more; this is where that goes).
+// how. Names here are UTF-8 and hold only characters the installer's code
+// page holds exactly (pkg/codepage.h; the version folders are checked when
+// read), so comparing them after the conversion is comparing their
+// characters: an ANSI program's name goes to Unicode through its code page,
+// and the file system compares Unicode characters by its case table
+// (windowsUpper). A two-byte character is one character here: its second
+// byte is never taken for a letter or a backslash. Bytes that are no UTF-8
+// are compared as they are.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -12,8 +18,11 @@
 namespace pkg {
 
 // The key two relative paths are compared by ("Docs/ReadMe.TXT" and
-// "docs\readme.txt" have the same key).
+// "docs\readme.txt" have the same key, and so have "b\xC3\xBCro" and
+// "B\xC3\x9CRO", Buero with u-umlaut in either case).
 std::string nameKey(const std::string& relativePath);
+// The key as characters, for matching patterns character by character.
+std::u32string nameKeyChars(const std::string& relativePath);
 bool sameName(const std::string& a, const std::string& b);
 
 // Why Windows cannot hold this relative path, or "" when it can: a component

@@ -35,10 +35,28 @@ std::string megabytes(uint64_t n) {
     return text;
 }
 
-// Keeps the end of a path, which names the file: "...s\deep\name.dll".
+// Characters of a UTF-8 text (its bytes that begin one).
+size_t characters(const std::string& text) {
+    size_t n = 0;
+    for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+// Keeps the end of a path, which names the file: "...s\deep\name.dll";
+// counted in characters, never cutting one apart.
 std::string fitted(const std::string& text, size_t width) {
-    if (text.size() <= width) return text;
-    return "..." + text.substr(text.size() - (width - 3));
+    size_t n = characters(text);
+    if (n <= width) return text;
+    size_t at = 0;
+    for (size_t drop = n - (width - 3); drop; drop -= (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) at++;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) at++;
+    return "..." + text.substr(at);
+}
+
+// fitted, padded to `width` characters: a column of the summary.
+std::string column(const std::string& text, size_t width) {
+    std::string out = fitted(text, width);
+    return out + std::string(width - std::min(width, characters(out)), ' ');
 }
 
 // The progress line on a terminal: redrawn in place at most 20 times a second
@@ -99,8 +117,9 @@ std::string setNames(const std::vector<size_t>& sets, const std::vector<std::str
 // file's name, action and new size), at most 100 columns.
 void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>& oldNames,
                   const std::string& output) {
-    const char* row = "%-34s %-7s %11s  %-14s %11s %13s\n";
-    std::printf(row, "file", "action", "new size", "old version", "old size", "stored bytes");
+    const char* row = "%s %-7s %11s  %s %11s %13s\n";
+    std::printf(row, column("file", 34).c_str(), "action", "new size", column("old version", 14).c_str(), "old size",
+                "stored bytes");
     size_t counts[4] = {0, 0, 0, 0};  // delta, whole, created, delete
     size_t differenceEntries = 0;
     uint64_t deltaBytes = 0, wholeBytes = 0;
@@ -111,7 +130,7 @@ void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>
         counts[action == "delta" ? 0 : action == "whole" ? 1 : action == "created" ? 2 : 3]++;
         if (e.differenceCopies) differenceEntries++;
         (e.wholeFile ? wholeBytes : deltaBytes) += c.storedBytes;
-        std::string name = fitted(e.relativePath, 34);
+        std::string name = column(e.relativePath, 34), none = column("", 34);
         std::string newSize = e.deleteFile ? "-" : grouped(e.newSize);
         bool first = true;
         for (size_t v = 0; v < e.versions.size(); v++) {
@@ -119,14 +138,14 @@ void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>
             std::string stored = e.deleteFile ? "-"
                                  : e.wholeFile && !first ? "(shared)"
                                                          : grouped(c.versionBytes[v]);
-            std::printf(row, first ? name.c_str() : "", first ? action.c_str() : "", first ? newSize.c_str() : "",
-                        fitted(setNames(c.versionSets[v], oldNames), 14).c_str(),
+            std::printf(row, first ? name.c_str() : none.c_str(), first ? action.c_str() : "",
+                        first ? newSize.c_str() : "", column(setNames(c.versionSets[v], oldNames), 14).c_str(),
                         grouped(e.versions[v].size).c_str(), stored.c_str());
             first = false;
         }
         if (!c.absentFrom.empty())
-            std::printf(row, first ? name.c_str() : "", first ? action.c_str() : "", first ? newSize.c_str() : "",
-                        fitted(setNames(c.absentFrom, oldNames), 14).c_str(), "(absent)",
+            std::printf(row, first ? name.c_str() : none.c_str(), first ? action.c_str() : "",
+                        first ? newSize.c_str() : "", column(setNames(c.absentFrom, oldNames), 14).c_str(), "(absent)",
                         e.deleteFile ? "-" : first ? grouped(c.storedBytes).c_str() : "");
     }
     std::string withDifference =
@@ -161,6 +180,7 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     const updpack::UpdateSpec& u = *project.update;
     pkg::FolderOptions folderOptions;
     folderOptions.followLinks = u.followLinks;
+    folderOptions.codePage = project.codePage;
     std::vector<pkg::FileSet> oldSets;
     std::vector<std::string> oldNames;
     for (const auto& dir : u.oldDirs) {
@@ -185,6 +205,7 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     options.volumeSize = u.volumeSize;
     options.differenceCopies = u.differenceCopies;
     options.digest = u.digest;
+    options.codePage = project.codePage;
     options.oldNames = oldNames;
     options.rules = updpack::resolveRules(u, all);
     updpack::applyNewVersionRules(u, newSet, options.rules);

@@ -24,7 +24,8 @@ int checksum(const std::vector<std::string>& files);
 
 // 1234567 -> "1,234,567": the numbers updpack prints.
 std::string grouped(uint64_t n);
-int init(const std::string& dir, bool force);
+// codePage: the installer.codepage the project starts with.
+int init(const std::string& dir, bool force, unsigned codePage = 1252);
 int regions(const std::vector<std::string>& folders);
 int verify(const std::string& installer, const std::vector<std::string>& oldFolders, const std::string& newFolder);
 int diagnose(const std::string& installer, const std::string& folder,

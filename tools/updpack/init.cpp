@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "pkg/codepage.h"
 #include "pkg/stub.h"
 #include "updpack/commands.h"
 #include "updpack/project.h"
@@ -24,6 +25,7 @@ const char* kProjectHead = R"(# An update installer project. Put the files of an
 # Paths are relative to this file. Commented keys show their default.
 
 [installer]
+codepage = %CODEPAGE%# the ANSI code page of the users' Windows (%LANGUAGES%): texts and file names are written in it
 # output = "setup.exe"                # the installer to write
 # stub = "updstub-i686.exe"           # the program part; default: the one beside updpack
 # start_page = "wizard"               # "wizard" = every page in turn; 0-6 = only that page
@@ -95,7 +97,8 @@ new = "versions/2.0"                  # folder of the new version
 
 }  // namespace
 
-int init(const std::string& dir, bool force) {
+int init(const std::string& dir, bool force, unsigned codePage) {
+    pkg::CodePage page(codePage);  // refuses a number that is no ANSI code page
     fs::path root(dir);
     if (fs::exists(root) && !fs::is_directory(root)) throw std::runtime_error(dir + ": exists and is no folder");
     if (fs::exists(root / "project.toml") && !force)
@@ -115,6 +118,13 @@ int init(const std::string& dir, bool force) {
         pkg::writeFile((root / name).string(), pkg::readFile((fs::path(defaults) / name).string()));
     std::string project = std::string(kProjectHead) + (findWindres().empty() ? kTemplatesCompiled : kTemplatesScript) +
                           kProjectTail;
+    std::string languages;
+    for (const pkg::AnsiCodePage& p : pkg::ansiCodePages())
+        if (p.number == codePage) languages = p.languages;
+    languages = languages.substr(0, languages.find(':'));  // "Western European and the Americas"
+    std::string number = std::to_string(codePage);
+    project.replace(project.find("%CODEPAGE%"), 10, number + std::string(27 - number.size(), ' '));  // comments at 38
+    project.replace(project.find("%LANGUAGES%"), 11, languages);
     pkg::writeFile((root / "project.toml").string(), pkg::Bytes(project.begin(), project.end()));
     std::printf("%s: project.toml, %zu files to edit, versions/1.0 and versions/2.0 to fill\n",
                 root.string().c_str(), copies.size());

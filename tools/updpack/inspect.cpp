@@ -8,6 +8,10 @@
 // the data area (which the stub reads later, while installing) are walked
 // here, every step checked against the bytes at hand.
 //
+// Texts and names are shown in UTF-8, read in the code page the package
+// records (1252 when it records none); a byte that begins no character of
+// it is shown as an escape.
+//
 // A package the loader refuses, or one whose chain cannot be walked, throws
 // std::runtime_error with the reason; nothing is ever read out of bounds.
 #include <cstdio>
@@ -21,12 +25,14 @@
 #include "engine/checksum.h"
 #include "engine/delta.h"
 #include "engine/filetable.h"
+#include "package/codepage.h"
 #include "package/bitmap.h"
 #include "package/dialogs.h"
 #include "package/inflate.h"
 #include "package/loader.h"
 #include "package/strings.h"
 #include "package/templates.h"
+#include "pkg/codepage.h"
 #include "pkg/stub.h"
 #include "run/state.h"
 #include "updpack/commands.h"
@@ -52,6 +58,7 @@ const char* tagName(uint16_t tag) {
     case REC_FILE_TABLE: return "file table";
     case REC_START_PAGE: return "start page";
     case REC_TITLE_FONT: return "title font";
+    case REC_CODE_PAGE: return "code page";
     case REC_FILE_DATA: return "file data";
     default: return "(skipped)";
     }
@@ -78,8 +85,11 @@ const char* const kTemplateNames[10] = {
 const char* const kRegistryRoots[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                                        "HKEY_USERS"};
 
-// A package text quoted for one line: control and 8-bit bytes as escapes.
-std::string quoted(const char* text, size_t limit = std::string::npos) {
+// The code page the package's texts are read in.
+pkg::CodePage packageCodePage;
+
+// Package bytes quoted for one line: control and 8-bit bytes as escapes.
+std::string quotedBytes(const char* text, size_t limit = std::string::npos) {
     std::string out = "\"";
     for (size_t k = 0; k < limit && text[k]; k++) {
         unsigned char c = static_cast<unsigned char>(text[k]);
@@ -93,6 +103,41 @@ std::string quoted(const char* text, size_t limit = std::string::npos) {
             out += hex;
         } else {
             out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+// A package text quoted for one line, in UTF-8: each character of the
+// package's code page as itself; control characters, quotes, backslashes
+// and bytes that begin no character as quotedBytes shows them.
+std::string quoted(const char* text) {
+    std::string out = "\"";
+    for (size_t k = 0; text[k];) {
+        size_t n = packageCodePage.isLeadByte(static_cast<uint8_t>(text[k])) && text[k + 1] ? 2 : 1;
+        std::string one(text + k, n);
+        std::string utf8 = static_cast<unsigned char>(text[k]) < 0x80 ? "" : packageCodePage.toUtf8(one);
+        if (utf8.empty() || utf8 == "\xEF\xBF\xBD") {
+            std::string escaped = quotedBytes(one.c_str());
+            out += escaped.substr(1, escaped.size() - 2);
+        } else {
+            out += utf8;
+        }
+        k += n;
+    }
+    return out + "\"";
+}
+
+// A UTF-8 text (a template's caption) quoted the same way.
+std::string quotedUtf8(const std::string& text) {
+    std::string out = "\"";
+    for (char ch : text) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x80) {
+            out += ch;
+        } else {
+            std::string escaped = quotedBytes(std::string(1, ch).c_str());
+            out += c ? escaped.substr(1, escaped.size() - 2) : "\\x00";
         }
     }
     return out + "\"";
@@ -126,7 +171,16 @@ public:
     ~LoadedState() {
         releasePackageData();
         releaseSessionBuffers();
+        leadByteFlags = nullptr;
     }
+    // The names are checked in the package's code page.
+    void readNamesIn(const pkg::CodePage& codePage) {
+        leadBytes_ = codePage.leadBytes();
+        leadByteFlags = leadBytes_.data();
+    }
+
+private:
+    std::array<uint8_t, 256> leadBytes_{};
 };
 
 // Everything inspect learnt by walking the file itself.
@@ -136,6 +190,7 @@ struct Walk {
     std::vector<RecordAt> records;
     std::map<uint16_t, pkg::Bytes> buffers;  // decoded, the last record of each tag
     std::optional<size_t> dataRecord;        // offset of the size word
+    std::optional<uint32_t> codePage;        // what the code-page record says
     std::string problem;                     // why the chain cannot be read to its end
 };
 
@@ -228,6 +283,7 @@ Walk walkRecords(const std::string& path) {
             w.buffers[tag] = pkg::Bytes(block, block + size);
             freeBuffer(block);
         }
+        if (tag == REC_CODE_PAGE && r.header.length >= 4) w.codePage = get32(&w.file[pos + 8]);
         if (r.header.length && tag == REC_STRING_TABLES) {
             seekTo(file, static_cast<uint32_t>(pos + 8));
             if (!readStringTables(file, static_cast<uint32_t>(next))) {
@@ -297,6 +353,13 @@ void printSettings(const Walk& w) {
     std::printf("settings:\n");
     std::printf("  options           %08X (%s)\n", state.options,
                 state.options & OPT_FULL_SCREEN ? "full screen" : "windowed");
+    if (!w.codePage)
+        std::printf("  code page         none recorded: texts read as %u\n", packageCodePage.number());
+    else if (*w.codePage != packageCodePage.number())
+        std::printf("  code page         %u, no ANSI code page of Windows: texts read as %u\n", *w.codePage,
+                    packageCodePage.number());
+    else
+        std::printf("  code page         %u\n", *w.codePage);
     std::printf("  destination       %s\n", quoted(state.destinationDir).c_str());
     if (has(REC_REG_ROOT) || state.registrySubKey || state.registryValue)
         std::printf("  registry          %s \\ %s, value %s\n",
@@ -361,7 +424,10 @@ void printTexts() {
 // A UTF-16 string of a dialog template, as far as it lies within `end`.
 std::string templateString(const uint8_t* p, const uint8_t* end) {
     std::string s;
-    for (; end - p >= 2 && get16(p); p += 2) s += get16(p) < 0x80 ? char(get16(p)) : '?';
+    for (; end - p >= 2 && get16(p); p += 2) {
+        uint16_t c = get16(p);
+        s += pkg::encodeUtf8(std::u32string(1, c >= 0xD800 && c < 0xE000 ? 0xFFFD : c));
+    }
     return s;
 }
 
@@ -397,7 +463,7 @@ void printTemplates() {
             std::string caption = templateString(blob + offset + shape.caption, blob + offset + used);
             std::snprintf(text, sizeof text, "%s%u controls, %d x %d units, style %08X, caption %s",
                           shape.extended ? "extended, " : "", shape.items, shape.width, shape.height, shape.style,
-                          quoted(caption.c_str()).c_str());
+                          quotedUtf8(caption).c_str());
             what = text;
         }
         std::printf("  %2u  %-40s at %6u, %5s bytes: %s\n", n, name, offset, grouped(used ? used : length).c_str(),
@@ -568,7 +634,7 @@ uint64_t printFiles(const DataArea& area, bool print) {
             std::memcpy(&h, r, sizeof h);
             std::printf("    region %u: %s bytes, %s, %s\n", k, grouped(h.length).c_str(),
                         h.patternLength ? ("after pattern " +
-                                           quoted(reinterpret_cast<const char*>(regionPattern(r)), h.patternLength))
+                                           quotedBytes(reinterpret_cast<const char*>(regionPattern(r)), h.patternLength))
                                               .c_str()
                                         : ("at " + grouped(uint32_t(h.offset))).c_str(),
                         h.restore ? "kept from the installed file" : "not compared");
@@ -592,6 +658,13 @@ void printData(const DataArea& area, uint64_t used) {
 int inspect(const std::string& path, unsigned sections) {
     LoadedState loaded(path);
     Walk w = walkRecords(path);
+    packageCodePage = pkg::CodePage();
+    try {
+        if (w.codePage) packageCodePage = pkg::CodePage(*w.codePage);
+    } catch (const pkg::CodePageError&) {
+        // shown as the default, and said so in the settings
+    }
+    loaded.readNamesIn(packageCodePage);
     std::printf("%s: %s bytes, stub %s bytes, binding key %08X\n", path.c_str(), grouped(w.file.size()).c_str(),
                 grouped(w.stubSize).c_str(),
                 pkg::stubBindingKey(pkg::Bytes(w.file.begin(), w.file.begin() + STUB_SIZE)));

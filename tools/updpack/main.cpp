@@ -5,7 +5,7 @@
 //   updpack inspect INSTALLER [--records] [--texts] [--templates] [--files] [--data]
 //                                                        what it holds
 //   updpack checksum FILE...                             version checksums
-//   updpack init DIR [--force]                           start a project
+//   updpack init DIR [--force] [--codepage N]            start a project
 //   updpack regions FOLDER FOLDER...                     propose preserved regions
 //   updpack verify INSTALLER --old DIR [--old DIR...] --new DIR
 //                                                        run it over copies of old versions
@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     auto* initCmd = app.add_subcommand("init", "start a project: project.toml, texts, layouts, pictures");
     initCmd->add_option("dir", dir, "folder for the project (created)")->required();
     initCmd->add_flag("--force", force, "overwrite an existing project there");
+    unsigned codePage = 1252;
+    initCmd->add_option("--codepage", codePage, "the ANSI code page of the installer's users (default 1252)");
     std::vector<std::string> installations;
     auto* regionsCmd = app.add_subcommand("regions", "propose preserved regions from installations of one version");
     regionsCmd->add_option("folders", installations, "two or more installed copies")->required();
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
             return updpack::inspect(installer, sections ? sections : INSPECT_ALL);
         }
         if (*checksumCmd) return updpack::checksum(files);
-        if (*initCmd) return updpack::init(dir, force);
+        if (*initCmd) return updpack::init(dir, force, codePage);
         if (*regionsCmd) return updpack::regions(installations);
         if (*verifyCmd) return updpack::verify(installer, oldDirs, newDir);
         if (*diagnoseCmd) return updpack::diagnose(installer, folder, oldDirs);

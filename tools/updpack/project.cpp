@@ -63,6 +63,15 @@ public:
         return v;
     }
 
+    // A text the installer reads in its code page: refused at its line when
+    // the code page cannot hold it.
+    std::optional<std::string> ansiText(const std::string& key, const pkg::CodePage& codePage) const {
+        std::optional<std::string> t = text(key);
+        std::string why;
+        if (t && !codePage.fromUtf8(*t, &why)) throw error(*find(key), key, why);
+        return t;
+    }
+
     std::optional<bool> boolean(const std::string& key) const {
         const toml::node* n = find(key);
         if (!n) return std::nullopt;
@@ -108,10 +117,12 @@ uint32_t registryRootIndex(const Section& s, const std::string& key) {
     throw s.error(*s.find(key), key, "expected HKCR, HKCU, HKLM or HKU");
 }
 
-pkg::Bytes logFont(const Section& s) {
+pkg::Bytes logFont(const Section& s, const pkg::CodePage& codePage) {
     // LOGFONTA: height, width, escapement, orientation, weight (5 x int32),
     // italic, underline, strike-out, charset, out precision, clip precision,
-    // quality, pitch and family (8 bytes), face name (32 bytes).
+    // quality, pitch and family (8 bytes), face name (32 bytes). The
+    // character set is the code page's, so that the title's bytes are read
+    // in it.
     pkg::Bytes b;
     pkg::put32(b, static_cast<uint32_t>(-static_cast<int32_t>(s.integer("height", 6, 400).value_or(36))));
     pkg::put32(b, 0);
@@ -119,9 +130,13 @@ pkg::Bytes logFont(const Section& s) {
     pkg::put32(b, 0);
     pkg::put32(b, static_cast<uint32_t>(s.integer("weight", 0, 1000).value_or(700)));
     b.push_back(s.boolean("italic").value_or(false) ? 1 : 0);
-    b.insert(b.end(), {0, 0, 0 /* ANSI_CHARSET */, 0, 0, 0, 0});
-    std::string face = s.text("face").value_or("Arial");
-    if (face.size() > 31) throw s.error(*s.find("face"), "face", "at most 31 characters");
+    b.insert(b.end(), {0, 0, codePage.fontCharset(), 0, 0, 0, 0});
+    std::string face = s.ansiText("face", codePage).value_or("Arial");
+    face = codePage.encode(face, "face");
+    if (face.size() > 31)
+        throw s.error(*s.find("face"), "face",
+                      codePage.doubleByte() ? "at most 31 bytes in code page " + std::to_string(codePage.number())
+                                            : std::string("at most 31 characters"));
     face.resize(32, '\0');
     b.insert(b.end(), face.begin(), face.end());
     return b;
@@ -198,7 +213,7 @@ pkg::Region region(const std::string& file, const std::string& where, const toml
     return r;
 }
 
-UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
+UpdateSpec updateSpec(const std::string& file, const toml::table& t, const pkg::CodePage& codePage) {
     Section s(file, "update", t, {"old", "new", "volume_size", "difference_copies", "digest", "follow_links", "rule"});
     UpdateSpec u;
     u.line = static_cast<int>(t.source().begin.line);
@@ -238,7 +253,7 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
             rule.line = static_cast<int>(r.find("files")->source().begin.line);
             rule.rule.location = choice(r, "location", {"install", "windows", "shared"}, LOC_INSTALL_DIR);
             rule.rule.onUnknownVersion = choice(r, "unknown", {"fail", "skip", "ask"}, UNK_FAIL);
-            rule.rule.altSubfolder = r.text("alternate").value_or("");
+            rule.rule.altSubfolder = r.ansiText("alternate", codePage).value_or("");
             rule.rule.optional = r.boolean("optional").value_or(false);
             rule.remove = r.boolean("delete").value_or(false);
             if (auto v = r.text("version")) {
@@ -268,7 +283,8 @@ UpdateSpec updateSpec(const std::string& file, const toml::table& t) {
 // Keys "T.I" (table T 0-7, index I) or a name of textNames(). With `known`,
 // a key that names no text of the installer is refused.
 std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, const toml::table& root,
-                                                   const std::set<std::pair<int, int>>* known = nullptr) {
+                                                   const std::set<std::pair<int, int>>* known = nullptr,
+                                                   const pkg::CodePage* codePage = nullptr) {
     std::map<std::pair<int, int>, std::string> texts;
     const toml::node* n = root.get("texts");
     if (!n) return texts;
@@ -289,6 +305,8 @@ std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, cons
         if (!named && (std::sscanf(k.c_str(), "%u.%u%c", &table, &index, &tail) != 2 || table > 7 || index > 65534))
             throw ProjectError(where + "expected a key \"TABLE.INDEX\" with TABLE 0-7, or a text's name");
         if (!node.is_string()) throw ProjectError(where + "expected a text");
+        std::string why;
+        if (codePage && !codePage->fromUtf8(node.as_string()->get(), &why)) throw ProjectError(where + why);
         if (known && !known->count({int(table), int(index)}))
             throw ProjectError(where + "no text " + std::to_string(table) + "." + std::to_string(index) +
                                " is shown by the installer (the defaults' texts.toml lists every one)");
@@ -324,27 +342,25 @@ const std::vector<TextName>& textNames() {
     return names;
 }
 
-bool globMatches(const std::string& glob, const std::string& path) {
-    auto norm = [](char c) {
-        c = c == '/' ? '\\' : c;
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    };
-    size_t g = 0, p = 0, starG = std::string::npos, starP = 0;
+bool globMatches(const std::string& globText, const std::string& pathText) {
+    // Character by character, each as Windows compares names (pkg::nameKey).
+    const std::u32string glob = pkg::nameKeyChars(globText), path = pkg::nameKeyChars(pathText);
+    size_t g = 0, p = 0, starG = std::u32string::npos, starP = 0;
     while (p < path.size()) {
-        if (g < glob.size() && glob[g] == '*') {
+        if (g < glob.size() && glob[g] == U'*') {
             starG = g++;
             starP = p;
-        } else if (g < glob.size() && (glob[g] == '?' ? norm(path[p]) != '\\' : norm(glob[g]) == norm(path[p]))) {
+        } else if (g < glob.size() && (glob[g] == U'?' ? path[p] != U'\\' : glob[g] == path[p])) {
             g++;
             p++;
-        } else if (starG != std::string::npos && norm(path[starP]) != '\\') {
+        } else if (starG != std::u32string::npos && path[starP] != U'\\') {
             g = starG + 1;
             p = ++starP;
         } else {
             return false;
         }
     }
-    while (g < glob.size() && glob[g] == '*') g++;
+    while (g < glob.size() && glob[g] == U'*') g++;
     return g == glob.size();
 }
 
@@ -395,14 +411,15 @@ std::string findDefaultsDir() {
 std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path) { return loadTexts(path, nullptr); }
 
 std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path,
-                                                     const std::set<std::pair<int, int>>* known) {
+                                                     const std::set<std::pair<int, int>>* known,
+                                                     const pkg::CodePage* codePage) {
     toml::table root;
     try {
         root = toml::parse_file(path);
     } catch (const toml::parse_error& e) {
         throw ProjectError(path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
     }
-    return textsOf(path, root, known);
+    return textsOf(path, root, known, codePage);
 }
 
 std::set<std::pair<int, int>> knownTexts() {
@@ -431,9 +448,30 @@ std::string findWindres() {
 
 namespace {
 
+// A script is read as UTF-8 unless it names its code page itself: bytes
+// that are no UTF-8 are refused at their line, before windres would turn
+// them into other letters.
+void checkScriptText(const std::string& path) {
+    pkg::Bytes bytes = pkg::readFile(path);
+    std::string text(bytes.begin(), bytes.end());
+    if (text.find("#pragma code_page") != std::string::npos) return;
+    size_t lineStart = 0;
+    int line = 1;
+    for (size_t at = 0; at <= text.size(); at++) {
+        if (at < text.size() && text[at] != '\n') continue;
+        if (!pkg::decodeUtf8(text.substr(lineStart, at - lineStart)))
+            throw ProjectError(path + ":" + std::to_string(line) +
+                               ": not UTF-8; save the layouts as UTF-8, or state their code page with "
+                               "#pragma code_page(N)");
+        lineStart = at + 1;
+        line++;
+    }
+}
+
 // Compiles a .rc script to .res bytes with windres; the script's folder is
 // on the include path, so it may include files lying beside it.
 pkg::Bytes compileScript(const std::string& path) {
+    checkScriptText(path);
     std::string windres = findWindres();
     if (windres.empty())
         throw ProjectError(path + ": a .rc script needs a resource compiler (windres, in Debian's "
@@ -445,7 +483,9 @@ pkg::Bytes compileScript(const std::string& path) {
     close(fd);
     std::string include = fs::path(path).parent_path().string();
     if (include.empty()) include = ".";
-    std::vector<std::string> args = {windres, "-O", "res", "-I", include, path, "-o", temp};
+    // Code page 65001: the script's texts are UTF-8; the templates hold them
+    // as UTF-16, whatever code page the installer's users run.
+    std::vector<std::string> args = {windres, "-c", "65001", "-O", "res", "-I", include, path, "-o", temp};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -487,27 +527,40 @@ Project loadProject(const std::string& path) {
     Section top(path, "", root, {"installer", "texts", "update"});
     // The texts the installer shows: those the shipped defaults give.
     const std::set<std::pair<int, int>> known = knownTexts();
-    if (const toml::table* t = top.subtable("update")) p.update = updateSpec(path, *t);
-    if (const toml::table* t = top.subtable("installer")) {
-        Section s(path, "installer", *t,
-                  {"stub", "output", "start_page", "full_screen", "destination", "title", "title_font",
-                   "frame_image", "background_image", "templates", "texts", "registry", "ini", "defaults"});
-        if (auto v = s.existingFile("stub")) {
+    // The code page first: every text and name is checked against it.
+    const toml::table* installer = top.subtable("installer");
+    std::optional<Section> s;
+    if (installer) {
+        s.emplace(path, "installer", *installer,
+                  std::set<std::string>{"stub", "output", "start_page", "full_screen", "destination", "title",
+                                        "title_font", "frame_image", "background_image", "templates", "texts",
+                                        "registry", "ini", "defaults", "codepage"});
+        if (auto cp = s->integer("codepage", 0, 65535)) {
+            try {
+                p.codePage = pkg::CodePage(static_cast<unsigned>(*cp));
+            } catch (const pkg::CodePageError& e) {
+                throw s->error(*s->find("codepage"), "codepage", e.what());
+            }
+        }
+    }
+    if (const toml::table* t = top.subtable("update")) p.update = updateSpec(path, *t, p.codePage);
+    if (installer) {
+        if (auto v = s->existingFile("stub")) {
             p.stub = *v;
-            p.stubLine = static_cast<int>(s.find("stub")->source().begin.line);
+            p.stubLine = static_cast<int>(s->find("stub")->source().begin.line);
         }
-        if (auto v = s.text("output")) {
-            p.output = s.resolve(*v).string();
-            p.outputLine = static_cast<int>(s.find("output")->source().begin.line);
+        if (auto v = s->text("output")) {
+            p.output = s->resolve(*v).string();
+            p.outputLine = static_cast<int>(s->find("output")->source().begin.line);
         }
-        if (const toml::node* n = s.find("start_page")) {
+        if (const toml::node* n = s->find("start_page")) {
             if (n->is_string() && n->as_string()->get() == "wizard")
                 p.startPage = START_PAGE_WIZARD;
             else
-                p.startPage = static_cast<uint16_t>(*s.integer("start_page", 0, 6));
+                p.startPage = static_cast<uint16_t>(*s->integer("start_page", 0, 6));
         }
-        p.fullScreen = s.boolean("full_screen").value_or(false);
-        p.destination = s.text("destination");
+        p.fullScreen = s->boolean("full_screen").value_or(false);
+        p.destination = s->ansiText("destination", p.codePage);
         // A macro stands at the start, between two '#'; the installer knows three.
         if (p.destination && !p.destination->empty() && (*p.destination)[0] == '#') {
             size_t close = p.destination->find('#', 1);
@@ -516,48 +569,49 @@ Project loadProject(const std::string& path) {
             for (const char* m : {"#Windows#", "#System#", "#Program Files#"})
                 known = known || pkg::sameName(macro, m);
             if (!macro.empty() && !known)
-                throw s.error(*s.find("destination"), "destination",
+                throw s->error(*s->find("destination"), "destination",
                               "unknown folder macro " + macro + "; the installer knows #Windows#, #System# and "
                               "#Program Files#");
         }
-        p.title = s.text("title");
+        p.title = s->ansiText("title", p.codePage);
         // A picture the installer could not draw is refused now, at its line.
         auto picture = [&](const char* key) {
-            std::optional<std::string> file = s.existingFile(key, true);
+            std::optional<std::string> file = s->existingFile(key, true);
             if (!file || file->empty()) return file;
             try {
                 pkg::pictureAsBmp(pkg::readFile(*file), *file);
             } catch (const pkg::PictureError& e) {
-                throw s.error(*s.find(key), key, e.what());
+                throw s->error(*s->find(key), key, e.what());
             }
             return file;
         };
         p.frameImage = picture("frame_image");
         p.backgroundImage = picture("background_image");
-        if (auto v = s.existingFile("texts")) {
+        if (auto v = s->existingFile("texts")) {
             p.textsFile = *v;
-            loadTexts(p.textsFile, known.empty() ? nullptr : &known);  // reported now, with its own lines
+            loadTexts(p.textsFile, known.empty() ? nullptr : &known, &p.codePage);  // reported now, with its own lines
         }
-        p.useDefaults = s.boolean("defaults").value_or(true);
-        p.templates = s.existingFile("templates");
-        if (const toml::table* f = s.subtable("title_font"))
-            p.titleFont = logFont(Section(path, "installer.title_font", *f, {"face", "height", "weight", "italic"}));
-        if (const toml::table* r = s.subtable("registry")) {
+        p.useDefaults = s->boolean("defaults").value_or(true);
+        p.templates = s->existingFile("templates");
+        if (const toml::table* f = s->subtable("title_font"))
+            p.titleFont = logFont(Section(path, "installer.title_font", *f, {"face", "height", "weight", "italic"}),
+                                  p.codePage);
+        if (const toml::table* r = s->subtable("registry")) {
             Section rs(path, "installer.registry", *r, {"root", "key", "value"});
             p.hasRegistry = true;
             p.registryRoot = registryRootIndex(rs, "root");
-            p.registryKey = rs.text("key").value_or("");
-            p.registryValue = rs.text("value").value_or("");
+            p.registryKey = rs.ansiText("key", p.codePage).value_or("");
+            p.registryValue = rs.ansiText("value", p.codePage).value_or("");
         }
-        if (const toml::table* r = s.subtable("ini")) {
+        if (const toml::table* r = s->subtable("ini")) {
             Section is(path, "installer.ini", *r, {"file", "section", "key"});
             p.hasIni = true;
-            p.iniFile = is.text("file").value_or("");
-            p.iniSection = is.text("section").value_or("");
-            p.iniKey = is.text("key").value_or("");
+            p.iniFile = is.ansiText("file", p.codePage).value_or("");
+            p.iniSection = is.ansiText("section", p.codePage).value_or("");
+            p.iniKey = is.ansiText("key", p.codePage).value_or("");
         }
     }
-    if (top.subtable("texts")) p.texts = textsOf(path, root, known.empty() ? nullptr : &known);
+    if (top.subtable("texts")) p.texts = textsOf(path, root, known.empty() ? nullptr : &known, &p.codePage);
     if (p.useDefaults) {
         p.defaultsDir = findDefaultsDir();
         if (p.defaultsDir.empty())
@@ -607,23 +661,28 @@ std::vector<pkg::Record> projectRecords(const Project& p) {
     std::string templates = fallback(p.templates, "templates.res");
     if (!templates.empty()) records.push_back(bufferRecord(REC_TEMPLATES, templateBlobOf(templates)));
     records.push_back(valueRecord(REC_OPTIONS, p.fullScreen ? OPT_FULL_SCREEN : 0));
-    if (p.destination) records.push_back(textRecord(REC_DEST_DIR, *p.destination));
+    records.push_back(valueRecord(REC_CODE_PAGE, p.codePage.number()));
+    // Every text in the installer's code page (loadProject checked them).
+    auto ansi = [&](uint16_t tag, const std::string& text, const std::string& what) {
+        return textRecord(tag, p.codePage.encode(text, p.file + ": " + what));
+    };
+    if (p.destination) records.push_back(ansi(REC_DEST_DIR, *p.destination, "installer.destination"));
     if (p.hasRegistry) {
         records.push_back(valueRecord(REC_REG_ROOT, p.registryRoot));
-        records.push_back(textRecord(REC_REG_KEY, p.registryKey));
-        records.push_back(textRecord(REC_REG_VALUE, p.registryValue));
+        records.push_back(ansi(REC_REG_KEY, p.registryKey, "installer.registry.key"));
+        records.push_back(ansi(REC_REG_VALUE, p.registryValue, "installer.registry.value"));
     }
     if (p.hasIni) {
-        records.push_back(textRecord(REC_INI_FILE, p.iniFile));
-        records.push_back(textRecord(REC_INI_SECTION, p.iniSection));
-        records.push_back(textRecord(REC_INI_KEY, p.iniKey));
+        records.push_back(ansi(REC_INI_FILE, p.iniFile, "installer.ini.file"));
+        records.push_back(ansi(REC_INI_SECTION, p.iniSection, "installer.ini.section"));
+        records.push_back(ansi(REC_INI_KEY, p.iniKey, "installer.ini.key"));
     }
     std::string frame = fallback(p.frameImage, "frame.bmp");
     if (!frame.empty()) records.push_back(bufferRecord(REC_FRAME_IMAGE, pictureAsBmp(readFile(frame), frame)));
     std::string background = fallback(p.backgroundImage, "background.bmp");
     if (!background.empty())
         records.push_back(bufferRecord(REC_BACKGROUND_IMAGE, pictureAsBmp(readFile(background), background)));
-    if (p.title) records.push_back(textRecord(REC_TITLE, *p.title));
+    if (p.title) records.push_back(ansi(REC_TITLE, *p.title, "installer.title"));
     if (p.titleFont) records.push_back(bufferRecord(REC_TITLE_FONT, *p.titleFont));
     std::map<std::pair<int, int>, std::string> texts;
     if (p.useDefaults) texts = loadTexts((defaults / "texts.toml").string());
@@ -634,7 +693,7 @@ std::vector<pkg::Record> projectRecords(const Project& p) {
     for (const auto& [at, text] : texts) {
         auto& table = tables[at.first];
         if (table.size() <= static_cast<size_t>(at.second)) table.resize(at.second + 1);
-        table[at.second] = text;
+        table[at.second] = p.codePage.encode(text, "text " + std::to_string(at.first) + "." + std::to_string(at.second));
     }
     records.push_back(stringTablesRecord(tables));
     if (p.startPage != START_PAGE_WIZARD) records.push_back(startPageRecord(p.startPage));

@@ -1,6 +1,8 @@
 // The project file: everything a publisher says about one installer, in
 // TOML. Errors name the file, the line and the key; unknown keys are errors;
-// relative paths resolve against the project file's folder.
+// relative paths resolve against the project file's folder. Texts are kept
+// in UTF-8 as written, each checked against the installer's code page
+// (installer.codepage); projectRecords writes them in it.
 #pragma once
 #include <map>
 #include <optional>
@@ -10,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "pkg/codepage.h"
 #include "pkg/differ.h"
 #include "pkg/writer.h"
 
@@ -39,7 +42,8 @@ struct UpdateSpec {
 };
 
 // True when `path` (relative, either separator) matches `glob` (* and ?,
-// '*' does not cross a folder; case-insensitive, as Windows names are).
+// '*' does not cross a folder; '?' is one character, also a non-ASCII one;
+// without case, as Windows compares names: pkg::nameKey).
 bool globMatches(const std::string& glob, const std::string& path);
 
 struct Project {
@@ -51,6 +55,8 @@ struct Project {
     uint16_t startPage = START_PAGE_WIZARD;
     bool fullScreen = false;
     // frameImage and backgroundImage: unset = the default picture, "" = none.
+    // The ANSI code page of the installer's users: every text and name.
+    pkg::CodePage codePage;
     std::optional<std::string> destination, title, frameImage, backgroundImage, templates;
     std::optional<pkg::Bytes> titleFont;  // LOGFONTA, 60 bytes
     bool hasRegistry = false;
@@ -74,9 +80,11 @@ std::string findDefaultsDir();
 // (table, index) -> text from the [texts] table of a TOML file. Keys are
 // "TABLE.INDEX" or one of the names of textNames().
 std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path);
-// The same, refusing keys outside `known` (when given).
+// The same, refusing keys outside `known` and texts `codePage` cannot hold
+// (when given).
 std::map<std::pair<int, int>, std::string> loadTexts(const std::string& path,
-                                                     const std::set<std::pair<int, int>>* known);
+                                                     const std::set<std::pair<int, int>>* known,
+                                                     const pkg::CodePage* codePage = nullptr);
 // The (table, index) pairs the installer shows: those of the shipped
 // defaults' texts.toml; empty when the defaults cannot be found.
 std::set<std::pair<int, int>> knownTexts();
@@ -92,8 +100,9 @@ struct TextName {
 const std::vector<TextName>& textNames();
 
 // The template blob of a file: a compiled .res (its DIALOGs 0-7 and 9), a
-// .rc script (compiled with windres, which must be installed), or an
-// already built blob, taken as it is.
+// .rc script in UTF-8 (compiled with windres, which must be installed, told
+// so; a script that states its own "#pragma code_page" is taken in that),
+// or an already built blob, taken as it is.
 pkg::Bytes templateBlobOf(const std::string& path);
 
 // The resource compiler updpack runs for a .rc script; empty when none is

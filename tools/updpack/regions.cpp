@@ -107,9 +107,11 @@ std::vector<RegionProposal> proposeRegions(const std::vector<const pkg::Bytes*>&
 std::string regionsToml(const std::vector<std::string>& folders) {
     namespace fs = std::filesystem;
     std::vector<pkg::FileSet> sets;
+    pkg::FolderOptions anyNames;  // installations, whatever code page their names need
+    anyNames.codePage.reset();
     for (const std::string& f : folders) {
         if (!fs::is_directory(f)) throw std::runtime_error(f + ": no such folder");
-        sets.push_back(pkg::readFolder(f));
+        sets.push_back(pkg::scanFolder(f, anyNames).files);
     }
     std::set<std::string> paths;
     for (const auto& set : sets)

@@ -26,11 +26,14 @@
 #include "engine/install.h"
 #include "engine/replace.h"
 #include "engine/results.h"
+#include "engine/paths.h"
 #include "engine/target.h"
 #include "engine/verify.h"
+#include "package/codepage.h"
 #include "package/loader.h"
 #include "package/native_messages.h"
 #include "package/strings.h"
+#include "pkg/codepage.h"
 #include "pkg/filetable.h"
 #include "pkg/names.h"
 #include "pkg/differ.h"
@@ -59,6 +62,8 @@ void closeSession() {
     releaseSessionBuffers();
     resetState();
     outcomeListener = nullptr;
+    nameMatch = samePathIgnoringCase;
+    leadByteFlags = nullptr;
     sessionOpen = false;
 }
 
@@ -136,6 +141,68 @@ std::string hex32(uint32_t v) {
     return b;
 }
 
+// The code page the package's texts and names are written in: its
+// code-page record, else the default. The chain is walked by its headers
+// only, within the file.
+pkg::CodePage recordedCodePage(const std::string& path, uint32_t stubSize) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(0, std::ios::end);
+    uint64_t size = static_cast<uint64_t>(in.tellg()), pos = stubSize;
+    std::optional<uint32_t> number;
+    PackageRecordHeader h;
+    while (pos + sizeof h <= size && in.seekg(static_cast<std::streamoff>(pos)) &&
+           in.read(reinterpret_cast<char*>(&h), sizeof h) && h.tag != REC_FILE_DATA) {
+        uint32_t value = 0;
+        if (h.tag == REC_CODE_PAGE && h.length >= 4 && in.read(reinterpret_cast<char*>(&value), 4)) number = value;
+        pos += sizeof h + uint64_t(h.length);
+    }
+    try {
+        if (number) return pkg::CodePage(*number);
+    } catch (const pkg::CodePageError&) {
+    }
+    return pkg::CodePage();
+}
+
+// Rewrites the loaded file table with its two names in UTF-8, as the
+// version folders spell them; the rest of each entry moves with them.
+void namesToUtf8(const pkg::CodePage& codePage) {
+    pkg::Bytes table(FILE_TABLE_COUNT_SIZE);
+    std::memcpy(table.data(), &state.entryCount, 4);
+    FileEntry* e = state.firstEntry;
+    for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e)) {
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(e);
+        uint32_t names = entryNamesOffset(e);
+        std::string first = entryName(e, 0), second = entryName(e, 1);
+        uint32_t rest = names + static_cast<uint32_t>(first.size() + second.size() + 2);
+        std::string converted = codePage.toUtf8(first) + '\0' + codePage.toUtf8(second) + '\0';
+        int64_t grow = int64_t(converted.size()) - (rest - names);
+        if (e->regionListOffset + grow > 0xFFFF)
+            throw std::runtime_error("an entry's names take too many bytes in UTF-8 to be checked here");
+        size_t at = table.size();
+        table.insert(table.end(), p, p + names);
+        table.insert(table.end(), converted.begin(), converted.end());
+        table.insert(table.end(), p + rest, p + e->entrySize);
+        FileEntry header;
+        std::memcpy(&header, table.data() + at, sizeof header);
+        header.entrySize = static_cast<uint32_t>(header.entrySize + grow);
+        header.versionListOffset = static_cast<uint16_t>(header.versionListOffset + grow);
+        header.regionListOffset = static_cast<uint16_t>(header.regionListOffset + grow);
+        std::memcpy(table.data() + at, &header, sizeof header);
+    }
+    uint8_t* block = static_cast<uint8_t*>(allocBuffer(static_cast<uint32_t>(table.size())));
+    if (!block) throw std::bad_alloc();
+    std::memcpy(block, table.data(), table.size());
+    freeBuffer(state.fileTable);
+    state.fileTable = block;
+    state.firstEntry = reinterpret_cast<FileEntry*>(block + FILE_TABLE_COUNT_SIZE);
+}
+
+// Names on the disk are found as Windows finds them (pkg::sameName).
+bool sameNameOnDisk(const char* a, const char* b) { return pkg::sameName(a, b); }
+
+pkg::CodePage sessionCodePage;
+std::array<uint8_t, 256> sessionLeadBytes;
+
 }  // namespace
 
 std::string shown(const std::string& path) {
@@ -162,13 +229,20 @@ EngineSession::EngineSession(const std::string& installer) {
     }
     sessionOpen = true;
     copyText(state.sourcePath, path.c_str());
+    sessionCodePage = recordedCodePage(path, STUB_SIZE);
+    sessionLeadBytes = sessionCodePage.leadBytes();
+    leadByteFlags = sessionLeadBytes.data();  // the loader checks the names as written
     std::string problem;
     if (!loadPackage()) {
         problem = installer + ": the package behind the stub does not load: it is incomplete or damaged";
         if (nativeMessages.count && nativeMessages.lastText[0])
-            problem += std::string(" (the installer would say: \"") + nativeMessages.lastText + "\")";
+            problem += " (the installer would say: \"" + sessionCodePage.toUtf8(nativeMessages.lastText) + "\")";
     } else if (!state.firstEntry) {
         problem = installer + ": the package holds no file table: it updates nothing";
+    } else {
+        namesToUtf8(sessionCodePage);
+        leadByteFlags = nullptr;  // UTF-8 from here on: no byte of a character is a '\\'
+        nameMatch = sameNameOnDisk;
     }
     if (!problem.empty()) {
         closeSession();
@@ -212,10 +286,10 @@ std::string describeResult(int code, const std::string& subject, bool withPackag
     if (out.empty()) out = "result " + std::to_string(code);
     // "Nothing to do" has no message of its own: the finish page says it.
     if (withPackageText && code != ERR_NONE && code != ERR_NOTHING_TO_DO && sessionOpen) {
-        const char* text = getString(6, static_cast<unsigned>(code));
-        if (*text) {
+        std::string text = sessionCodePage.toUtf8(getString(6, static_cast<unsigned>(code)));
+        if (!text.empty()) {
             char buffer[1024];
-            expandText(buffer, sizeof buffer, text, subject.c_str(), 0, false);
+            expandText(buffer, sizeof buffer, text.c_str(), subject.c_str(), 0, false);
             out += std::string(" (the installer says: \"") + buffer + "\")";
         }
     }
@@ -347,6 +421,7 @@ std::string proveResult(EngineSession& session, const std::vector<int16_t>& befo
     // built from: they must be there, unchanged.
     pkg::FolderOptions follow;  // as a build with update.follow_links reads it
     follow.followLinks = true;
+    follow.codePage = sessionCodePage;
     for (const auto& [rel, bytes] : pkg::scanFolder(newFolder, follow).files) {
         if (covered.count(pkg::nameKey(rel))) continue;
         std::string posix = rel;

@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
             page = run.waitPage("", page);
         }
         std::printf("proposed folder: %s\n", run.controlText(page, 1004).c_str());
+        std::printf("browse button: %s\n", run.controlText(page, 1005).c_str());
+        std::printf("back button: %s\n", run.buttonText(1007).c_str());
         run.type(page, 1004, argv[2]);
         snap("destination");
         run.press(IDOK);
