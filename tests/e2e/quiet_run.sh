@@ -87,6 +87,12 @@ rc=0; (cd "$T" && "$WINE64" "$T/setup.exe" /Q /D=nowhere /L=relative.log >/dev/n
 check "a missing folder exits 6" 6 "$rc"
 check "the relative log lands in the starting folder" 1 "$(grep -c 'destination .*nowhere' "$T/relative.log" 2>/dev/null || echo 0)"
 
+# A damaged installer shows no box in a quiet run; the log still says how
+# it ended.
+head -c -1 "$T/setup.exe" > "$T/cut.exe"
+check "a cut installer exits with -1" 255 "$(quiet "$T/cut.exe" /Q /L="$(winpath "$T/cut.log")")"
+check "its log ends with that code" "exit code -1" "$(tr -d '\r' < "$T/cut.log" | grep '^exit code')"
+
 # A missing volume is not asked for: the run ends with 20 and names it.
 inst="$T/spanned"; cp -r "$T/versions/1.0" "$inst"
 mv "$T/spanned.D01" "$T/spanned.D01.away"
