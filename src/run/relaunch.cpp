@@ -6,9 +6,10 @@
 // folder as _upd0.exe ... _upd998.exe, starts the copy with
 //   "COPY" /S"PACKAGE" /DEL
 // (and the switches /Q, /?, /D="..." and /L="..." it was given) and ends; a
-// quiet start first waits for the copy, to end with its exit code. The copy (its certificate-table entry zeroed: it carries no
-// signature) reads the package from the disk through /S, asks for further
-// disks, and arranges its own deletion at the next restart: on the NT
+// quiet start first waits for the copy, to end with its exit code. The copy
+// (its certificate-table entry zeroed: it carries no signature) reads the
+// package from the disk through /S, asks for further disks (unless quiet),
+// and arranges its own deletion at the next restart: on the NT
 // family through MoveFileExA's delayed delete, elsewhere through a "NUL=path"
 // line in the [Rename] section of WININIT.INI.
 #include "run/run.h"

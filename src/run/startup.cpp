@@ -7,9 +7,9 @@
 // placement, then the page sequence. A quiet run (/Q) has no window class,
 // background window or frame: after the destination it runs runQuiet, and
 // /? shows its box there instead of the wizard. Either way the log (/L=)
-// is written before the package's buffers go. Shut-down runs in the reverse order of ownership:
-// frame, its template, background window and the last messages, package
-// buffers, text buffers, brush and font.
+// is written before the package's buffers go. Shut-down runs in the reverse
+// order of ownership: frame, its template, background window and the last
+// messages, package buffers, text buffers, brush and font.
 #include "run/run.h"  // windows.h first
 
 #include <commctrl.h>
