@@ -41,16 +41,10 @@ static void endLine(LogLine* line) {
     line->used = 0;
 }
 
-void prepareRunLog() {
-    FileEntry* e = state.firstEntry;
-    for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e)) e->chosenVersion = CV_NOT_EXAMINED;
-}
-
-static bool anyExamined() {
+void prepareRunLog(bool quiet) {
     FileEntry* e = state.firstEntry;
     for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e))
-        if (e->chosenVersion != CV_NOT_EXAMINED) return true;
-    return false;
+        if (quiet || e->onUnknownVersion != UNK_ASK_FOLDER) e->chosenVersion = CV_NOT_EXAMINED;
 }
 
 int wizardLogResult() {
@@ -60,7 +54,7 @@ int wizardLogResult() {
             code = ERR_CANCELLED;
         return code;
     }
-    if (anyExamined() && state.verifyResult != ERR_NONE) return state.verifyResult;
+    if (state.verifyResult != ERR_NONE) return state.verifyResult;  // only a check sets it
     return ERR_CANCELLED;
 }
 

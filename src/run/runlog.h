@@ -20,10 +20,14 @@
 // a text become blanks, so every line stays one line.
 #pragma once
 
-// Marks every entry "not examined". Only for runs that verify before they
-// install (quiet runs, the whole wizard): a verification that returns early
-// leaves the entries behind the one it stopped at unexamined.
-void prepareRunLog();
+// Marks the entries "not examined" before a run that verifies before it
+// installs (a quiet run, the whole wizard), so that a check that stops early
+// leaves the entries behind the one it stopped at marked. In the wizard the
+// entries that may be looked for in an alternate folder keep the value the
+// package gives them (the alternate-folder dialog reads it); such an entry
+// that no check reached is logged "unknown". Behind a check that stopped
+// earlier than a previous one, an entry shows what the previous one found.
+void prepareRunLog(bool quiet);
 
 // The wizard's result for the log: the installation's final code when the
 // progress page ran (ERR_CANCELLED when it was left before its end), else

@@ -162,7 +162,7 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
     expandDestination();
     if (state.destinationSwitch && state.destinationSwitch[0]) copyText(state.destinationDir, state.destinationSwitch);
     uint16_t start = stubData.header.startPage;
-    if (state.logPath && (state.quiet || start == START_PAGE_WIZARD)) prepareRunLog();
+    if (state.logPath && (state.quiet || start == START_PAGE_WIZARD)) prepareRunLog(state.quiet != 0);
     if (state.quiet) {
         int code = runQuiet();
         return endWithoutWizard(code, code);
