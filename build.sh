@@ -199,7 +199,8 @@ case "$cmd" in
   build) setup; build ;;
   test)  setup; build; run_tests ;;
   demo)  setup; build; demo "$@" ;;
+  screens) setup; build; wine_env; "$ROOT/examples/screens.sh" "$BUILD" "$ROOT/docs/screens" ;;
   bench) setup; build; "$ROOT/bench/run.sh" "$BUILD" "$@" ;;
   fuzz)  setup; build; "$ROOT/tests/fuzz/run.sh" "$BUILD/native" "${1:-600}" ;;  # seconds per target
-  *) echo "usage: $0 setup|build|demo|test|bench|fuzz" >&2; exit 2 ;;
+  *) echo "usage: $0 setup|build|demo|screens|test|bench|fuzz" >&2; exit 2 ;;
 esac

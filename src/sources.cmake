@@ -43,6 +43,7 @@ set(UPD_WIN32_SOURCES
   ui/frame.cpp
   ui/background.cpp
   ui/destination.cpp
+  ui/modal.cpp
   ui/progress.cpp
   ui/pages.cpp
 )

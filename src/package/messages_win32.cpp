@@ -5,12 +5,17 @@
 #include "package/strings.h"
 #include "package/templates.h"
 #include "run/state.h"
+#include "ui/ui.h"
 
 int showMessage(const char* text, unsigned flags) {
     if (state.closing) return 0;  // WM_CLOSE: no one is asked any more
     if (state.quiet) return 0;    // /Q: no box; questions count as declined
-    HWND owner = static_cast<HWND>(state.frameWindow ? state.frameWindow : state.backgroundWindow);
-    return MessageBoxA(owner, text, getString(6, 0), flags);
+    // Owned by the window in front, with the whole wizard behind it disabled.
+    ModalScope scope;
+    HWND owner = beginModal(&scope);
+    int answer = MessageBoxA(owner, text, getString(6, 0), flags);
+    endModal(&scope);
+    return answer;
 }
 
 // A template copy is a movable global block the platform can build a dialog

@@ -1,9 +1,11 @@
 // The background window: the installer's main window.
 //
 // Full screen it paints a backdrop behind the frame: the package's picture
-// tiled from the top-left corner, or else a vertical blue gradient (an
-// ordered 8 x 8 dither on displays deeper than 8 bits), and over either the
-// title in white with a black shadow 4 pixels right and below. Windowed it
+// tiled from the top-left corner (one pattern-brush fill of the area to
+// repaint), or else a vertical blue gradient (an ordered 8 x 8 dither on
+// displays deeper than 8 bits), and over either the
+// title in white with a black shadow 4 pixels right and below (pictures,
+// title and offsets grow with the screen's DPI). Windowed it
 // is a plain captioned window around the frame and paints nothing itself.
 // Its destruction posts the quit message that ends the last message loop.
 #include "package/format.h"
@@ -33,19 +35,41 @@ int gradientLevel(int y, int h) {
     return (255 - q) & 0xFF;
 }
 
-static void tileImage(HDC dc, const RECT& client, const unsigned char* image) {
+// The picture, grown to the screen's DPI, becomes a pattern brush aligned on
+// the client area's corner, and only the area to repaint is filled: one
+// fill whatever the picture's size, rather than one copy per tile.
+static void tileImage(HDC dc, const RECT& paint, const unsigned char* image) {
     const BITMAPINFOHEADER* h = &bitmapInfo(image)->bmiHeader;
-    int w = h->biWidth, ht = h->biHeight;
-    if (w <= 0 || ht <= 0) return;  // nothing to tile with
+    if (h->biWidth <= 0 || h->biHeight <= 0) return;  // nothing to tile with
     HPALETTE palette = createBitmapPalette(dc, image), previous = 0;
     if (palette) {
         previous = SelectPalette(dc, palette, FALSE);
         RealizePalette(dc);
     }
-    for (int y = 0; y < client.bottom; y += ht)
-        for (int x = 0; x < client.right; x += w)
-            StretchDIBits(dc, x, y, w, ht, 0, 0, w, ht, bitmapBits(image), bitmapInfo(image),
-                          DIB_RGB_COLORS, SRCCOPY);
+    // One tile at the screen's scale, pixel by pixel.
+    int w = scaleToScreen(h->biWidth), ht = scaleToScreen(h->biHeight);
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP tile = memory ? CreateCompatibleBitmap(dc, w, ht) : 0;
+    HBRUSH brush = 0;
+    if (tile) {
+        HGDIOBJ was = SelectObject(memory, tile);
+        if (palette) {
+            SelectPalette(memory, palette, FALSE);
+            RealizePalette(memory);
+        }
+        SetStretchBltMode(memory, COLORONCOLOR);
+        StretchDIBits(memory, 0, 0, w, ht, 0, 0, h->biWidth, h->biHeight, bitmapBits(image), bitmapInfo(image),
+                      DIB_RGB_COLORS, SRCCOPY);
+        SelectObject(memory, was);
+        brush = CreatePatternBrush(tile);
+    }
+    if (memory) DeleteDC(memory);
+    if (brush) {
+        SetBrushOrgEx(dc, 0, 0, 0);
+        FillRect(dc, &paint, brush);
+        DeleteObject(brush);
+    }
+    if (tile) DeleteObject(tile);
     if (palette) {
         SelectPalette(dc, previous, TRUE);
         DeleteObject(palette);
@@ -129,20 +153,25 @@ void paintBackground(HWND window, const unsigned char* image, const char* title,
         return;
     }
     if (image)
-        tileImage(dc, client, image);
+        tileImage(dc, ps.rcPaint, image);
     else if (height > 0 && GetDeviceCaps(dc, PLANES) * GetDeviceCaps(dc, BITSPIXEL) <= 8)
         gradientRows(dc, ps.rcPaint, client.top, height);
     else if (height > 0)
         gradientBands(dc, client, height);
     if (title && title[0] && font) {
-        HFONT made = CreateFontIndirectA(reinterpret_cast<const LOGFONTA*>(font));
+        // The font's height, the place and the shadow's offset are 96-DPI
+        // pixels; they grow with the screen's DPI.
+        LOGFONTA scaled = *reinterpret_cast<const LOGFONTA*>(font);
+        scaled.lfHeight = scaleToScreen(scaled.lfHeight);
+        scaled.lfWidth = scaleToScreen(scaled.lfWidth);
+        HFONT made = CreateFontIndirectA(&scaled);
         HGDIOBJ previous = made ? SelectObject(dc, made) : 0;
         SetBkMode(dc, TRANSPARENT);
-        int n = lstrlenA(title);
+        int n = lstrlenA(title), at = scaleToScreen(10), shadow = at + scaleToScreen(4);
         SetTextColor(dc, RGB(0, 0, 0));
-        TextOutA(dc, 14, 14, title, n);
+        TextOutA(dc, shadow, shadow, title, n);
         SetTextColor(dc, RGB(255, 255, 255));
-        TextOutA(dc, 10, 10, title, n);
+        TextOutA(dc, at, at, title, n);
         if (made) {
             SelectObject(dc, previous);
             DeleteObject(made);
@@ -175,7 +204,7 @@ LRESULT CALLBACK backgroundProcedure(HWND window, UINT message, WPARAM wParam, L
             if (frame) ShowWindow(frame, SW_SHOWNORMAL);
             break;
         case SC_CLOSE:
-            state.pageResult = PAGE_RESULT_CANCEL;
+            closeWizardFromMenu();
             return 0;
         }
         break;

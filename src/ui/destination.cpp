@@ -8,7 +8,9 @@
 //
 // browseForFolder runs the old-style save dialog on template 7 as a folder
 // chooser: its hook mirrors the dialog's current directory into control 101
-// and closes the dialog with IDABORT when OK is pressed on a folder.
+// and closes the dialog with IDABORT when OK is pressed on a folder. Both
+// dialogs are modal over the whole wizard (modal.cpp); one browse dialog
+// and one verification run at a time.
 // showAlternateFolderDialog (template 9) asks for a second folder holding
 // the files whose installed copy matches no known version; the verification
 // calls it through its alternateFolderDialog seam.
@@ -40,6 +42,10 @@ static void restoreStatusTexts(HWND page) {
     for (int i = 2; i <= 4; i++) setControlText(page, ID_TEXT_FIRST - 1 + i, getString(2, i));
 }
 
+// Set while the verification runs (it may open dialogs with their own
+// message loops): a second Next then does nothing.
+static bool verifying;
+
 // Next: the typed folder must exist, then verification decides.
 static bool acceptFolder(HWND page) {
     char* dir = state.destinationDir;
@@ -56,8 +62,16 @@ static bool acceptFolder(HWND page) {
     setControlText(page, ID_TEXT_FIRST + 2, "");
     setControlText(page, ID_TEXT_FIRST + 3, "");
     UpdateWindow(page);
+    // The frame's buttons rest while the files are read; what the user
+    // pressed meanwhile is dropped, so that no click lands on the next page.
+    unsigned mask = state.buttonMask;
+    setButtonMask(mask & BTN_NO_CONFIRM);
+    verifying = true;
     state.verifyResult = verifyInstallation();
+    verifying = false;
+    dropQueuedInput();
     if (state.verifyResult == ERR_NONE) return true;
+    setButtonMask(mask);
     if (state.verifyResult == ERR_NOTHING_TO_DO) {
         goToPage(PAGE_FINISH);
         return false;
@@ -78,7 +92,7 @@ static bool acceptFolder(HWND page) {
 
 static void browseInto(HWND dialog, char* folder) {
     readFolderField(dialog, folder);
-    browseForFolder(dialog, folder);
+    browseForFolder(folder);
     stripBackslash(folder);
     SetDlgItemTextA(dialog, ID_FOLDER_EDIT, folder);
 }
@@ -103,7 +117,7 @@ INT_PTR CALLBACK destinationPageProcedure(HWND page, UINT message, WPARAM wParam
         // In single-page mode Next and Back belong to the frame.
         if (singlePageMode()) return FALSE;
         if (id == ID_NEXT) {
-            if (acceptFolder(page)) return FALSE;
+            if (!verifying && acceptFolder(page)) return FALSE;
             return markHandled(page);
         }
         if (id == ID_BACK && !getString(1, 1)[0]) {
@@ -129,14 +143,15 @@ static UINT_PTR CALLBACK browseHook(HWND dialog, UINT message, WPARAM wParam, LP
     if (message == state.browseSelChangeMessage && state.browseSelChangeMessage) {
         if (state.browseHookReady) {
             DWORD n = GetFullPathNameA(".", TEXT_CAPACITY, state.browseFolder, 0);
+            // The path is in the ANSI code page already, as every text here.
             if (!n || n >= TEXT_CAPACITY) state.browseFolder[0] = 0;
-            OemToCharA(state.browseFolder, state.browseFolder);
             SetDlgItemTextA(dialog, ID_BROWSE_FOLDER, state.browseFolder);
         }
         return 0;
     }
     switch (message) {
     case WM_INITDIALOG:
+        setFrontDialog(dialog);
         applyDialogFont(dialog);
         SetDlgItemTextA(dialog, ID_BROWSE_FOLDER, state.browseFolder);
         state.browseHookReady = 1;
@@ -161,7 +176,8 @@ static UINT_PTR CALLBACK browseHook(HWND dialog, UINT message, WPARAM wParam, LP
     return 0;
 }
 
-void browseForFolder(HWND owner, char* folder) {
+void browseForFolder(char* folder) {
+    if (state.browseFolder) return;  // one browse dialog at a time
     if (!state.browseSelChangeMessage) state.browseSelChangeMessage = RegisterWindowMessageA("commdlg_LBSelChangedNotify");
     state.browseFolder = static_cast<char*>(allocZeroed(TEXT_CAPACITY));
     char* fileName = static_cast<char*>(allocZeroed(TEXT_CAPACITY));
@@ -169,8 +185,9 @@ void browseForFolder(HWND owner, char* folder) {
     void* layout = copyTemplate(TEMPLATE_BROWSE);
     if (ofn && state.browseFolder && fileName && layout) {
         // Old-style dialog: the structure without the Windows 2000 tail.
+        ModalScope scope;
         ofn->lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-        ofn->hwndOwner = owner;
+        ofn->hwndOwner = beginModal(&scope);
         ofn->hInstance = static_cast<HINSTANCE>(layout);  // the locked copy serves as the handle
         ofn->lpstrFilter = "*.*\0*.*\0";
         ofn->nFilterIndex = 1;
@@ -182,6 +199,7 @@ void browseForFolder(HWND owner, char* folder) {
         ofn->lpfnHook = browseHook;
         state.browseHookReady = 0;
         if (GetSaveFileNameA(ofn)) copyText(folder, state.browseFolder);
+        endModal(&scope);
     }
     releaseTemplate(layout);
     freeBuffer(ofn);
@@ -223,6 +241,7 @@ static bool alternateFolderHolds(const char* folder) {
 static INT_PTR CALLBACK alternateFolderProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     char folder[TEXT_CAPACITY];
     if (message == WM_INITDIALOG) {
+        setFrontDialog(dialog);
         applyDialogFont(dialog);
         SetWindowTextA(dialog, getString(6, 0));
         SetDlgItemTextA(dialog, ID_TEXT_FIRST, getString(6, 30));
@@ -255,12 +274,17 @@ static INT_PTR CALLBACK alternateFolderProcedure(HWND dialog, UINT message, WPAR
     return 0;
 }
 
-bool showAlternateFolderDialog(void* owner) {
+// The verification names the background window as owner; the dialog goes
+// to the window in front instead, which is the frame in full screen.
+bool showAlternateFolderDialog(void*) {
     void* layout = copyTemplate(TEMPLATE_LOCATE);
     if (!layout) return false;
+    ModalScope scope;
+    HWND owner = beginModal(&scope);
     INT_PTR r = DialogBoxIndirectParamA(static_cast<HINSTANCE>(state.instance),
-                                        static_cast<LPCDLGTEMPLATEA>(layout), static_cast<HWND>(owner),
+                                        static_cast<LPCDLGTEMPLATEA>(layout), owner,
                                         alternateFolderProcedure, 0);
+    endModal(&scope);
     releaseTemplate(layout);
     return r == IDOK;
 }

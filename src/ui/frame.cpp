@@ -53,6 +53,29 @@ static void frameCancel() {
     }
 }
 
+static bool frameButtonActive(unsigned id) {
+    unsigned bit = id == ID_NEXT ? BTN_NEXT : id == ID_BACK ? BTN_BACK : id == ID_CANCEL ? BTN_CANCEL : 0;
+    return !bit || (state.buttonMask & bit);
+}
+
+// The close box, Alt+F4 and the system menu's Close: while files are being
+// installed they are Cancel with its question (requestClose), otherwise
+// the wizard ends at once.
+bool closeWizardFromMenu() {
+    if (state.installRunning) {
+        requestClose();
+        return true;
+    }
+    state.pageResult = PAGE_RESULT_CANCEL;
+    return false;
+}
+
+static INT_PTR closeFromSystemMenu(HWND window) {
+    if (!closeWizardFromMenu()) return FALSE;
+    SetWindowLongPtrA(window, DWLP_MSGRESULT, 0);
+    return TRUE;
+}
+
 INT_PTR CALLBACK frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
@@ -61,6 +84,9 @@ INT_PTR CALLBACK frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
         PostMessageA(window, WM_NCACTIVATE, 1, 0);
         return TRUE;
     case WM_COMMAND: {
+        // Enter and Esc reach the frame as its buttons' commands even when
+        // those buttons rest; a resting button does nothing.
+        if (!frameButtonActive(LOWORD(wParam))) break;
         HWND page = static_cast<HWND>(state.pageWindow);
         // A destroyed page answers 0, so the frame's own handling runs.
         if (page && SendMessageA(page, WM_COMMAND, wParam, lParam)) break;
@@ -78,7 +104,7 @@ INT_PTR CALLBACK frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
         if ((wParam & 0xFFF0) == SC_MINIMIZE)
             ShowWindow(static_cast<HWND>(state.backgroundWindow), SW_MINIMIZE);
         else if ((wParam & 0xFFF0) == SC_CLOSE)
-            state.pageResult = PAGE_RESULT_CANCEL;
+            return closeFromSystemMenu(window);
         break;
     case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -133,6 +159,14 @@ void setButtonMask(unsigned mask) {
         HWND w = GetDlgItem(frame, b.id);
         if (w) EnableWindow(w, (mask & b.bit) != 0);
     }
+}
+
+void focusFrameButton(int id) {
+    HWND frame = frameWnd();
+    HWND button = GetDlgItem(frame, id);
+    if (!button) return;
+    SetFocus(button);
+    SendMessageA(frame, DM_SETDEFID, id, 0);
 }
 
 void setButtonCaption(unsigned button, unsigned index) {
@@ -240,6 +274,17 @@ HPALETTE createBitmapPalette(HDC dc, const unsigned char* bitmap) {
     return made;
 }
 
+int scaleToScreen(int pixels) {
+    static int dpi;
+    if (!dpi) {
+        HDC screen = GetDC(0);
+        dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+        if (screen) ReleaseDC(0, screen);
+        if (dpi <= 0) dpi = 96;
+    }
+    return MulDiv(pixels, dpi, 96);
+}
+
 void drawFramePicture(HWND window, HDC dc, int id, const unsigned char* bitmap) {
     RECT r;
     if (!controlRect(window, id, &r)) return;
@@ -251,11 +296,14 @@ void drawFramePicture(HWND window, HDC dc, int id, const unsigned char* bitmap) 
         previous = SelectPalette(dc, palette, FALSE);
         RealizePalette(dc);
     }
-    int w = h->biWidth, ht = h->biHeight;
+    // The picture is made for 96 DPI and grows with the dialog, pixel by
+    // pixel (no smoothing), so that it keeps its place in the layout.
+    int w = scaleToScreen(h->biWidth), ht = scaleToScreen(h->biHeight);
     int x = r.left + ((r.right - r.left) - w) / 2;
     int y = r.top + ((r.bottom - r.top) - ht) / 2;
-    StretchDIBits(dc, x, y, w, ht, 0, 0, w, ht, bitmapBits(bitmap), bitmapInfo(bitmap), DIB_RGB_COLORS,
-                  SRCCOPY);
+    SetStretchBltMode(dc, COLORONCOLOR);
+    StretchDIBits(dc, x, y, w, ht, 0, 0, h->biWidth, h->biHeight, bitmapBits(bitmap), bitmapInfo(bitmap),
+                  DIB_RGB_COLORS, SRCCOPY);
     if (palette) {
         SelectPalette(dc, previous, TRUE);
         DeleteObject(palette);

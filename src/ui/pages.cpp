@@ -16,12 +16,11 @@
 #include "engine/replace.h"
 #include "ui/ui.h"
 
-static void focusFrameButton(int id) { SetFocus(GetDlgItem(static_cast<HWND>(state.frameWindow), id)); }
-
 INT_PTR CALLBACK welcomePageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         initPage(page, BTN_NEXT | BTN_CANCEL);
-        return TRUE;
+        focusFrameButton(ID_NEXT);  // the page itself has nothing to focus
+        return FALSE;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && !getString(1, 1)[0]) {
         goToPage(PAGE_DESTINATION);
@@ -33,7 +32,8 @@ INT_PTR CALLBACK welcomePageProcedure(HWND page, UINT message, WPARAM wParam, LP
 INT_PTR CALLBACK infoPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         initPage(page, BTN_BACK | BTN_NEXT | BTN_CANCEL);
-        return TRUE;
+        focusFrameButton(ID_NEXT);
+        return FALSE;
     }
     return dialogColourReply(page, message, wParam);
 }
@@ -51,6 +51,33 @@ INT_PTR CALLBACK readyPageProcedure(HWND page, UINT message, WPARAM wParam, LPAR
     return dialogColourReply(page, message, wParam);
 }
 
+// The finish page's message may be a scrolling edit control, which breaks
+// lines only at "\r\n"; a static control reads "\r\n" as "\n". A static
+// answers EM_GETLINECOUNT with 0 and never shows a scroll bar.
+static void setMessageText(HWND page, const char* text, char* scratch, uint32_t capacity) {
+    uint32_t n = 0;
+    for (const char* p = text; *p && n + 2 < capacity; p++) {
+        if (*p == '\n' && (p == text || p[-1] != '\r')) scratch[n++] = '\r';
+        scratch[n++] = *p;
+    }
+    scratch[n] = 0;
+    HWND control = GetDlgItem(page, ID_TEXT_FIRST);
+    if (!control) return;
+    // The scroll bar shows only when the lines do not all fit.
+    ShowScrollBar(control, SB_VERT, FALSE);
+    SetWindowTextA(control, scratch);
+    LRESULT lines = SendMessageA(control, EM_GETLINECOUNT, 0, 0);
+    HDC dc = GetDC(control);
+    if (!dc) return;
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICA metrics;
+    RECT r;
+    if (GetTextMetricsA(dc, &metrics) && GetClientRect(control, &r) && lines * metrics.tmHeight > r.bottom)
+        ShowScrollBar(control, SB_VERT, TRUE);
+    SelectObject(dc, previous);
+    ReleaseDC(control, dc);
+}
+
 // Text of control 1000: the failure, (5, 3) after nothing to do, else (5, 1)
 // as initPage left it.
 static void showResult(HWND page) {
@@ -62,20 +89,21 @@ static void showResult(HWND page) {
                 break;
             }
     }
-    if (state.resultCode != 0) {
-        char* buffer = static_cast<char*>(allocBuffer(2048));
-        if (!buffer) return;
-        if (state.resultCode == ERR_CANCELLED) {
-            formatMessage(buffer, 1024, ERR_CANCELLED);
-        } else {
-            formatMessage(buffer + 1024, 1024, state.resultCode);
-            expandText(buffer, 1024, getString(5, 2), buffer + 1024, 0, false);
-        }
-        setControlText(page, ID_TEXT_FIRST, buffer);
-        freeBlock(buffer);
+    char* buffer = static_cast<char*>(allocBuffer(3072));
+    if (!buffer) return;
+    const char* text = getString(5, 1);
+    if (state.resultCode == ERR_CANCELLED) {
+        formatMessage(buffer, 1024, ERR_CANCELLED);
+        text = buffer;
+    } else if (state.resultCode != 0) {
+        formatMessage(buffer + 1024, 1024, state.resultCode);
+        expandText(buffer, 1024, getString(5, 2), buffer + 1024, 0, false);
+        text = buffer;
     } else if (state.verifyResult == ERR_NOTHING_TO_DO) {
-        setControlText(page, ID_TEXT_FIRST, getString(5, 3));
+        text = getString(5, 3);
     }
+    setMessageText(page, text, buffer + 1024, 2048);
+    freeBlock(buffer);
 }
 
 INT_PTR CALLBACK finishPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {

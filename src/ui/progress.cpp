@@ -4,7 +4,8 @@
 // later one) calls installNextFile; the timer is killed while a step runs,
 // and ticks are ignored while the page's own cancel question is open, so
 // steps never overlap, even when a step or the question runs a nested
-// message loop. The page owns the bar (drawn off-screen over control 1009
+// message loop. When the package cannot be opened the installation never
+// starts and the finish page reports why. The page owns the bar (drawn off-screen over control 1009
 // and copied in one BitBlt), the percentage (1010) and the file list (1013).
 #include <windows.h>
 #include <commctrl.h>
@@ -30,6 +31,21 @@ static uint32_t cancelPending;  // the cancel question is on screen
 static void endRun() {
     finishInstallation();
     if (!singlePageMode()) goToPage(PAGE_FINISH);
+}
+
+// The package could not be opened (resultCode ERR_OPEN and its path): the
+// full wizard shows that on the finish page; a single progress page says
+// it in a box and stays, for its Cancel to end the program.
+static void cannotStart() {
+    if (!singlePageMode()) {
+        goToPage(PAGE_FINISH);
+        return;
+    }
+    if (char* text = static_cast<char*>(allocBuffer(1024))) {
+        formatMessage(text, 1024, state.resultCode);
+        showMessage(text, MB_INFO);
+        freeBlock(text);
+    }
 }
 
 static void runToEnd(HWND page) {
@@ -71,11 +87,15 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
         progressListener = setProgress;
         initPage(page, BTN_CANCEL);
         setButtonCaption(BTN_CANCEL, 5);
+        focusFrameButton(ID_CANCEL);
         insertListColumn(page);
         cancelPending = 0;
         stepTimer = 0;
-        if (beginInstallation()) armTimer(page, FIRST_STEP_MS);
-        return TRUE;
+        if (beginInstallation())
+            armTimer(page, FIRST_STEP_MS);
+        else
+            cannotStart();
+        return FALSE;
     case WM_TIMER:
         if (!state.installRunning || cancelPending) break;
         KillTimer(page, STEP_TIMER_ID);

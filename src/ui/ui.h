@@ -3,6 +3,7 @@
 //
 // Files: frame.cpp (frame procedure and the protocol every page follows),
 // destination.cpp (folder page, browse and alternate-folder dialogs),
+// modal.cpp (owners of boxes and dialogs),
 // progress.cpp (step timer and the progress bar), pages.cpp (welcome,
 // information, ready and finish pages), background.cpp (backdrop painter).
 // All state lives in InstallerState; every text is a (table, index) pair.
@@ -44,8 +45,14 @@ INT_PTR CALLBACK finishPageProcedure(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK backgroundProcedure(HWND, UINT, WPARAM, LPARAM);
 
 // Page protocol (frame.cpp).
+// SC_CLOSE of the frame or the background window: true when it became the
+// cancel question of a running installation (nothing more to do), false
+// when the wizard ends (state.pageResult is Cancel).
+bool closeWizardFromMenu();
 void initPage(HWND page, unsigned mask);
 void setButtonMask(unsigned mask);
+// Keyboard focus on a frame button, which becomes the default (Enter).
+void focusFrameButton(int id);
 // button: 1 Back, 2 Next, 4 Cancel; the caption becomes (7, index).
 void setButtonCaption(unsigned button, unsigned index);
 // The page consumed a forwarded WM_COMMAND: result 1, returns TRUE.
@@ -63,16 +70,35 @@ void fillSolidRect(HDC dc, int x, int y, int w, int h, COLORREF colour);
 void drawSunkenBox(HDC dc, const RECT* r, bool fill);
 void drawSunkenControl(HWND window, HDC dc, int id, bool fill);
 HPALETTE createBitmapPalette(HDC dc, const unsigned char* bitmap);
+// Pixels at 96 DPI to pixels on this screen (the system DPI).
+int scaleToScreen(int pixels);
 void drawFramePicture(HWND window, HDC dc, int id, const unsigned char* bitmap);
 // Pieces of a PackageBitmap (a BMP file image): info header and pixel bits.
 const BITMAPINFO* bitmapInfo(const unsigned char* bitmap);
 const void* bitmapBits(const unsigned char* bitmap);
 
 // Folder dialogs (destination.cpp).
-void browseForFolder(HWND owner, char* folder);
+void browseForFolder(char* folder);
 bool showAlternateFolderDialog(void* owner);
 // Centres a dialog over its parent (or the screen), never left of or above 0.
 void centreDialog(HWND dialog);
+
+// Modal windows (modal.cpp). Every box and dialog of the wizard opens
+// between beginModal, which returns its owner and disables the wizard
+// behind it, and endModal. A folder dialog makes itself the owner of what
+// opens over it with setFrontDialog.
+struct ModalScope {
+    HWND previousFront;
+    HWND focus;  // the control to give the keyboard back to
+    bool enabledBackground;
+    bool enabledFrame;
+};
+HWND beginModal(ModalScope* scope);
+void endModal(const ModalScope* scope);
+void setFrontDialog(HWND dialog);
+// Removes the keyboard and mouse input waiting in the queue: what the user
+// pressed while the wizard could not answer.
+void dropQueuedInput();
 
 // Progress display (progress.cpp).
 void setProgress(unsigned percent);
