@@ -160,7 +160,8 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
         return EXIT_NOT_LOADED;
     }
     expandDestination();
-    if (state.destinationSwitch && state.destinationSwitch[0]) copyText(state.destinationDir, state.destinationSwitch);
+    if (state.destinationSwitch && state.destinationSwitch[0])
+        copyText(state.destinationDir, state.destinationSwitch);
     uint16_t start = stubData.header.startPage;
     if (state.logPath && (state.quiet || start == START_PAGE_WIZARD)) prepareRunLog(state.quiet != 0);
     if (state.quiet) {
