@@ -78,6 +78,10 @@ add_test(NAME update_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/update_run.s
   $<TARGET_FILE:engine_runner>)
 set_tests_properties(update_run PROPERTIES TIMEOUT 600)
 
+# Unattended updates of the sample (/Q, /D=, /L=) with the real stub.
+add_test(NAME quiet_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/quiet_run.sh ${UPD_DIST_DIR})
+set_tests_properties(quiet_run PROPERTIES TIMEOUT 600)
+
 # Projects in German (code page 1252) and Japanese (932), built by updpack
 # and walked under wine64 in the matching locale.
 add_test(NAME codepage_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/codepage_run.sh ${UPD_DIST_DIR}

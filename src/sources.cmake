@@ -38,7 +38,9 @@ set(UPD_WIN32_SOURCES
   package/messages_win32.cpp
   run/startup.cpp
   run/pages.cpp
+  run/quiet.cpp
   run/relaunch.cpp
+  run/runlog.cpp
   ui/frame.cpp
   ui/background.cpp
   ui/destination.cpp

@@ -76,7 +76,7 @@ static int moveTo(uint32_t offset, bool endOk) {
         if (offset < end || (endOk && offset == end)) break;
         state.volumeBytesLeft = 0;  // take the next volume, not this one again
         if (openNextVolume() == INVALID_FILE)
-            return state.isRelaunchedCopy ? failStep(ERR_CANCELLED, 0) : failStep(ERR_READ, state.dataPath);
+            return asksForVolumes() ? failStep(ERR_CANCELLED, 0) : failStep(ERR_READ, state.dataPath);
     }
     uint32_t inVolume = offset - state.volumeDataBase;
     uint32_t position = inVolume + 4 + (state.volumeNumber == 0 ? state.dataAreaOffset : 0);
@@ -90,7 +90,7 @@ int positionDataFile(uint32_t offset) { return moveTo(offset, false); }
 // A read of the data area failed: the user gave up on a volume, or the
 // data cannot be had.
 static int dataFailure() {
-    if (state.isRelaunchedCopy && state.pageResult == PAGE_RESULT_CANCEL) return failStep(ERR_CANCELLED, 0);
+    if (asksForVolumes() && state.pageResult == PAGE_RESULT_CANCEL) return failStep(ERR_CANCELLED, 0);
     return failStep(ERR_READ, state.dataPath);
 }
 

@@ -35,10 +35,12 @@ uint32_t formatMessage(char* destination, uint32_t capacity, unsigned index);
 
 // Texts of table 6 beyond the result codes and outcomes: the frame of a
 // failed all-or-nothing run ("%s" = the failure's message; nothing was
-// changed) and the question before stopping such a run.
+// changed), the question before stopping such a run, and the list of
+// switches that /? shows.
 enum {
     TEXT_NOTHING_CHANGED = 37,
-    TEXT_CANCEL_NOTHING_CHANGED = 38
+    TEXT_CANCEL_NOTHING_CHANGED = 38,
+    TEXT_SWITCH_LIST = 39
 };
 
 // The question before stopping an installation: (6, 15), or in an

@@ -81,7 +81,7 @@ FileHandle openNextVolume() {
     }
     for (;;) {
         if (openVolume(resume)) return state.dataFile;
-        if (!state.isRelaunchedCopy) return INVALID_FILE;
+        if (!asksForVolumes()) return INVALID_FILE;
         char text[1024];
         expandText(text, sizeof text, getString(6, 32), 0, state.volumeNumber + 1, true);
         if (showMessage(text, MB_INFO_OKCANCEL) == BOX_OK) continue;

@@ -36,4 +36,6 @@ bool allocateTextBuffers() {
 
 void releaseSessionBuffers() {
     for (char** buffer : textBuffers) freeBuffer(*buffer);
+    freeBuffer(state.destinationSwitch);
+    freeBuffer(state.logPath);
 }

@@ -101,6 +101,14 @@ struct InstallerState {
     // Set by WM_CLOSE outside an installation: the wizard ends and message
     // boxes are no longer shown (they return 0 at once).
     uint32_t closing;
+
+    // The administrators' switches (run/cmdline.h): /Q (no window, no
+    // message box: showMessage returns 0 at once), /?, and the texts of
+    // /D= and /L= (260-byte blocks made when the switch is met, else null).
+    uint32_t quiet;
+    uint32_t showSwitches;
+    char* destinationSwitch;
+    char* logPath;
 };
 
 extern InstallerState state;

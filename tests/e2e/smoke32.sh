@@ -108,4 +108,13 @@ check "the held file is still 1.0" "" "$(cmp "$dir/readme.txt" "$VERSIONS/1.0/re
 check "after the restart the held file is 2.0" "" "$(cmp "$dir/readme.txt" "$VERSIONS/2.0/readme.txt" 2>&1)"
 check "and no temporary file is left" "" "$(ls "$dir" | grep -F '.$$' || true)"
 
+# Unattended: /Q with /D= and /L=, no window at all.
+dir=$(install10 Sample32q)
+log="$WINEPREFIX/drive_c/Sample32q.log"; rm -f "$log"
+check "a quiet run on the i686 stub exits 0" 0 "$(run "$T/sample.exe" /Q '/D=C:\Sample32q' '/L=C:\Sample32q.log')"
+sed -i 's/name=Robert/name=Anyone/' "$dir/settings.ini"
+check "the quiet run left the folder byte-exactly 2.0" "" "$(diff -r "$dir" "$VERSIONS/2.0" 2>&1 | head -3)"
+check "the quiet run's log says what it did" "sample.exe: version 0, updated|result 0: Sample is now at version 2.0." \
+  "$(tr -d '\r' < "$log" | grep -E '^(sample[.]exe:|result )' | paste -sd '|')"
+
 finish

@@ -69,6 +69,7 @@ TEST(WizardDefaults, EveryTextThePagesAndMessagesUse) {
     auto texts = defaultTexts();
     auto has = [&](int t, int i) { return texts.count({t, i}) && !texts.at({t, i}).empty(); };
     for (int i = 0; i <= 38; i++) EXPECT_TRUE(has(6, i)) << "6." << i;
+    EXPECT_TRUE(has(6, 39)) << "the list of switches";
     for (int i = 0; i <= 5; i++) EXPECT_TRUE(has(7, i)) << "7." << i;
     for (int p : {0, 2, 3, 4, 5}) EXPECT_TRUE(has(p, 0)) << p << ".0 title";
     for (int i = 1; i <= 4; i++) EXPECT_TRUE(has(0, i) && has(2, i)) << i;

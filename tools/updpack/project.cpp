@@ -339,6 +339,7 @@ const std::vector<TextName>& textNames() {
         {"button_back", 7, 0},         {"button_next", 7, 1},
         {"button_cancel", 7, 2},       {"button_update", 7, 3},       {"button_ok", 7, 4},
         {"button_dialog_cancel", 7, 5},
+        {"switch_list", 6, 39},
     };
     return names;
 }
