@@ -43,6 +43,8 @@ TOML
 project "$T/setup.toml" versions/2.0 0
 project "$T/spanned.toml" big/2.0 131072
 check "the spanned installer has volumes" yes "$([ -f "$T/spanned.D01" ] && echo yes || echo no)"
+# updpack's default: quiet runs below are all-or-nothing runs.
+check "the installers are all-or-nothing" 1 "$("$DIST/updpack" inspect "$T/setup.exe" | grep -c 'all or nothing')"
 
 # Every file the update handles (license.txt is the same in every version).
 files="sample.exe readme.txt settings.ini docs\\guide.txt old-notes.txt whatsnew.txt"
@@ -98,6 +100,7 @@ inst="$T/spanned"; cp -r "$T/versions/1.0" "$inst"
 mv "$T/spanned.D01" "$T/spanned.D01.away"
 check "a missing volume exits 20" 20 "$(quiet "$T/spanned.exe" /Q /D="$(winpath "$inst")" /L="$(winpath "$T/spanned.log")")"
 check "the log names the missing volume" 1 "$(grep -c '^result 20: .*spanned.D01' "$T/spanned.log")"
+check "a missing volume leaves every file 1.0 and no temporary" same "$(same "$inst" "$T/versions/1.0")"
 mv "$T/spanned.D01.away" "$T/spanned.D01"
 check "with every volume the spanned update exits 0" 0 "$(quiet "$T/spanned.exe" /Q /D="$(winpath "$inst")")"
 check "and the folder is 2.0 with the large file" same "$(same "$inst" "$T/big/2.0")"
