@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# One entry point for everything: ./build.sh setup|build|demo|test|bench|fuzz
+# One entry point for everything: ./build.sh setup|build|demo|test|bench|fuzz|torture
 # Every subcommand runs setup first, so each works on a fresh Debian 12 machine.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")" && pwd)"
@@ -202,5 +202,6 @@ case "$cmd" in
   screens) setup; build; wine_env; "$ROOT/examples/screens.sh" "$BUILD" "$ROOT/docs/screens" ;;
   bench) setup; build; "$ROOT/bench/run.sh" "$BUILD" "$@" ;;
   fuzz)  setup; build; "$ROOT/tests/fuzz/run.sh" "$BUILD/native" "${1:-600}" ;;  # seconds per target
-  *) echo "usage: $0 setup|build|demo|screens|test|bench|fuzz" >&2; exit 2 ;;
+  torture) setup; build; with_wine "$WINE64" "$BUILD/x86_64/torture.exe" "${1:-1000}" ;;
+  *) echo "usage: $0 setup|build|demo|screens|test|bench|fuzz|torture" >&2; exit 2 ;;
 esac

@@ -41,7 +41,7 @@ static bool makeFile(const char* path) {
     }
     std::vector<uint8_t> chunk(1 << 20);
     uint64_t x = 88172645463325252ull;
-    FileHandle out = createFile(path);
+    FileHandle out = createFreshFile(path);
     if (out == INVALID_FILE) return false;
     for (uint32_t done = 0; done < kSize; done += static_cast<uint32_t>(chunk.size())) {
         for (auto& b : chunk) {

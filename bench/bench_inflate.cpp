@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
         libdeflate_free_compressor(c);
         Bytes z9 = zlibRaw(data, 9);
 
-        FileHandle w = createFile(streamPath.c_str());
+        FileHandle w = createFreshFile(streamPath.c_str());
         writeAll(w, ours.data(), static_cast<uint32_t>(ours.size()));
         closeFile(w);
         Bytes out(data.size());

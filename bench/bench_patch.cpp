@@ -128,10 +128,11 @@ int main(int argc, char** argv) {
         difference.file = delta;
         if (form == 1) difference.source.size = difference.left = fieldAt(delta, true);
         FileHandle o = openFile(argv[2], OPEN_READ);
-        FileHandle w = createFile(argv[4]);
+        FileHandle w = createFreshFile(argv[4]);
         DeltaJob job = {commands.data(), uint32_t(commands.size()), data.empty() ? nullptr : data.data(),
-                        uint32_t(data.size()), o, fileSize(o), w, nullptr, 0, nullptr, nullptr,
-                        form == 1 ? &difference.source : nullptr};
+                        uint32_t(data.size()), o, fileSize(o), w,
+                        uint32_t(deltaOutputSize(commands.data(), uint32_t(commands.size()))), nullptr, 0,
+                        nullptr, nullptr, form == 1 ? &difference.source : nullptr};
         int r = applyDelta(&job);
         closeFile(o);
         closeFile(w);

@@ -59,6 +59,15 @@ add_dependencies(win_tests engine_runner)
 target_compile_definitions(win_tests PRIVATE
   UPD_ENGINE_RUNNER_PATH="$<TARGET_FILE:engine_runner>")
 
+# ./build.sh torture: many installations killed at chosen file operations.
+add_executable(torture ${CMAKE_SOURCE_DIR}/tests/win/torture.cpp ${CMAKE_SOURCE_DIR}/tests/win/support.cpp)
+target_include_directories(torture PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
+target_link_libraries(torture PRIVATE updstub_lib pkgtool_win)
+target_link_options(torture PRIVATE -static)
+target_compile_definitions(torture PRIVATE UPD_STUB_PATH="${UPD_DIST_DIR}/updstub-x86_64.exe"
+  UPD_ENGINE_RUNNER_PATH="$<TARGET_FILE:engine_runner>")
+add_dependencies(torture engine_runner updstub)
+
 # Packages with compressed streams come from the native tree's helper (the
 # Windows programs have no compressor); the native tree is built first.
 set(UPD_HANDOVER_DIR ${CMAKE_BINARY_DIR}/handover)
@@ -73,6 +82,10 @@ set_tests_properties(win_compressed PROPERTIES FIXTURES_REQUIRED handover TIMEOU
 add_test(NAME update_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/update_run.sh ${UPD_DIST_DIR}
   $<TARGET_FILE:engine_runner>)
 set_tests_properties(update_run PROPERTIES TIMEOUT 600)
+
+# Unattended updates of the sample (/Q, /D=, /L=) with the real stub.
+add_test(NAME quiet_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/quiet_run.sh ${UPD_DIST_DIR})
+set_tests_properties(quiet_run PROPERTIES TIMEOUT 600)
 
 # Projects in German (code page 1252) and Japanese (932), built by updpack
 # and walked under wine64 in the matching locale.

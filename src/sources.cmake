@@ -7,6 +7,7 @@ set(UPD_CORE_SOURCES
   engine/digest.cpp
   engine/filetable.cpp
   engine/install.cpp
+  engine/journal.cpp
   engine/paths.cpp
   engine/run.cpp
   engine/verify.cpp
@@ -37,7 +38,9 @@ set(UPD_WIN32_SOURCES
   package/messages_win32.cpp
   run/startup.cpp
   run/pages.cpp
+  run/quiet.cpp
   run/relaunch.cpp
+  run/runlog.cpp
   ui/frame.cpp
   ui/background.cpp
   ui/destination.cpp

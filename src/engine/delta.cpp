@@ -50,12 +50,21 @@ bool readDeltaCommand(const uint8_t** pos, const uint8_t* end, DeltaCommand* com
     return true;
 }
 
+uint64_t deltaOutputSize(const uint8_t* commands, uint32_t commandSize) {
+    const uint8_t* end = commands + commandSize;
+    uint64_t total = 0;
+    DeltaCommand c;
+    while (readDeltaCommand(&commands, end, &c)) total += c.insertLength + c.copyLength;
+    return total;
+}
+
 int checkDelta(const DeltaJob* job, uint64_t* copied) {
     uint64_t total = 0;
     const uint8_t* p = job->commands;
     const uint8_t* end = p + job->commandSize;
     uint32_t dataLeft = job->dataSize;
     int64_t oldPos = 0;
+    uint64_t built = 0;
     while (p < end) {
         DeltaCommand c;
         if (!readDeltaCommand(&p, end, &c)) return DELTA_BAD;
@@ -73,9 +82,10 @@ int checkDelta(const DeltaJob* job, uint64_t* copied) {
             oldPos = from + c.copyLength;
             total += c.copyLength;
         }
+        built += c.insertLength + c.copyLength;
     }
     if (copied) *copied = total;
-    return DELTA_OK;
+    return built == job->newSize ? DELTA_OK : DELTA_BAD;
 }
 
 namespace {

@@ -35,7 +35,8 @@
 // applyDelta first walks the whole command stream without writing a byte and
 // refuses a delta that a sound packager never writes: a stream that ends
 // inside a command, an insert past the data stream, a copy outside the old
-// file, a copy longer than the 65,536-byte copy buffer, a difference stream
+// file, a copy longer than the 65,536-byte copy buffer, inserts and copies
+// that do not add up to exactly the new file's size, a difference stream
 // whose size is not the copies' total. It loads the first difference chunk;
 // only then does it write the new file. Platform-free: it reads and writes
 // through fileops.
@@ -103,6 +104,7 @@ struct DeltaJob {
     FileHandle oldFile;      // INVALID_FILE: no old file (no copy allowed)
     uint32_t oldSize;
     FileHandle output;
+    uint32_t newSize;        // inserts plus copies must make exactly this
     // Located regions of the old file: their bytes are copied as zero.
     const PreservedRegion* regions;
     uint32_t regionCount;
@@ -110,6 +112,10 @@ struct DeltaJob {
     void* progressContext;
     DifferenceSource* difference;  // null: plain copies
 };
+
+// Bytes the command stream builds (inserts plus copies), up to the first
+// command cut short; for tools and tests that apply a delta on its own.
+uint64_t deltaOutputSize(const uint8_t* commands, uint32_t commandSize);
 
 // Checks the command stream against the data stream and the old file size.
 // DELTA_OK, DELTA_BAD or DELTA_NO_DATA; *copied (unless null) gets the sum

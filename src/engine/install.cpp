@@ -9,19 +9,34 @@
 // Deviations from the plain design, each closing a hole it leaves:
 // - the final check compares the size with newSize too (the checksum cannot
 //   see leading zero words), and the digest where the entry has one;
-// - a delta is checked whole before anything is written, and bad commands,
-//   broken compressed bodies and streams that decode short stop the file
-//   with ERR_READ at once;
+// - a delta is checked whole before anything is written (its inserts and
+//   copies must make exactly newSize), a whole file may not grow past
+//   newSize, and bad commands, broken compressed bodies and streams that
+//   decode short stop the file with ERR_READ at once;
 // - the rebuilt file is flushed to the disk before it replaces anything
 //   (replace_win32.cpp never deletes the old target first);
+// - the temporary file is created new, stepping its last letter while the
+//   name is taken: a file the installer did not create is never touched;
+// - a path that does not fit 259 characters stops the run with
+//   ERR_PATH_TOO_LONG instead of being cut and used;
 // - a delete entry does not move the data file (it reads nothing), so it
-//   never asks for a volume.
+//   never asks for a volume, and one that lists versions deletes only a
+//   file verification identified as one of them.
+//
+// All-or-nothing runs (OPT_ALL_OR_NOTHING) build in two phases. The first
+// builds and proves every new file under its temporary name and records
+// its letter in state.stagedLetters; deletions wait, and everything created
+// is journalled first (journal.h). When the table is done, one call replaces
+// the targets and deletes the files in table order and reports them. A
+// failure or Cancel before that ends in finishInstallation, which undoes the
+// journal: every installed file stays exactly as it was.
 #include "engine/install.h"
 
 #include <string.h>
 
 #include "engine/delta.h"
 #include "engine/difference.h"
+#include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
@@ -61,7 +76,7 @@ static int moveTo(uint32_t offset, bool endOk) {
         if (offset < end || (endOk && offset == end)) break;
         state.volumeBytesLeft = 0;  // take the next volume, not this one again
         if (openNextVolume() == INVALID_FILE)
-            return state.isRelaunchedCopy ? failStep(ERR_CANCELLED, 0) : failStep(ERR_READ, state.dataPath);
+            return asksForVolumes() ? failStep(ERR_CANCELLED, 0) : failStep(ERR_READ, state.dataPath);
     }
     uint32_t inVolume = offset - state.volumeDataBase;
     uint32_t position = inVolume + 4 + (state.volumeNumber == 0 ? state.dataAreaOffset : 0);
@@ -75,7 +90,7 @@ int positionDataFile(uint32_t offset) { return moveTo(offset, false); }
 // A read of the data area failed: the user gave up on a volume, or the
 // data cannot be had.
 static int dataFailure() {
-    if (state.isRelaunchedCopy && state.pageResult == PAGE_RESULT_CANCEL) return failStep(ERR_CANCELLED, 0);
+    if (asksForVolumes() && state.pageResult == PAGE_RESULT_CANCEL) return failStep(ERR_CANCELLED, 0);
     return failStep(ERR_READ, state.dataPath);
 }
 
@@ -161,17 +176,24 @@ int readStreamInto(uint8_t* buffer, uint32_t size) {
 
 namespace {
 
-// Writes the decoder's output and remembers why a write failed.
+uint32_t percentDone() { return state.totalKiB ? state.processedKiB * 100 / state.totalKiB : 0; }
+
+// Writes the decoder's output, never more than the new file's size, and
+// remembers why a write failed (WRITE_OVER: the stream is longer than the
+// file it builds).
+const int WRITE_OVER = 9;
 class TempFileSink : public ByteSink {
 public:
-    explicit TempFileSink(FileHandle output) : handle(output), result(WRITE_OK) {}
+    TempFileSink(FileHandle output, uint32_t size) : handle(output), room(size), result(WRITE_OK) {}
     bool isReady() override { return true; }
     bool write(const uint8_t* data, uint16_t length) override {
-        if (length == 0) return true;
-        result = writeAll(handle, data, length);
+        if (length > room) result = WRITE_OVER;
+        else if (length) result = writeAll(handle, data, length);
+        room -= length;
         return result == WRITE_OK;
     }
     FileHandle handle;
+    uint32_t room;
     int result;
 };
 
@@ -220,6 +242,7 @@ int finish(Step& s, int result) {
 }
 
 int writeFailure(int w) {
+    if (w == WRITE_OVER) return dataFailure();
     return w == WRITE_SHORT ? failStep(ERR_DISK_FULL, 0) : failStep(ERR_WRITE, state.scratchPath);
 }
 
@@ -234,7 +257,7 @@ int restoreRegions(FileEntry* e, Step& s) {
                 s.regionCopy = static_cast<uint8_t*>(allocBuffer(size));
                 if (!s.regionCopy) return failStep(ERR_NO_MEMORY, 0);
                 memcpy(s.regionCopy, entryRegions(e), size);
-                s.tempFile = openFile(state.scratchPath, OPEN_READ_WRITE);
+                s.tempFile = openFile(state.scratchPath, OPEN_READ_WRITE | OPEN_OWN);
                 if (s.tempFile == INVALID_FILE) return failStep(ERR_OPEN, state.scratchPath);
                 locateRegions(e->regionCount, reinterpret_cast<PreservedRegion*>(s.regionCopy),
                               s.tempFile);
@@ -261,17 +284,73 @@ int restoreRegions(FileEntry* e, Step& s) {
     return ERR_NONE;
 }
 
+// The temporary file: scratchPath (the target's name with ".$$A", whose
+// letter stands at `last`), then B, C, ... while the name is taken in any
+// way. The file is created new, never opened, so a file the installer did
+// not create is never overwritten; in an all-or-nothing run the name is
+// journalled before the file is made.
+FileHandle createTemporary(uint32_t last) {
+    for (;;) {
+        if (!pathExists(state.scratchPath)) {
+            if (journalNote('F', state.scratchPath)) return INVALID_FILE;
+            bool taken = false;
+            FileHandle file = createFile(state.scratchPath, &taken);
+            if (file != INVALID_FILE) return file;
+            journalVoid();
+            if (!taken) break;
+        }
+        if (static_cast<uint8_t>(state.scratchPath[last]) == 0xFF) break;
+        state.scratchPath[last] = static_cast<char>(state.scratchPath[last] + 1);
+    }
+    failStep(ERR_CREATE, state.scratchPath);
+    return INVALID_FILE;
+}
+
+// A delete entry that lists versions removes only a file that verification
+// identified as one of them; one without versions deletes what it finds.
+void deleteTarget(FileEntry* e) {
+    if (e->versionCount && e->chosenVersion < 0) e->outcome = OUT_NOT_DELETED;
+    else removeTarget(e);
+}
+
+// The second phase of an all-or-nothing run: every proven file takes its
+// target's place and every deletion is done, in table order, each reported.
+// Targets in use are scheduled for the next restart by replaceTarget.
+int commitStaged(void* page) {
+    FileEntry* e = state.firstEntry;
+    for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e)) {
+        state.textCut = 0;
+        resolveTarget(e);
+        uint8_t letter = state.stagedLetters[i];
+        if (letter) {
+            state.scratchPath[temporaryName()] = static_cast<char>(letter);
+            replaceTarget(e, state.scratchPath);
+        } else if (e->action == ACT_DELETE && !state.textCut) {
+            deleteTarget(e);
+        }
+        if (e->outcome) reportOutcome(page, e->outcome, state.targetPath);
+    }
+    freeBuffer(state.stagedLetters);
+    closeJournal(false);
+    setProgress(100);
+    return 0;
+}
+
+// Past the last entry: an all-or-nothing run commits now (once).
+int endOfTable(void* page) { return state.stagedLetters ? commitStaged(page) : 0; }
+
 }  // namespace
 
 int installNextFile(void* page) {
     Step s = {INVALID_FILE, INVALID_FILE, false, 0, 0, 0, 0, {{0, 0, 0, 0}, 0, 0}};
     uint32_t startPercent = 0;
     if (state.entryCount != 0) {
-        startPercent = state.totalKiB ? state.processedKiB * 100 / state.totalKiB : 0;
+        startPercent = percentDone();
         setProgress(startPercent);
     }
     state.currentEntryIndex += 1;
-    if (state.currentEntryIndex < 0 || uint32_t(state.currentEntryIndex) >= state.entryCount) return 0;
+    if (state.currentEntryIndex < 0 || uint32_t(state.currentEntryIndex) >= state.entryCount)
+        return endOfTable(page);
 
     // The next entry that needs work.
     FileEntry* e;
@@ -283,22 +362,24 @@ int installNextFile(void* page) {
         state.scratchPath[0] = 0;
         state.processedKiB += (e->newSize + 1024) / 1024;
         v = 0;
-        if (e->chosenVersion >= 0 && e->chosenVersion < e->versionCount) {
+        if (e->action == ACT_DELETE) {
+            // A delete entry reads no data: it never waits for a volume. In
+            // an all-or-nothing run it waits for the second phase.
+            if (!state.stagedLetters) break;
+        } else if (e->chosenVersion >= 0 && e->chosenVersion < e->versionCount) {
             v = entryVersions(e) + e->chosenVersion;
         } else if (e->chosenVersion == CV_ABSENT && e->presence == PRES_NEW && e->versionCount) {
             v = entryVersions(e);
-        } else if (e->action == ACT_DELETE) {
-            break;
-        } else {
-            state.currentEntryIndex += 1;
-            if (uint32_t(state.currentEntryIndex) >= state.entryCount) return 0;
-            continue;
         }
-        // A delete entry reads no data: it never waits for a volume.
-        if (e->action != ACT_DELETE && positionDataFile(v->dataOffset)) return 0;
-        break;
+        if (v) {
+            if (positionDataFile(v->dataOffset)) return 0;
+            break;
+        }
+        state.currentEntryIndex += 1;
+        if (uint32_t(state.currentEntryIndex) >= state.entryCount) return endOfTable(page);
     }
 
+    state.textCut = 0;
     int inUse = resolveTarget(e);
     if (e->flags & FE_FROM_ALT_FOLDER) {
         copyText(state.workPath, state.alternateFolder);
@@ -310,11 +391,12 @@ int installNextFile(void* page) {
     } else {
         copyText(state.workPath, state.targetPath);
     }
-    uint32_t endPercent = state.totalKiB ? state.processedKiB * 100 / state.totalKiB : startPercent;
+    uint32_t endPercent = state.totalKiB ? percentDone() : startPercent;
     showFileInWork(page, state.targetPath);
+    if (state.textCut) return (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0);
 
     if (e->action == ACT_DELETE) {
-        removeTarget(e);
+        deleteTarget(e);
         reportOutcome(page, e->outcome, state.targetPath);
         setProgress(endPercent);
         return 1;
@@ -331,26 +413,17 @@ int installNextFile(void* page) {
         locateRegions(e->regionCount, entryRegions(e), s.oldFile);
     }
 
-    // The temporary name: ".$$A", then B, C, ... while the name is taken.
-    copyText(state.scratchPath, state.targetPath);
-    replaceExtension(state.scratchPath, ".$$A");
-    if (whole) createFolders(state.scratchPath);
-    uint32_t last = static_cast<uint32_t>(strlen(state.scratchPath)) - 1;
-    for (;;) {
-        FileHandle probe = openFile(state.scratchPath, OPEN_READ);
-        if (probe == INVALID_FILE) break;
-        closeFile(probe);
-        if (static_cast<uint8_t>(state.scratchPath[last]) == 0xFF)
-            return finish(s, (failStep(ERR_CREATE, state.scratchPath), 0));
-        state.scratchPath[last] = static_cast<char>(state.scratchPath[last] + 1);
-    }
-    s.tempFile = createFile(state.scratchPath);
-    if (s.tempFile == INVALID_FILE) return finish(s, (failStep(ERR_CREATE, state.scratchPath), 0));
+    uint32_t last = temporaryName();
+    if (state.textCut) return finish(s, (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0));
+    if (whole) createFolders(state.targetPath);  // a missing folder shows as ERR_CREATE
+    if (state.resultCode) return finish(s, 0);   // the journal could not be written
+    s.tempFile = createTemporary(last);
+    if (s.tempFile == INVALID_FILE) return finish(s, 0);
     s.tempCreated = true;
 
     if (whole) {
         if (v->packedSize == 0) return finish(s, (failStep(ERR_READ, state.dataPath), 0));
-        TempFileSink sink(s.tempFile);
+        TempFileSink sink(s.tempFile, e->newSize);
         int decoded = decodeStream(&sink, state.dataFile, v->packedSize);
         if (sink.result != WRITE_OK) return finish(s, (writeFailure(sink.result), 0));
         if (decoded != INFLATE_OK) return finish(s, (dataFailure(), 0));
@@ -380,6 +453,7 @@ int installNextFile(void* page) {
         job.oldFile = s.oldFile;
         job.oldSize = fileSize(s.oldFile);
         job.output = s.tempFile;
+        job.newSize = e->newSize;
         job.regions = entryRegions(e);
         job.regionCount = e->regionCount;
         job.progress = endPercent != startPercent ? showBuildProgress : 0;
@@ -418,15 +492,20 @@ int installNextFile(void* page) {
 
     // Final check: checksum (regions blanked where the new file has them),
     // size, and the digest when the entry has one.
-    FileHandle check = openFile(state.scratchPath, OPEN_READ);
+    FileHandle check = openFile(state.scratchPath, OPEN_READ | OPEN_OWN);
     if (check == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.scratchPath), 0));
     FileProof proof;
     proveFile(e, check, &proof);
     closeFile(check);
     if (!proofMatches(e, 0, &proof)) return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
 
-    replaceTarget(e, state.scratchPath);
-    reportOutcome(page, e->outcome, state.targetPath);
+    if (state.stagedLetters) {
+        // Proven; it waits under its temporary name for the second phase.
+        state.stagedLetters[state.currentEntryIndex] = static_cast<uint8_t>(state.scratchPath[last]);
+    } else {
+        replaceTarget(e, state.scratchPath);
+        reportOutcome(page, e->outcome, state.targetPath);
+    }
     setProgress(endPercent);
     return finish(s, 1);
 }

@@ -11,6 +11,13 @@
 // opened; a failed call deletes its temporary file and leaves the target as
 // it was.
 //
+// In an all-or-nothing run (OPT_ALL_OR_NOTHING) the calls first build and
+// prove every file under its temporary name, then one call past the last
+// entry replaces and deletes in table order (install.cpp). Until then
+// finishInstallation undoes the run: a failure, a Cancel (the page sets
+// resultCode = ERR_CANCELLED first) or a closed page leaves every installed
+// file as it was and no file or folder of the run behind.
+//
 // Touches: state.currentEntry/currentEntryIndex, processedKiB, resultCode,
 // messageSubject, targetPath/workPath/scratchPath, the delta counters and
 // the volume state (dataFile, dataPath, volumeNumber/Base/DataSize/BytesLeft).
@@ -21,13 +28,15 @@
 #include "package/fileops.h"
 
 // Engine side of the progress page's start and end. beginInstallation
-// returns 1, or 0 with resultCode = ERR_OPEN and the path in messageSubject.
+// returns 1, or 0 with resultCode = ERR_OPEN and the path in messageSubject
+// (ERR_NO_MEMORY, or the journal's ERR_CREATE, in an all-or-nothing run).
 int beginInstallation();
 void finishInstallation();
 int installNextFile(void* page);
 
 // The code the finish page reports: resultCode, or ERR_NOT_REPLACED when the
-// run succeeded but some target kept its old content.
+// run succeeded but some target kept its old content, or ERR_RESTART_NEEDED
+// when some new file waits for the next restart.
 int finalResultCode();
 
 // Moves state.dataFile to a data-area offset (all volumes together), moving
@@ -64,5 +73,7 @@ int confirmOlderVersion(FileEntry* entry);
 int setFileTimes(FileHandle file, const EntryTimesBlock* times);
 // Writes the file's buffers through to the disk; 0 = done.
 int flushFile(FileHandle file);
-// Deletes a file; 0 = done.
+// Deletes a file (a sharing violation is waited out); 0 = done.
 int removeFile(const char* path);
+// Removes an empty folder; 0 = done.
+int removeFolder(const char* path);

@@ -43,3 +43,5 @@ int setFileTimes(FileHandle file, const EntryTimesBlock* times) {
 int flushFile(FileHandle file) { return fsync(static_cast<int>(file)) == 0 ? 0 : 1; }
 
 int removeFile(const char* path) { return unlink(path) == 0 ? 0 : 1; }
+
+int removeFolder(const char* path) { return rmdir(path) == 0 ? 0 : 1; }

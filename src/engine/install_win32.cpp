@@ -66,4 +66,17 @@ int flushFile(FileHandle file) {
     return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) ? 0 : 1;
 }
 
-int removeFile(const char* path) { return DeleteFileA(path) ? 0 : 1; }
+int removeFile(const char* path) {
+    uint32_t attempt = 0;
+    for (;;) {
+        if (DeleteFileA(path)) return 0;
+        if (!retryAfterHold(&attempt, false)) return 1;
+    }
+}
+
+// createFolders leaves the process inside the deepest folder it reached,
+// and the current folder cannot be removed: back to the destination first.
+int removeFolder(const char* path) {
+    SetCurrentDirectoryA(state.destinationDir);
+    return RemoveDirectoryA(path) ? 0 : 1;
+}

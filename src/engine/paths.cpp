@@ -7,6 +7,7 @@
 void appendText(char* s, const char* text) {
     uint32_t n = static_cast<uint32_t>(strlen(s));
     while (n < TEXT_MAX && *text) s[n++] = *text++;
+    if (*text) state.textCut = 1;
     s[n] = 0;
 }
 
@@ -49,6 +50,12 @@ void replaceExtension(char* s, const char* ext) {
     if (forward > slash) slash = forward;
     if (dot && (!slash || dot > slash)) *dot = 0;
     appendText(s, ext);
+}
+
+uint32_t temporaryName() {
+    copyText(state.scratchPath, state.targetPath);
+    replaceExtension(state.scratchPath, ".$$A");
+    return static_cast<uint32_t>(strlen(state.scratchPath)) - 1;
 }
 
 void shortenPath(char* s, uint32_t maxLen) {

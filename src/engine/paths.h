@@ -1,7 +1,8 @@
 // Path helpers of the engine and the pages.
 //
 // All work in place on 260-byte text buffers (TEXT_CAPACITY) and never let a
-// text grow past 259 characters: what does not fit is cut off.
+// text grow past 259 characters: what does not fit is cut off, and
+// state.textCut says so (the engine refuses such a path rather than use it).
 //
 // Texts are in the ANSI code page. In a double-byte one (932, 936, 949, 950)
 // the second byte of a character may be 0x5C, the backslash: the helpers
@@ -18,6 +19,10 @@ void stripBackslash(char* s);
 // Replaces the extension of the last component by ext (".$$A"), or appends
 // ext when the last component has none. "\" and "/" both end a folder.
 void replaceExtension(char* s, const char* ext);
+// The first temporary name of the entry in hand: state.targetPath with its
+// extension replaced by ".$$A", into state.scratchPath. Returns the index of
+// its last character, the letter that steps.
+uint32_t temporaryName();
 // Shortens a path for display to about maxLen characters by putting "..." in
 // place of the middle folders; the first folder and the file name are kept,
 // so the result can still be longer than maxLen.

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
@@ -24,6 +25,7 @@ int replaceWithoutMoveFileEx = 0;  // the 9x route has no POSIX counterpart
 
 void replaceTarget(FileEntry* entry, const char* tempPath) {
     entry->outcome = OUT_NOT_REPLACED;
+    passCheckpoint();
     const char* target = state.targetPath;
     struct stat st;
     if (stat(target, &st) != 0) {
@@ -53,6 +55,7 @@ void replaceTarget(FileEntry* entry, const char* tempPath) {
 
 int removeTarget(FileEntry* entry) {
     entry->outcome = OUT_NOT_DELETED;
+    passCheckpoint();
     if (unlink(state.targetPath) != 0) return 1;
     entry->outcome = OUT_DELETED;
     return 0;
@@ -69,7 +72,9 @@ int createFolders(const char* path) {
         if (*p == '/' || end) {
             char saved = *p;
             *p = 0;
-            if (mkdir(work, 0755) != 0 && errno != EEXIST) return 1;
+            struct stat st;
+            // A folder made now is journalled first in an all-or-nothing run.
+            if (stat(work, &st) != 0 && (journalNote('D', work) || mkdir(work, 0755) != 0)) return 1;
             *p = saved;
         }
         if (end) break;

@@ -9,14 +9,23 @@
 //   file moves aside under a free ".$$x" name, the new one moves in, then
 //   the old copy is deleted; if the second move fails the old file moves
 //   back.
+// Each move and delete waits out a passing sharing or lock violation
+// (retryAfterHold). In an all-or-nothing run a target that stays in use gets
+// the proven file scheduled to replace it at the next restart
+// (MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT; the temporary file stays
+// until then): OUT_AT_RESTART. Where the system refuses that (no
+// administrator rights), OUT_NOT_REPLACED stands.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <string.h>
 
+#include "engine/install.h"
+#include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
+#include "package/format.h"
 #include "package/strings.h"
 #include "run/state.h"
 
@@ -30,10 +39,20 @@ static void setReadOnly(const char* path, bool on) {
     if (b != a) SetFileAttributesA(path, b);
 }
 
+// MoveFileExA with these flags (MoveFileA for none, which every family has).
+static bool moveOver(const char* from, const char* to, DWORD flags) {
+    passCheckpoint();
+    uint32_t attempt = 0;
+    for (;;) {
+        if (flags ? MoveFileExA(from, to, flags) : MoveFileA(from, to)) return true;
+        if (!retryAfterHold(&attempt, false)) return false;
+    }
+}
+
 // Moves `from` over the existing `to` without ever leaving no `to`.
 static bool swapIn(const char* from, const char* to) {
     if (!replaceWithoutMoveFileEx) {
-        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        if (moveOver(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
         if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
     }
     char aside[TEXT_CAPACITY];
@@ -60,22 +79,30 @@ void replaceTarget(FileEntry* entry, const char* tempPath) {
     DWORD attributes = GetFileAttributesA(target);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // No target: the new file moves in.
-        if (MoveFileA(tempPath, target)) {
+        if (moveOver(tempPath, target, 0)) {
             entry->outcome = OUT_CREATED;
             return;
         }
-        DeleteFileA(tempPath);
+        removeFile(tempPath);
         return;
     }
     bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (readOnly) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (swapIn(tempPath, target)) {
-        if (readOnly) setReadOnly(target, true);
+    bool replaced = swapIn(tempPath, target);
+    DWORD why = GetLastError();
+    if (readOnly) setReadOnly(target, true);
+    if (replaced) {
         entry->outcome = OUT_REPLACED;
         return;
     }
-    if (readOnly) setReadOnly(target, true);
-    DeleteFileA(tempPath);
+    // The old family has no MoveFileExA at all: it cannot schedule either.
+    if ((state.options & OPT_ALL_OR_NOTHING) && !replaceWithoutMoveFileEx &&
+        (why == ERROR_ACCESS_DENIED || why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION) &&
+        moveOver(tempPath, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
+        entry->outcome = OUT_AT_RESTART;
+        return;
+    }
+    removeFile(tempPath);
 }
 
 int removeTarget(FileEntry* entry) {
@@ -84,7 +111,8 @@ int removeTarget(FileEntry* entry) {
     DWORD attributes = GetFileAttributesA(target);
     bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
     if (readOnly) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (DeleteFileA(target)) {
+    passCheckpoint();
+    if (removeFile(target) == 0) {
         entry->outcome = OUT_DELETED;
         return 0;
     }
@@ -92,10 +120,11 @@ int removeTarget(FileEntry* entry) {
     return 1;
 }
 
-// One piece of the path: an existing folder, or one made now.
+// One piece of the path: an existing folder, or one made now (journalled
+// first in an all-or-nothing run).
 static bool enterOrMake(const char* piece) {
     if (SetCurrentDirectoryA(piece)) return true;
-    return CreateDirectoryA(piece, 0) && SetCurrentDirectoryA(piece);
+    return !journalNote('D', piece) && CreateDirectoryA(piece, 0) && SetCurrentDirectoryA(piece);
 }
 
 int createFolders(const char* path) {

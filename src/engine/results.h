@@ -23,6 +23,12 @@
 //   22    ERR_DISK_FULL         installation            -
 //   23    ERR_VERIFY            installation            targetPath
 //   24    ERR_NOT_REPLACED      finish page             -
+//   35    ERR_PATH_TOO_LONG     verification, install   the path cut at 259
+//   36    ERR_RESTART_NEEDED    finish page             -
+//
+// Table 6 also holds, beyond the codes: 34 the outcome OUT_AT_RESTART, and
+// the texts TEXT_NOTHING_CHANGED (37) and TEXT_CANCEL_NOTHING_CHANGED (38)
+// of all-or-nothing runs (package/strings.h).
 #pragma once
 
 enum ResultCode {
@@ -42,7 +48,9 @@ enum ResultCode {
     ERR_WRITE = 21,
     ERR_DISK_FULL = 22,
     ERR_VERIFY = 23,
-    ERR_NOT_REPLACED = 24
+    ERR_NOT_REPLACED = 24,
+    ERR_PATH_TOO_LONG = 35,   // a path does not fit 259 characters
+    ERR_RESTART_NEEDED = 36   // the run succeeded; some files wait for a restart
 };
 
 // FileEntry::outcome, also indices of their texts in table 6; 0 = none yet.
@@ -52,5 +60,6 @@ enum FileOutcome {
     OUT_DELETED = 26,       // a delete entry removed its target
     OUT_CREATED = 27,       // there was no target; the new file moved in
     OUT_NOT_DELETED = 28,   // a delete entry could not remove its target
-    OUT_NOT_REPLACED = 29   // target in use or locked; new file discarded
+    OUT_NOT_REPLACED = 29,  // target in use or locked; new file discarded
+    OUT_AT_RESTART = 34     // target in use; the new file replaces it at the next restart
 };

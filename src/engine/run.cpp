@@ -2,7 +2,9 @@
 // calls them around its steps), and the code the finish page reports.
 #include "engine/install.h"
 
+#include "engine/journal.h"
 #include "engine/results.h"
+#include "package/format.h"
 #include "package/strings.h"
 #include "run/state.h"
 
@@ -28,6 +30,15 @@ int beginInstallation() {
         return 0;
     }
     state.volumeDataSize = state.volumeBytesLeft = size;
+    if (state.options & OPT_ALL_OR_NOTHING) {
+        state.stagedLetters = static_cast<uint8_t*>(allocZeroed(state.entryCount + 1));
+        if (!state.stagedLetters) failStep(ERR_NO_MEMORY, 0);
+        else openJournal();
+        if (state.resultCode) {
+            finishInstallation();
+            return 0;
+        }
+    }
     state.installRunning = 1;
     return 1;
 }
@@ -35,13 +46,19 @@ int beginInstallation() {
 void finishInstallation() {
     closeFile(state.dataFile);
     state.dataFile = INVALID_FILE;
+    // An all-or-nothing run that has not committed leaves nothing behind.
+    freeBuffer(state.stagedLetters);
+    closeJournal(true);
     state.installRunning = 0;
 }
 
 int finalResultCode() {
     if (state.resultCode != ERR_NONE) return state.resultCode;
+    int code = ERR_NONE;
     FileEntry* e = state.firstEntry;
-    for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e))
+    for (uint32_t i = 0; i < state.entryCount; i++, e = nextEntry(e)) {
         if (e->outcome == OUT_NOT_REPLACED) return ERR_NOT_REPLACED;
-    return ERR_NONE;
+        if (e->outcome == OUT_AT_RESTART) code = ERR_RESTART_NEEDED;
+    }
+    return code;
 }

@@ -40,16 +40,27 @@ static int32_t findInWindow(const uint8_t* window, uint32_t candidates, const ui
     return -1;
 }
 
-// The window holds up to REGION_WINDOW bytes of the file from `base` on.
+uint32_t readRegionFile(const RegionSource* source, uint32_t at, uint8_t* out, uint32_t n) {
+    if (at == 0) seekTo(source->file, 0);
+    return readSome(source->file, out, n);
+}
+
+uint32_t readRegionBytes(const RegionSource* source, uint32_t at, uint8_t* out, uint32_t n) {
+    if (at > source->size) return 0;
+    if (n > source->size - at) n = source->size - at;
+    memcpy(out, source->bytes + at, n);
+    return n;
+}
+
+// The window holds up to REGION_WINDOW bytes of the source from `base` on.
 // While bytes remain unread, the first REGION_STEP positions are tried (each
 // has a full pattern behind it, since patterns are at most REGION_STEP + 1
 // bytes); in the last step, every position where the pattern still fits.
-static int32_t findPattern(FileHandle file, uint8_t* window, const uint8_t* pattern,
+static int32_t findPattern(const RegionSource* source, uint8_t* window, const uint8_t* pattern,
                            uint32_t patternLength) {
-    uint32_t size = fileSize(file);
-    seekTo(file, 0);
+    uint32_t size = source->size;
     uint32_t want = size < REGION_WINDOW ? size : REGION_WINDOW;
-    uint32_t held = readSome(file, window, want);
+    uint32_t held = source->read(source, 0, window, want);
     uint32_t remaining = held == want ? size - held : 0;  // a short read ends the file
     uint32_t base = 0;
     for (;;) {
@@ -66,13 +77,13 @@ static int32_t findPattern(FileHandle file, uint8_t* window, const uint8_t* patt
         base += REGION_STEP;
         held = REGION_STEP;
         want = remaining < REGION_STEP ? remaining : REGION_STEP;
-        uint32_t got = readSome(file, window + REGION_STEP, want);
+        uint32_t got = source->read(source, base + REGION_STEP, window + REGION_STEP, want);
         held += got;
         remaining = got == want ? remaining - got : 0;
     }
 }
 
-void locateRegions(uint32_t count, PreservedRegion* list, FileHandle file) {
+void locateRegionsIn(uint32_t count, PreservedRegion* list, const RegionSource* source) {
     uint8_t* p = reinterpret_cast<uint8_t*>(list);
     uint8_t* window = 0;
     for (uint32_t i = 0; i < count; i++) {
@@ -84,9 +95,14 @@ void locateRegions(uint32_t count, PreservedRegion* list, FileHandle file) {
         if (patternLength > REGION_MAX_PATTERN) continue;  // refused at load; never scanned
         if (!window) window = static_cast<uint8_t*>(allocBuffer(REGION_WINDOW));
         if (!window) continue;
-        region->offset = findPattern(file, window, regionPattern(region), patternLength);
+        region->offset = findPattern(source, window, regionPattern(region), patternLength);
     }
     if (window) freeBuffer(window);
+}
+
+void locateRegions(uint32_t count, PreservedRegion* list, FileHandle file) {
+    RegionSource source = {readRegionFile, file, 0, fileSize(file)};
+    locateRegionsIn(count, list, &source);
     seekTo(file, 0);
 }
 

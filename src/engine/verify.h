@@ -48,9 +48,26 @@ bool proofMatches(const FileEntry* entry, uint32_t slot, const FileProof* proof)
 // CV_CURRENT when it is the new file, else CV_NONE.
 int16_t matchVersion(const FileEntry* entry, const FileProof* proof);
 
+// What the region search reads: a file from its start, or bytes in memory
+// (the packager's copy of an old version). The installer and the packager
+// locate regions through this one search, every region in the unblanked
+// bytes, so they always blank the same stretches. read delivers up to n
+// bytes from offset `at`; the search reads from 0 onwards without gaps.
+struct RegionSource {
+    uint32_t (*read)(const RegionSource* source, uint32_t at, uint8_t* out, uint32_t n);
+    FileHandle file;
+    const uint8_t* bytes;
+    uint32_t size;
+};
+// The two readers: a file (sought to 0 at the first read) and memory.
+uint32_t readRegionFile(const RegionSource* source, uint32_t at, uint8_t* out, uint32_t n);
+uint32_t readRegionBytes(const RegionSource* source, uint32_t at, uint8_t* out, uint32_t n);
+
 // Sets the offset of every region with a pattern to the first occurrence of
-// the pattern in the file, or -1. Regions without a pattern keep their
-// stored offset. Leaves the file positioned at 0.
+// the pattern in the source, or -1. Regions without a pattern keep their
+// stored offset.
+void locateRegionsIn(uint32_t count, PreservedRegion* list, const RegionSource* source);
+// The same over a file from its start.
 void locateRegions(uint32_t count, PreservedRegion* list, FileHandle file);
 
 // Zeroes the bytes of buffer (which holds the file's bytes from bufOffset on)

@@ -8,10 +8,20 @@
 // the space need is compared with the drive's free space. Opening, the
 // access test and the drive query are the platform layer's
 // (verify_win32.cpp, verify_posix.cpp); the checksum helpers are verify.cpp's.
+//
+// Beyond the plain design: a path (target, alternate copy, temporary name,
+// journal) that does not fit 259 characters is refused with
+// ERR_PATH_TOO_LONG naming it, never cut and used; FE_FROM_ALT_FOLDER is
+// decided anew for each entry in each pass. An all-or-nothing run needs
+// room for every temporary file at once and counts one more progress unit
+// per entry for its replacement phase. The pass only reads: what a killed
+// run left is undone by the destination page before it (recoverJournal).
+#include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/results.h"
 #include "engine/target.h"
 #include "engine/verify.h"
+#include "package/format.h"
 #include "package/strings.h"
 #include "run/state.h"
 
@@ -72,23 +82,43 @@ int16_t matchVersion(const FileEntry* entry, const FileProof* proof) {
 
 static uint64_t roundUp(uint64_t x, uint32_t unit) { return (x + unit - 1) & ~uint64_t(unit - 1); }
 
+// ERR_PATH_TOO_LONG naming `path` when a text was cut since state.textCut was
+// cleared; else ERR_NONE.
+static int refuseCut(const char* path) {
+    if (!state.textCut) return ERR_NONE;
+    setMessageSubject(path);
+    return ERR_PATH_TOO_LONG;
+}
+
 int verifyInstallation() {
+    bool allOrNothing = (state.options & OPT_ALL_OR_NOTHING) != 0;
     int64_t freeKiB = freeSpaceKiB(state.destinationDir);
     uint32_t clusterBytes = clusterKiB(state.destinationDir) * 1024;
     state.attributesChanged = 0;
     state.totalKiB = 0;
+    if (allOrNothing) {
+        state.textCut = 0;
+        journalPath(state.workPath);
+        if (int r = refuseCut(state.workPath)) return r;
+    }
 
     bool nothingToDo = true;
     bool anyFound = false;
     uint32_t updateEntries = 0;
     uint32_t maxNewSize = 0;
+    // Added files; in an all-or-nothing run every updated file too, as all
+    // temporary files stand at once.
     uint64_t newFilesBytes = 0;
 
     FileEntry* entry = state.firstEntry;
     for (uint32_t i = 0; i < state.entryCount; i++, entry = nextEntry(entry)) {
+        state.textCut = 0;
+        entry->flags &= ~FE_FROM_ALT_FOLDER;
         int inUse = resolveTarget(entry);
         copyText(state.workPath, state.targetPath);
-        state.totalKiB += (entry->newSize >> 10) + 1;
+        temporaryName();  // its temporary name must fit as well
+        if (int r = refuseCut(state.targetPath)) return r;
+        state.totalKiB += (entry->newSize >> 10) + 1 + (allOrNothing ? 1 : 0);
         if (entry->presence != PRES_NEW && entry->action != ACT_DELETE) updateEntries++;
 
         // A shared file the version API reports in use is there and held:
@@ -124,6 +154,8 @@ int verifyInstallation() {
         for (;;) {
             if (entry->chosenVersion == CV_CURRENT) break;
             if (entry->chosenVersion >= 0) {
+                if (allOrNothing && entry->action != ACT_DELETE)
+                    newFilesBytes += roundUp(entry->newSize, clusterBytes);
                 nothingToDo = false;
                 if (entry->newSize > maxNewSize) maxNewSize = entry->newSize;
                 testAccess = true;
@@ -151,6 +183,7 @@ int verifyInstallation() {
             appendText(state.workPath, entryName(entry, 1));
             appendBackslash(state.workPath);
             appendText(state.workPath, entryName(entry, 0));
+            if (int r = refuseCut(state.workPath)) return r;
             if (samePathIgnoringCase(state.workPath, state.targetPath)) {
                 setMessageSubject(state.workPath);
                 return ERR_UNKNOWN_VERSION;
@@ -170,7 +203,8 @@ int verifyInstallation() {
     }
 
     if (freeKiB != -1) {
-        uint64_t need = (roundUp(maxNewSize, clusterBytes) + newFilesBytes) / 1024;
+        // One rebuilt file at a time, unless all were counted above.
+        uint64_t need = ((allOrNothing ? 0 : roundUp(maxNewSize, clusterBytes)) + newFilesBytes) / 1024;
         if (need >= static_cast<uint64_t>(freeKiB)) return ERR_DISK_SPACE;
     }
     if (anyFound || updateEntries == 0) return nothingToDo ? ERR_NOTHING_TO_DO : ERR_NONE;

@@ -27,10 +27,10 @@ DiskFreeSpaceQuery diskFreeSpaceQuery = queryDiskFreeSpace;
 // Opens path for reading as the pass does. On failure *absent tells whether
 // the system reported the file (or its folder) as not there; anything else
 // (a sharing violation, denied access) means the file exists and is held.
+// A passing hold (a scanner) is waited out as openFile does.
 FileHandle openForReading(const char* path, bool* absent) {
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, 0);
-    if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<FileHandle>(h);
+    FileHandle file = openFile(path, OPEN_READ);
+    if (file != INVALID_FILE) return file;
     DWORD error = GetLastError();
     *absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     return INVALID_FILE;

@@ -11,8 +11,14 @@
 // relative moves take a signed distance.
 //
 // Tests can put a fault exactly where they want it through fileFaults (a
-// failed or short write after a byte budget), and read the heap use of the
-// running program from memoryInUse / memoryPeak.
+// failed or short write after a byte budget, a checkpoint before every write
+// and every replacing step), and read the heap use of the running program
+// from memoryInUse / memoryPeak.
+//
+// Virus scanners and indexers open fresh files for a moment: opening a file
+// retries a sharing or lock violation (and denied access, for a file the
+// installer wrote itself: OPEN_OWN) with back-off, about 2 s in all
+// (retryAfterHold, Win32 only).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -27,14 +33,21 @@ const FileHandle INVALID_FILE = -1;
 enum {
     OPEN_READ = 0,       // read access, others may read
     OPEN_WRITE = 1,      // write access, no sharing
-    OPEN_READ_WRITE = 2  // read and write access, others may read
+    OPEN_READ_WRITE = 2, // read and write access, others may read
+    OPEN_OWN = 4         // flag: a file this run wrote (denied access is retried too)
 };
 
 // writeAll results
 enum { WRITE_OK = 0, WRITE_FAILED = 2, WRITE_SHORT = 3 };
 
 FileHandle openFile(const char* path, int mode);
-FileHandle createFile(const char* path);
+// Creates a new file for writing; never opens one that exists. On failure
+// *taken says whether the name was in use.
+FileHandle createFile(const char* path, bool* taken);
+bool pathExists(const char* path);
+// Creates path for writing, replacing any file there: for tools, tests and
+// benchmarks only; the installer never calls it.
+FileHandle createFreshFile(const char* path);
 int readExact(FileHandle file, void* buffer, uint32_t n);     // 0 = all n bytes
 uint32_t readSome(FileHandle file, void* buffer, uint32_t n);  // bytes delivered
 int writeAll(FileHandle file, const void* buffer, uint32_t n);
@@ -63,11 +76,30 @@ extern uint32_t memoryPeak;
 // writes succeed until writeBudget bytes have been written; the write that
 // crosses it is cut short (WRITE_SHORT when shortWrite is set, else
 // WRITE_FAILED) and the budget is spent.
+// checkpoint, when set, is called before every write and every step that
+// replaces, deletes or schedules a file (a test holds the fresh file there,
+// as a virus scanner would).
 struct FileFaults {
     int64_t writeBudget;
     int shortWrite;
+    void (*checkpoint)();
 };
 extern FileFaults fileFaults;
+
+inline void passCheckpoint() {
+    if (fileFaults.checkpoint) fileFaults.checkpoint();
+}
+
+// Back-off after a failed call (Win32): true when GetLastError() names a
+// passing hold (a sharing or lock violation; denied access too when ownFile)
+// and attempts remain; it has then waited RETRY_FIRST_MS << attempt
+// milliseconds through holdPause and counted the attempt.
+const uint32_t RETRY_ATTEMPTS = 6;  // 30 + 60 + ... + 960 = 1,890 ms
+const uint32_t RETRY_FIRST_MS = 30;
+bool retryAfterHold(uint32_t* attempt, bool ownFile);
+// The wait between attempts; null (the default) sleeps. Tests put their
+// own clock here.
+extern void (*holdPause)(uint32_t milliseconds);
 
 // Bytes of an n-byte write that the fault budget lets through; *fault is set
 // when the write must end short or failed. Both backends call it.

@@ -1,6 +1,8 @@
 // POSIX backend of the file and memory operations (native builds).
 // Sharing modes have no POSIX equivalent and are ignored.
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -9,17 +11,33 @@
 
 uint32_t memoryInUse;
 uint32_t memoryPeak;
-FileFaults fileFaults = {-1, 0};
+FileFaults fileFaults = {-1, 0, 0};
+
+// Nothing holds a file here the way a scanner does on Windows: no retries.
+void (*holdPause)(uint32_t milliseconds);
+bool retryAfterHold(uint32_t*, bool) { return false; }
 
 FileHandle openFile(const char* path, int mode) {
+    mode &= 3;
     int flags = mode == OPEN_READ ? O_RDONLY : mode == OPEN_WRITE ? O_WRONLY : O_RDWR;
     int fd = open(path, flags);
     return fd < 0 ? INVALID_FILE : fd;
 }
 
-FileHandle createFile(const char* path) {
+FileHandle createFile(const char* path, bool* taken) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    *taken = fd < 0 && errno == EEXIST;
+    return fd < 0 ? INVALID_FILE : fd;
+}
+
+FileHandle createFreshFile(const char* path) {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     return fd < 0 ? INVALID_FILE : fd;
+}
+
+bool pathExists(const char* path) {
+    struct stat st;
+    return lstat(path, &st) == 0;
 }
 
 uint32_t readSome(FileHandle file, void* buffer, uint32_t n) {
@@ -38,6 +56,7 @@ int readExact(FileHandle file, void* buffer, uint32_t n) {
 }
 
 int writeAll(FileHandle file, const void* buffer, uint32_t n) {
+    passCheckpoint();
     bool fault;
     uint32_t allowed = faultAllowance(n, &fault);
     const uint8_t* p = static_cast<const uint8_t*>(buffer);

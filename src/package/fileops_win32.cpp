@@ -6,7 +6,20 @@
 
 uint32_t memoryInUse;
 uint32_t memoryPeak;
-FileFaults fileFaults = {-1, 0};
+FileFaults fileFaults = {-1, 0, 0};
+
+void (*holdPause)(uint32_t milliseconds);  // null: Sleep
+
+bool retryAfterHold(uint32_t* attempt, bool ownFile) {
+    DWORD e = GetLastError();
+    if (*attempt >= RETRY_ATTEMPTS ||
+        !(e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || (ownFile && e == ERROR_ACCESS_DENIED)))
+        return false;
+    uint32_t wait = RETRY_FIRST_MS << (*attempt)++;
+    if (holdPause) holdPause(wait);
+    else Sleep(wait);
+    return true;
+}
 
 static HANDLE toHandle(FileHandle f) { return reinterpret_cast<HANDLE>(f); }
 static FileHandle fromHandle(HANDLE h) {
@@ -14,16 +27,29 @@ static FileHandle fromHandle(HANDLE h) {
 }
 
 FileHandle openFile(const char* path, int mode) {
-    DWORD access = mode == OPEN_READ ? GENERIC_READ
-                   : mode == OPEN_WRITE ? GENERIC_WRITE
+    int kind = mode & 3;
+    DWORD access = kind == OPEN_READ ? GENERIC_READ
+                   : kind == OPEN_WRITE ? GENERIC_WRITE
                                         : GENERIC_READ | GENERIC_WRITE;
-    DWORD share = mode == OPEN_WRITE ? 0 : FILE_SHARE_READ;
-    return fromHandle(CreateFileA(path, access, share, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+    DWORD share = kind == OPEN_WRITE ? 0 : FILE_SHARE_READ;
+    HANDLE h;
+    uint32_t attempt = 0;
+    do h = CreateFileA(path, access, share, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    while (h == INVALID_HANDLE_VALUE && retryAfterHold(&attempt, (mode & OPEN_OWN) != 0));
+    return fromHandle(h);
 }
 
-FileHandle createFile(const char* path) {
+FileHandle createFile(const char* path, bool* taken) {
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
+    *taken = GetLastError() == ERROR_FILE_EXISTS;
+    return fromHandle(h);
+}
+
+FileHandle createFreshFile(const char* path) {
     return fromHandle(CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0));
 }
+
+bool pathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 uint32_t readSome(FileHandle file, void* buffer, uint32_t n) {
     DWORD got = 0;
@@ -36,6 +62,7 @@ int readExact(FileHandle file, void* buffer, uint32_t n) {
 }
 
 int writeAll(FileHandle file, const void* buffer, uint32_t n) {
+    passCheckpoint();
     bool fault;
     uint32_t allowed = faultAllowance(n, &fault);
     DWORD written = 0;

@@ -114,6 +114,10 @@ enum RecordTag : uint16_t {
 };
 
 const uint32_t OPT_FULL_SCREEN = 1;
+// Every new file is built and proven under its temporary name before any
+// target is replaced or deleted; a failure or Cancel before that changes
+// nothing (engine/install.h).
+const uint32_t OPT_ALL_OR_NOTHING = 2;
 
 // PE fields that signing rewrites; the binding key reads them as zero.
 // Offsets are relative to the PE signature ("PE\0\0") whose offset stands at

@@ -9,6 +9,7 @@
 
 int showMessage(const char* text, unsigned flags) {
     if (state.closing) return 0;  // WM_CLOSE: no one is asked any more
+    if (state.quiet) return 0;    // /Q: no box; questions count as declined
     // Owned by the window in front, with the whole wizard behind it disabled.
     ModalScope scope;
     HWND owner = beginModal(&scope);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "package/dialogs.h"
+#include "package/format.h"
 #include "package/templates.h"
 #include "run/state.h"
 
@@ -28,6 +29,10 @@ const char* getString(unsigned table, unsigned index) {
         if (pos >= size) return emptyText;
     }
     return pos < size ? p + pos : emptyText;
+}
+
+const char* cancelQuestion() {
+    return getString(6, (state.options & OPT_ALL_OR_NOTHING) ? TEXT_CANCEL_NOTHING_CHANGED : 15);
 }
 
 void setMessageSubject(const char* text) { copyText(state.messageSubject, text); }

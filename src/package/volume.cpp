@@ -81,11 +81,11 @@ FileHandle openNextVolume() {
     }
     for (;;) {
         if (openVolume(resume)) return state.dataFile;
-        if (!state.isRelaunchedCopy) return INVALID_FILE;
+        if (!asksForVolumes()) return INVALID_FILE;
         char text[1024];
         expandText(text, sizeof text, getString(6, 32), 0, state.volumeNumber + 1, true);
         if (showMessage(text, MB_INFO_OKCANCEL) == BOX_OK) continue;
-        if (showMessage(getString(6, 15), MB_QUESTION_YESNO) != BOX_YES) continue;
+        if (showMessage(cancelQuestion(), MB_QUESTION_YESNO) != BOX_YES) continue;
         showMessage(getString(6, 17), MB_INFO);
         state.pageResult = PAGE_RESULT_CANCEL;
         return INVALID_FILE;

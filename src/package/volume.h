@@ -4,10 +4,16 @@
 #include <stdint.h>
 
 #include "package/fileops.h"
+#include "run/state.h"
 
 // Moves on to the next volume, or reopens the current one after its medium
 // was lost. Returns the new state.dataFile, INVALID_FILE on failure.
 FileHandle openNextVolume();
+
+// True when a missing volume is asked for: only in the temporary copy of a
+// removable-disk start, and never in a quiet run (which has no one to ask:
+// its missing volume is a read failure naming the volume's path).
+inline bool asksForVolumes() { return state.isRelaunchedCopy && !state.quiet; }
 
 // Reads count bytes from handle (state.dataFile), continuing into the next
 // volume once. *delivered receives the bytes placed in buffer. Returns 1 when

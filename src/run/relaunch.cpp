@@ -5,9 +5,11 @@
 // its stub (the first stubSize bytes of the package file) to the temporary
 // folder as _upd0.exe ... _upd998.exe, starts the copy with
 //   "COPY" /S"PACKAGE" /DEL
-// and ends. The copy (its certificate-table entry zeroed: it carries no
-// signature) reads the package from the disk through /S, asks for further
-// disks, and arranges its own deletion at the next restart: on the NT
+// (and the switches /Q, /?, /D="..." and /L="..." it was given) and ends; a
+// quiet start first waits for the copy, to end with its exit code. The copy
+// (its certificate-table entry zeroed: it carries no signature) reads the
+// package from the disk through /S, asks for further disks (unless quiet),
+// and arranges its own deletion at the next restart: on the NT
 // family through MoveFileExA's delayed delete, elsewhere through a "NUL=path"
 // line in the [Rename] section of WININIT.INI.
 #include "run/run.h"
@@ -25,8 +27,9 @@ static const char COPY_PREFIX[] = "_upd";
 static const char COPY_SUFFIX[] = ".exe";
 
 // Longest relaunch command line: quoted copy path, /S with the quoted package
-// path, /DEL.
-static const uint32_t COMMAND_CAPACITY = 2 * TEXT_CAPACITY + 16;
+// path, /DEL, and the switches passed on: /Q, /D= and /L= with quoted paths,
+// /?.
+static const uint32_t COMMAND_CAPACITY = 4 * TEXT_CAPACITY + 32;
 
 static void append(char* text, uint32_t capacity, const char* more) {
     uint32_t n = static_cast<uint32_t>(strlen(text));
@@ -75,7 +78,38 @@ static bool copyStub(FileHandle out, const char* copy) {
     return ok;
 }
 
-int relaunchFromTemp(int showState) {
+// The administrators' switches, as the copy's command line carries them on.
+static void appendSwitches(char* command) {
+    if (state.quiet) append(command, COMMAND_CAPACITY, " /Q");
+    if (state.showSwitches) append(command, COMMAND_CAPACITY, " /?");
+    const char* const names[2] = {" /D=\"", " /L=\""};
+    const char* const values[2] = {state.destinationSwitch, state.logPath};
+    for (int i = 0; i < 2; i++) {
+        if (!values[i] || !values[i][0]) continue;
+        append(command, COMMAND_CAPACITY, names[i]);
+        append(command, COMMAND_CAPACITY, values[i]);
+        append(command, COMMAND_CAPACITY, "\"");
+    }
+}
+
+// Starts the copy and waits for its end (a quiet run, whose caller reads
+// the exit code). False when it cannot be started.
+static bool startAndWait(char* command, int* copyExit) {
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(0, command, 0, 0, FALSE, 0, 0, 0, &startup, &process)) return false;
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = static_cast<DWORD>(EXIT_NOT_LOADED);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    *copyExit = static_cast<int>(code);
+    return true;
+}
+
+int relaunchFromTemp(int showState, int* copyExit) {
     GetModuleFileNameA(static_cast<HINSTANCE>(state.instance), state.targetPath, TEXT_CAPACITY);
     state.targetPath[TEXT_MAX] = 0;
     if (!onRemovableDrive(state.targetPath)) return 0;
@@ -94,7 +128,8 @@ int relaunchFromTemp(int showState) {
             closeFile(taken);
             continue;
         }
-        out = createFile(state.scratchPath);
+        bool exists;
+        out = createFile(state.scratchPath, &exists);
     }
     if (out == INVALID_FILE) return 0;
     if (!copyStub(out, state.scratchPath)) return 0;
@@ -109,11 +144,13 @@ int relaunchFromTemp(int showState) {
     append(command, COMMAND_CAPACITY, "\" /S\"");
     append(command, COMMAND_CAPACITY, state.sourcePath);
     append(command, COMMAND_CAPACITY, "\" /DEL");
+    appendSwitches(command);
     // A copy that cannot be started would leave the user with nothing:
     // then the installer runs from the disk after all.
-    UINT started = WinExec(command, static_cast<UINT>(showState));
+    bool started = copyExit ? startAndWait(command, copyExit)
+                            : WinExec(command, static_cast<UINT>(showState)) > 31;
     freeBuffer(command);
-    if (started <= 31) {
+    if (!started) {
         DeleteFileA(state.scratchPath);
         return 0;
     }

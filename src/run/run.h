@@ -10,8 +10,12 @@ enum {
                             // or the background window or text buffers cannot be had
     EXIT_NO_WIZARD = 2,     // no window class, no frame template, or no frame window
                             // (unless the start page asks for no page at all)
-    EXIT_PAGE_MISSING = 3   // a page's template is missing or damaged, or its dialog
+    EXIT_PAGE_MISSING = 3,  // a page's template is missing or damaged, or its dialog
                             // cannot be made: the wizard stops there, never passes it
+    // A quiet run (/Q) ends with 0 when the update completed, else with its
+    // result code (engine/results.h, run/quiet.h), and with this when
+    // another installer is running (the wizard then ends with 0).
+    EXIT_ALREADY_RUNNING = 1
 };
 
 int runInstaller(HINSTANCE instance, const char* commandLine, int showState);
@@ -41,11 +45,13 @@ void createFaceBrush();
 void deleteGdiObjects();
 
 // Removable-disk start (relaunch.cpp): 1 when a temporary copy was started
-// and this process should end. scheduleSelfDeletion runs in a process
+// and this process should end. The copy gets the switches /Q, /D=, /L= and
+// /? that this process was given; with copyExit (a quiet run) this process
+// waits for the copy and passes its exit code on through *copyExit. scheduleSelfDeletion runs in a process
 // started with /DEL and arranges the deletion of its own file, but only
 // when that file is such a copy (isRelaunchCopy): another file started
 // with /DEL, or with a switch such as /DELAY, stays.
-int relaunchFromTemp(int showState);
+int relaunchFromTemp(int showState, int* copyExit = 0);
 void scheduleSelfDeletion();
 // True when path is "_upd" and 1-3 digits and ".exe" (any case) directly in
 // the temporary folder.

@@ -3,10 +3,13 @@
 // Order of start-up: single-instance check and text buffers, command line,
 // removable-disk relaunch (or, in the relaunched copy, its own deletion at
 // the next restart), window class, common controls, screen size, package,
-// destination default, background window, wizard frame, windowed placement,
-// then the page sequence. Shut-down runs in the reverse order of ownership:
-// frame, its template, background window and the last messages, package
-// buffers, text buffers, brush and font.
+// destination default (or /D=), background window, wizard frame, windowed
+// placement, then the page sequence. A quiet run (/Q) has no window class,
+// background window or frame: after the destination it runs runQuiet, and
+// /? shows its box there instead of the wizard. Either way the log (/L=)
+// is written before the package's buffers go. Shut-down runs in the reverse
+// order of ownership: frame, its template, background window and the last
+// messages, package buffers, text buffers, brush and font.
 #include "run/run.h"  // windows.h first
 
 #include <commctrl.h>
@@ -15,7 +18,9 @@
 #include "package/loader.h"
 #include "package/strings.h"
 #include "run/cmdline.h"
+#include "run/quiet.h"
 #include "run/run.h"
+#include "run/runlog.h"
 #include "run/state.h"
 #include "ui/ui.h"
 
@@ -103,27 +108,70 @@ static void reportBrokenWizard() {
     showMessage(*text ? text : "This installer cannot show its wizard. It may be damaged.", MB_INFO);
 }
 
+// A /D= or /L= value relative to the folder the installer was started in
+// becomes absolute now, before anything changes the current directory.
+// False when the absolute path does not fit.
+static bool makeAbsolute(char* path) {
+    if (!path || !path[0]) return true;
+    DWORD n = GetFullPathNameA(path, TEXT_CAPACITY, state.targetPath, 0);
+    if (!n || n >= TEXT_MAX) return false;
+    copyText(path, state.targetPath);
+    return true;
+}
+
+// Shut-down of a run that showed no wizard.
+static int endWithoutWizard(int resultCode, int exitCode) {
+    writeRunLog(resultCode, exitCode);
+    releasePackageData();
+    releaseSessionBuffers();
+    deleteGdiObjects();
+    return exitCode;
+}
+
 int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
     int ready = initInstance(instance);
+    // A quiet run that finds another installer running has done nothing.
+    if (ready == 0 && quietSwitchGiven(commandLine)) return EXIT_ALREADY_RUNNING;
     if (ready <= 0) return ready;
-    parseCommandLine(commandLine);
+    if (!parseCommandLine(commandLine) || !makeAbsolute(state.destinationSwitch) ||
+        !makeAbsolute(state.logPath))
+        return EXIT_NOT_LOADED;
     if (!state.isRelaunchedCopy) {
-        if (relaunchFromTemp(showState)) {
+        // A quiet start hands its exit code on: the copy's.
+        int copyExit = EXIT_DONE;
+        if (relaunchFromTemp(showState, state.quiet ? &copyExit : 0)) {
             releaseSessionBuffers();
-            return EXIT_DONE;
+            return copyExit;
         }
     } else {
         scheduleSelfDeletion();
     }
-    if (!registerBackgroundClass()) {
-        reportBrokenWizard();
-        return EXIT_NO_WIZARD;
+    if (!state.quiet) {
+        if (!registerBackgroundClass()) {
+            reportBrokenWizard();
+            return EXIT_NO_WIZARD;
+        }
+        InitCommonControls();
+        state.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+        state.screenHeight = GetSystemMetrics(SM_CYSCREEN);
     }
-    InitCommonControls();
-    state.screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    state.screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    if (!loadPackage()) return EXIT_NOT_LOADED;
+    if (!loadPackage()) {
+        writeRunLog(-1, EXIT_NOT_LOADED);
+        return EXIT_NOT_LOADED;
+    }
     expandDestination();
+    if (state.destinationSwitch && state.destinationSwitch[0])
+        copyText(state.destinationDir, state.destinationSwitch);
+    uint16_t start = stubData.header.startPage;
+    if (state.logPath && (state.quiet || start == START_PAGE_WIZARD)) prepareRunLog(state.quiet != 0);
+    if (state.quiet) {
+        int code = runQuiet();
+        return endWithoutWizard(code, code);
+    }
+    if (state.showSwitches) {
+        showSwitchList();
+        return endWithoutWizard(-1, EXIT_DONE);
+    }
     if (!createBackgroundWindow()) return EXIT_NOT_LOADED;
 
     bool fullScreen = state.options & OPT_FULL_SCREEN;
@@ -134,7 +182,6 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
             static_cast<HWND>(state.backgroundWindow), frameProcedure, 0);
     // Without a frame no page can be shown; that is a failure unless the
     // package asks for none (a start page beyond the last one).
-    uint16_t start = stubData.header.startPage;
     int code = start == START_PAGE_WIZARD || start < PAGE_END ? EXIT_NO_WIZARD : EXIT_DONE;
     if (state.frameWindow) {
         if (!fullScreen) placeWindowed();
@@ -143,6 +190,7 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
         code = runPageSequence();
     }
     if (code) reportBrokenWizard();
+    writeRunLog(code ? -1 : wizardLogResult(), code);
     if (state.frameWindow) {
         DestroyWindow(static_cast<HWND>(state.frameWindow));
         state.frameWindow = 0;

@@ -11,7 +11,13 @@ InstallerState state = initialState();
 void copyText(char* destination, const char* text) {
     uint32_t i = 0;
     if (text)
-        for (; i < TEXT_MAX && text[i]; i++) destination[i] = text[i];
+        for (; text[i]; i++) {
+            if (i == TEXT_MAX) {
+                state.textCut = 1;
+                break;
+            }
+            destination[i] = text[i];
+        }
     destination[i] = 0;
 }
 
@@ -30,4 +36,6 @@ bool allocateTextBuffers() {
 
 void releaseSessionBuffers() {
     for (char** buffer : textBuffers) freeBuffer(*buffer);
+    freeBuffer(state.destinationSwitch);
+    freeBuffer(state.logPath);
 }

@@ -90,9 +90,25 @@ struct InstallerState {
     // Authenticode certificate table the stub's PE header declares (0 = none).
     uint32_t certificateOffset;
     uint32_t certificateSize;
+    // Set by copyText and appendText whenever a text had to be cut to 259
+    // characters; the engine clears it before it builds a path and refuses
+    // the path when it is set afterwards.
+    uint32_t textCut;
+    // An all-or-nothing run that has not replaced its files yet: per entry,
+    // the last letter of its proven temporary file (0 = none). Null
+    // otherwise (engine/install.h).
+    uint8_t* stagedLetters;
     // Set by WM_CLOSE outside an installation: the wizard ends and message
     // boxes are no longer shown (they return 0 at once).
     uint32_t closing;
+
+    // The administrators' switches (run/cmdline.h): /Q (no window, no
+    // message box: showMessage returns 0 at once), /?, and the texts of
+    // /D= and /L= (260-byte blocks made when the switch is met, else null).
+    uint32_t quiet;
+    uint32_t showSwitches;
+    char* destinationSwitch;
+    char* logPath;
 };
 
 extern InstallerState state;
@@ -121,7 +137,8 @@ const int TEMPLATE_BROWSE = 7;
 const int TEMPLATE_NONE = 8;
 const int TEMPLATE_LOCATE = 9;
 
-// Copies at most TEXT_MAX characters of text into a 260-byte buffer.
+// Copies at most TEXT_MAX characters of text into a 260-byte buffer; sets
+// state.textCut when the text was longer.
 void copyText(char* destination, const char* text);
 
 // The eight 260-byte text buffers, zero-filled, in their fixed order.

@@ -19,10 +19,12 @@
 #include <string.h>
 
 #include "engine/filetable.h"
+#include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/results.h"
 #include "engine/verify.h"
 #include "package/fileops.h"
+#include "package/format.h"
 #include "package/strings.h"
 #include "run/run.h"
 #include "run/state.h"
@@ -67,6 +69,8 @@ static bool acceptFolder(HWND page) {
     unsigned mask = state.buttonMask;
     setButtonMask(mask & BTN_NO_CONFIRM);
     verifying = true;
+    // What a killed all-or-nothing run left in this folder goes first.
+    if (state.options & OPT_ALL_OR_NOTHING) recoverJournal();
     state.verifyResult = verifyInstallation();
     verifying = false;
     dropQueuedInput();

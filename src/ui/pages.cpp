@@ -6,9 +6,13 @@
 // verification had to lift read-only attributes. The finish page reports
 // resultCode (or (5, 3) when there was nothing to do) and lists every file
 // that has an outcome; it ends the wizard on Cancel without a question.
+// After an all-or-nothing run that failed or was cancelled it says that
+// nothing was changed, and after one that scheduled files for the next
+// restart it asks the user to restart.
 #include "engine/filetable.h"
 #include "engine/results.h"
 #include "engine/target.h"
+#include "package/format.h"
 #include "package/strings.h"
 #include "run/run.h"
 #include "run/state.h"
@@ -52,25 +56,23 @@ INT_PTR CALLBACK readyPageProcedure(HWND page, UINT message, WPARAM wParam, LPAR
 }
 
 // Text of control 1000: the failure, (5, 3) after nothing to do, else (5, 1)
-// as initPage left it.
+// as initPage left it. A cancel and a pending restart stand alone; any other
+// code is framed by (5, 2), or, when an all-or-nothing run failed before it
+// changed anything, by TEXT_NOTHING_CHANGED.
 static void showResult(HWND page) {
-    if (state.resultCode == 0) {
-        uint32_t i = 0;
-        for (FileEntry* e = state.firstEntry; i < state.entryCount; i++, e = nextEntry(e))
-            if (e->outcome == OUT_NOT_REPLACED) {
-                state.resultCode = ERR_NOT_REPLACED;
-                break;
-            }
-    }
+    int code = state.resultCode = finalResultCode();
     char* buffer = static_cast<char*>(allocBuffer(3072));
     if (!buffer) return;
     const char* text = getString(5, 1);
-    if (state.resultCode == ERR_CANCELLED) {
-        formatMessage(buffer, 1024, ERR_CANCELLED);
-        text = buffer;
-    } else if (state.resultCode != 0) {
-        formatMessage(buffer + 1024, 1024, state.resultCode);
-        expandText(buffer, 1024, getString(5, 2), buffer + 1024, 0, false);
+    if (code != 0) {
+        bool changedNothing = (state.options & OPT_ALL_OR_NOTHING) && code != ERR_NOT_REPLACED;
+        if (code == ERR_RESTART_NEEDED || (code == ERR_CANCELLED && !changedNothing)) {
+            formatMessage(buffer, 1024, code);
+        } else {
+            formatMessage(buffer + 1024, 1024, code);
+            expandText(buffer, 1024, changedNothing ? getString(6, TEXT_NOTHING_CHANGED) : getString(5, 2),
+                       buffer + 1024, 0, false);
+        }
         text = buffer;
     } else if (state.verifyResult == ERR_NOTHING_TO_DO) {
         text = getString(5, 3);

@@ -70,11 +70,17 @@ void insertListColumn(HWND page) {
     SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
 }
 
+// Yes ends the wizard; an all-or-nothing run is undone first and the finish
+// page says that nothing was changed.
 static void askCancel(HWND page) {
     cancelPending = 1;
-    if (showMessage(getString(6, 15), MB_QUESTION_YESNO) == BOX_YES) {
+    if (showMessage(cancelQuestion(), MB_QUESTION_YESNO) == BOX_YES) {
         showMessage(getString(6, 17), MB_INFO);
         state.pageResult = PAGE_RESULT_CANCEL;  // cancelPending stays: no step runs again
+        if (state.stagedLetters && state.installRunning) {
+            state.resultCode = ERR_CANCELLED;
+            endRun();
+        }
     } else {
         cancelPending = 0;
     }
@@ -124,6 +130,11 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
     case WM_DESTROY:
         if (stepTimer) KillTimer(page, STEP_TIMER_ID);
         stepTimer = 0;
+        // Closed in the middle: an all-or-nothing run leaves nothing behind.
+        if (state.installRunning && state.stagedLetters) {
+            state.resultCode = ERR_CANCELLED;
+            finishInstallation();
+        }
         break;
     }
     return dialogColourReply(page, message, wParam);

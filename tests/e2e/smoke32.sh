@@ -89,12 +89,32 @@ check "finish page lists every file of the update" \
 sed -i 's/name=Robert/name=Anyone/' "$dir/settings.ini"
 check "the installed folder is byte-exactly 2.0 (user setting kept)" "" "$(diff -r "$dir" "$VERSIONS/2.0" 2>&1 | head -3)"
 
-# A target another program holds open keeps its old version.
+# A target another program holds open is replaced at the next restart (the
+# sample builds every file before replacing any): the finish page asks for a
+# restart, the file stays 1.0 until then, and a wineserver that starts anew
+# carries the move out, as a restart of Windows does.
 dir=$(install10 Sample32b)
 check "a run with a target held open ends (x86_64 driver)" 0 \
   "$(walk "$WINE64" "$WALK64" --hold 'C:\Sample32b\readme.txt' "$T/sample.exe" 'C:\Sample32b' "$T/p32b")"
-check "finish page says files were in use" 1 "$(grep -c 'Some files were in use' "$T/walk.log")"
-check "finish page names the held file" "  readme.txt: in use, kept its old version" "$(grep '^  readme' "$T/walk.log")"
+check "finish page says files were in use and asks for a restart" 1 \
+  "$(grep -c 'Some files were in use.*restart the computer now' "$T/walk.log")"
+check "finish page names the held file" "  readme.txt: in use, will be updated when the computer restarts" \
+  "$(grep '^  readme' "$T/walk.log")"
 check "the held file is still 1.0" "" "$(cmp "$dir/readme.txt" "$VERSIONS/1.0/readme.txt" 2>&1)"
+/usr/lib/wine/wineserver64 -k || true
+/usr/lib/wine/wineserver64 -w || true
+/usr/lib/wine/wineserver64 -p
+"$WINE64" wineboot >/dev/null 2>&1 </dev/null
+check "after the restart the held file is 2.0" "" "$(cmp "$dir/readme.txt" "$VERSIONS/2.0/readme.txt" 2>&1)"
+check "and no temporary file is left" "" "$(ls "$dir" | grep -F '.$$' || true)"
+
+# Unattended: /Q with /D= and /L=, no window at all.
+dir=$(install10 Sample32q)
+log="$WINEPREFIX/drive_c/Sample32q.log"; rm -f "$log"
+check "a quiet run on the i686 stub exits 0" 0 "$(run "$T/sample.exe" /Q '/D=C:\Sample32q' '/L=C:\Sample32q.log')"
+sed -i 's/name=Robert/name=Anyone/' "$dir/settings.ini"
+check "the quiet run left the folder byte-exactly 2.0" "" "$(diff -r "$dir" "$VERSIONS/2.0" 2>&1 | head -3)"
+check "the quiet run's log says what it did" "sample.exe: version 0, updated|result 0: Sample is now at version 2.0." \
+  "$(tr -d '\r' < "$log" | grep -E '^(sample[.]exe:|result )' | paste -sd '|')"
 
 finish

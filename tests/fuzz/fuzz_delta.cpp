@@ -118,11 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
 
     PreservedRegion region = {300, 1000, 1, 0};
     FileHandle oldFile = openFile(oldPath, OPEN_READ);
-    FileHandle out = createFile(outPath);
+    FileHandle out = createFreshFile(outPath);
     static const int64_t budgets[4] = {-1, 0, 100, 65536};
     fileFaults.writeBudget = budgets[(input[0] >> 1) & 3];
     fileFaults.shortWrite = input[0] >> 3 & 1;
-    DeltaJob job = {commands, commandSize, data, dataSize, oldFile, kOldSize, out,
+    // The size the entry claims: what the commands build, or one byte off.
+    uint32_t newSize = static_cast<uint32_t>(deltaOutputSize(commands, commandSize)) + (input[0] >> 6 & 1);
+    DeltaJob job = {commands, commandSize, data, dataSize, oldFile, kOldSize, out, newSize,
                     &region, static_cast<uint32_t>(input[0] & 1), nullptr, nullptr,
                     withDifference ? &difference.source : nullptr};
     int checked = checkDelta(&job);
@@ -134,6 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     closeFile(oldFile);
     if (result != checked && checked != DELTA_OK) abort();
     if (checked != DELTA_OK && written != 0) abort();  // refused before writing
+    if (result == DELTA_OK && written != newSize) abort();  // exactly the size claimed
     if (withDifference && difference.source.size != differenceSize && written != 0) abort();
 
     // An accepted delta wrote exactly what its streams describe.

@@ -110,7 +110,7 @@ TEST(CompressRoundTrip, AllSourcesAndSinks) {
 
             seekTo(in, 3);
             std::string outPath = dir.path("out");
-            FileHandle outFile = createFile(outPath.c_str());
+            FileHandle outFile = createFreshFile(outPath.c_str());
             ASSERT_TRUE(decodeToFile(outFile, in, limit));
             closeFile(outFile);
             EXPECT_EQ(tellFile(in), 3 + stream.size());

@@ -113,16 +113,19 @@ namespace {
 // Runs applyDelta over files in a temporary folder.
 class Apply : public ::testing::Test {
 protected:
+    // claimed: the entry's newSize; by default what the commands build.
     int run(const Bytes& commands, const Bytes& data, const Bytes& old, Bytes* out,
-            const PreservedRegion* regions = nullptr, uint32_t regionCount = 0) {
+            const PreservedRegion* regions = nullptr, uint32_t regionCount = 0, int64_t claimed = -1) {
+        uint64_t builds = deltaOutputSize(commands.data(), uint32_t(commands.size()));
         std::string oldPath = temp.write("old", old);
         std::string outPath = temp.path("new");
         FileHandle o = openFile(oldPath.c_str(), OPEN_READ);
-        FileHandle w = createFile(outPath.c_str());
+        FileHandle w = createFreshFile(outPath.c_str());
         DeltaJob job = {commands.data(), static_cast<uint32_t>(commands.size()),
                         data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()),
-                        o, static_cast<uint32_t>(old.size()), w, regions, regionCount,
-                        nullptr, nullptr};
+                        o, static_cast<uint32_t>(old.size()), w,
+                        static_cast<uint32_t>(claimed >= 0 ? uint64_t(claimed) : builds),
+                        regions, regionCount, nullptr, nullptr, nullptr};
         int r = applyDelta(&job);
         closeFile(o);
         closeFile(w);
@@ -199,6 +202,21 @@ TEST_F(Apply, RefusesHostileDeltas) {
     Bytes longest = {0x00, 0x7F, 0xFF, 0x80};
     ASSERT_EQ(run(longest, {}, old, &out), DELTA_OK);
     EXPECT_EQ(out, Bytes(old.begin(), old.begin() + 65536));
+}
+
+// The entry's size is checked before a byte is written: commands that build
+// one byte more or less than newSize are refused, and nothing is written.
+TEST_F(Apply, InsertsAndCopiesMustMakeExactlyTheNewSize) {
+    Bytes old = ramp(1000);
+    Bytes commands = {0x83, 0x00, 0x00, 0x00, 0x80};  // insert 4, copy 129 from 0
+    Bytes data = {1, 2, 3, 4};
+    Bytes out;
+    EXPECT_EQ(run(commands, data, old, &out, nullptr, 0, 133), DELTA_OK);
+    EXPECT_EQ(out.size(), 133u);
+    for (int64_t wrong : {132, 134, 0}) {
+        EXPECT_EQ(run(commands, data, old, &out, nullptr, 0, wrong), DELTA_BAD) << wrong;
+        EXPECT_TRUE(out.empty()) << wrong;
+    }
 }
 
 // Located preserved regions of the old file are copied as zeros.

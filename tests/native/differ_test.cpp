@@ -57,10 +57,11 @@ protected:
         pkg::DeltaStreams d = pkg::diffFiles(oldFile, newFile);
         std::string oldPath = temp.write("old", oldFile);
         FileHandle o = openFile(oldPath.c_str(), OPEN_READ);
-        FileHandle w = createFile(temp.path("new").c_str());
+        FileHandle w = createFreshFile(temp.path("new").c_str());
         DeltaJob job = {d.commands.data(), static_cast<uint32_t>(d.commands.size()),
                         d.data.empty() ? nullptr : d.data.data(), static_cast<uint32_t>(d.data.size()),
-                        o, static_cast<uint32_t>(oldFile.size()), w, nullptr, 0, nullptr, nullptr};
+                        o, static_cast<uint32_t>(oldFile.size()), w, static_cast<uint32_t>(newFile.size()),
+                        nullptr, 0, nullptr, nullptr, nullptr};
         EXPECT_EQ(checkDelta(&job), DELTA_OK);
         EXPECT_EQ(applyDelta(&job), DELTA_OK);
         closeFile(o);

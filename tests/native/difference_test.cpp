@@ -111,10 +111,12 @@ protected:
             const PreservedRegion* regions = nullptr, uint32_t regionCount = 0) {
         std::string oldPath = temp.write("old", old);
         FileHandle o = openFile(oldPath.c_str(), OPEN_READ);
-        FileHandle w = createFile(temp.path("new").c_str());
+        FileHandle w = createFreshFile(temp.path("new").c_str());
+        uint32_t builds = uint32_t(deltaOutputSize(delta.commands.data(), uint32_t(delta.commands.size())));
         DeltaJob job = {delta.commands.data(), static_cast<uint32_t>(delta.commands.size()),
                         delta.data.empty() ? nullptr : delta.data.data(), static_cast<uint32_t>(delta.data.size()),
-                        o, static_cast<uint32_t>(old.size()), w, regions, regionCount, nullptr, nullptr, difference};
+                        o, static_cast<uint32_t>(old.size()), w, builds, regions, regionCount, nullptr, nullptr,
+                        difference};
         int r = applyDelta(&job);
         closeFile(o);
         closeFile(w);

@@ -9,6 +9,7 @@
 
 #include "engine/filetable.h"
 #include "engine/paths.h"
+#include "run/state.h"
 #include "pkg/filetable.h"
 
 namespace {
@@ -208,7 +209,8 @@ TEST(DamagedFileTable, WhateverPassesKeepsTheAccessorsInBounds) {
 }
 
 // Path helpers: roots, empty texts and dotted folders stay intact, and no
-// text grows past 259 characters.
+// text grows past 259 characters; a text that had to be cut says so, one
+// that just fits does not.
 TEST(PathHelpers, EdgesOfTheHelpers) {
     char s[260] = "";
     appendBackslash(s);
@@ -223,9 +225,20 @@ TEST(PathHelpers, EdgesOfTheHelpers) {
     EXPECT_STREQ(s, "C:\\App.v2\\README.x");
     memset(s, 'a', 259);
     s[259] = 0;
+    state.textCut = 0;
+    copyText(s, std::string(259, 'b').c_str());
+    EXPECT_EQ(state.textCut, 0u) << "259 characters fit";
     appendBackslash(s);
+    EXPECT_EQ(state.textCut, 1u);
+    state.textCut = 0;
     replaceExtension(s, ".$$A");
     EXPECT_EQ(strlen(s), 259u);
+    EXPECT_EQ(state.textCut, 1u);
+    state.textCut = 0;
+    copyText(s, std::string(260, 'c').c_str());
+    EXPECT_EQ(strlen(s), 259u);
+    EXPECT_EQ(state.textCut, 1u);
+    state.textCut = 0;
 }
 
 TEST(PathHelpers, ShortenPathKeepsFirstFolderAndName) {

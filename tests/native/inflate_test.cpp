@@ -503,7 +503,7 @@ TEST(InflateFailures, InputLimitsAndSinks) {
         SCOPED_TRACE(shortWrite ? "short file write" : "failed file write");
         FileHandle in = openFile(path.c_str(), OPEN_READ);
         std::string outPath = dir.path("out");
-        FileHandle out = createFile(outPath.c_str());
+        FileHandle out = createFreshFile(outPath.c_str());
         fileFaults.writeBudget = 2;
         fileFaults.shortWrite = shortWrite;
         EXPECT_FALSE(decodeToFile(out, in, 0));

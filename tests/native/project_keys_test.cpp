@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "package/format.h"
 #include "package/loader.h"
 #include "package/strings.h"
 #include "support.h"
@@ -34,6 +35,21 @@ TEST_F(PackedProject, TextsByNameLayerOverTheTextsFileAndTheDefaults) {
     EXPECT_STREQ(getString(6, 0), "Project caption") << "the project's word wins over its texts file";
     EXPECT_STREQ(getString(7, 1), "Go");
     EXPECT_STREQ(getString(6, 1), "Choose a folder") << "defaults fill the rest";
+}
+
+// Installers build every file before replacing any unless the project says
+// otherwise; the choice is a bit of the options record beside full_screen.
+TEST_F(PackedProject, AllOrNothingUnlessTheProjectSaysOtherwise) {
+    std::ofstream(temp.path("p.toml")) << "[installer]\nfull_screen = true\n";
+    load(temp.path("p.toml"));
+    EXPECT_EQ(state.options, OPT_FULL_SCREEN | OPT_ALL_OR_NOTHING);
+    releasePackageData();
+    std::ofstream(temp.path("q.toml")) << "[installer]\nall_or_nothing = false\n";
+    load(temp.path("q.toml"));
+    EXPECT_EQ(state.options, 0u);
+    std::ofstream(temp.path("r.toml")) << "[installer]\nall_or_nothing = 1\n";
+    EXPECT_NE(projectError(temp.path("r.toml")).find("r.toml:2: installer.all_or_nothing: expected true or false"),
+              std::string::npos);
 }
 
 TEST(ProjectKeys, TextMistakesNameTheirFileAndLine) {

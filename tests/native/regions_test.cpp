@@ -103,6 +103,39 @@ TEST(LocateRegions, AgreesWithABruteForceSearch) {
     }
 }
 
+// The packager reads the same search from memory: the same first
+// occurrences, wherever they fall against the window's steps.
+TEST(LocateRegions, BytesInMemoryAgreeWithTheFile) {
+    for (size_t at : {size_t(0), S - 3, S, 2 * S + 1, 3 * S - 8}) {
+        std::vector<uint8_t> file = withPatternAt(3 * S, at, kPattern);
+        Table t({{4, 0, false, kPattern}});
+        RegionSource source = {readRegionBytes, INVALID_FILE, file.data(), uint32_t(file.size())};
+        locateRegionsIn(1, t.region(0), &source);
+        EXPECT_EQ(+t.region(0)->offset, locate(file, kPattern)) << at;
+    }
+}
+
+// Every region is located in the bytes as they are before any is blanked,
+// by the installer and the packager alike: a pattern whose first
+// occurrence lies inside another region is found there, and a later copy
+// of it stays as it is.
+TEST(BlankRegions, EveryRegionIsLocatedBeforeAnyIsBlanked) {
+    std::vector<uint8_t> data = noise(3000, 5);
+    const std::string key = "KEY:0000-B=11-0000", later = "B=2222";
+    std::copy(key.begin(), key.end(), data.begin() + 100);
+    std::copy(later.begin(), later.end(), data.begin() + 2000);
+    std::vector<pkg::Region> regions = {{20, -1, false, {'K', 'E', 'Y', ':'}}, {6, -1, false, {'B', '='}}};
+    Table t(regions);
+    OpenFile f(data);
+    locateRegions(2, t.region(0), f.h);
+    EXPECT_EQ(+t.region(0)->offset, 100);
+    EXPECT_EQ(+t.region(1)->offset, int32_t(100 + key.find("B="))) << "inside the first region";
+    std::vector<uint8_t> blanked = data;
+    pkg::blankRegions(blanked, regions);
+    for (size_t i = 0; i < data.size(); i++)
+        EXPECT_EQ(blanked[i], i >= 100 && i < 120 ? 0 : data[i]) << i;
+}
+
 TEST(LocateRegions, AbsentPatternsAndFixedRegions) {
     EXPECT_EQ(locate(noise(3 * S + 5, 1), kPattern), -1);
     EXPECT_EQ(locate({}, kPattern), -1);

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "engine/filetable.h"
+#include "package/format.h"
 #include "pkg/differ.h"
 #include "support.h"
 #include "updpack/commands.h"
@@ -99,8 +100,9 @@ protected:
         fs::create_directories(temp.path("out"));
     }
 
-    pkg::BuiltUpdate build(uint32_t volumeSize = 0) {
+    pkg::BuiltUpdate build(uint32_t volumeSize = 0, uint32_t optionBits = 0) {
         pkg::UpdateOptions options;
+        options.records.push_back(pkg::valueRecord(REC_OPTIONS, optionBits));
         pkg::Region user;
         user.pattern = text(";<user>");
         user.length = 30;
@@ -143,6 +145,43 @@ TEST_F(VerifyTest, EveryOldVersionUpdatesAndTheFoldersStayAsTheyWere) {
     EXPECT_EQ(snapshot(v11), before11);
     // The new version itself needs nothing and is current already.
     EXPECT_TRUE(updpack::tryUpdate(installer, v20, v20).passed);
+}
+
+// An all-or-nothing package proves the same way; its journal and
+// temporary files are gone afterwards.
+TEST_F(VerifyTest, AllOrNothingPackagesVerifyAsWell) {
+    build(0, OPT_ALL_OR_NOTHING);
+    for (const std::string& old : {v10, v11}) {
+        updpack::Trial t = updpack::tryUpdate(installer, old, v20);
+        EXPECT_TRUE(t.passed) << old << ": " << t.failure;
+        EXPECT_EQ(t.updated, 4u) << old;
+        EXPECT_EQ(t.removed, 1u) << old;
+    }
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
+}
+
+// The differ blanks an old file's regions exactly as the installer does:
+// with a region whose pattern first occurs inside another region, every
+// installation must still come out byte-exact.
+TEST(VerifyRegions, APatternFirstFoundInsideAnotherRegion) {
+    testsupport::TempDir temp;
+    Bytes old = program(30000, 0), next = old;
+    const std::string key = "KEY:0000-B=11-0000", later = "B=2222";
+    std::copy(key.begin(), key.end(), old.begin() + 1000);
+    std::copy(later.begin(), later.end(), old.begin() + 20000);
+    next = old;
+    std::fill(next.begin() + 20000, next.begin() + 20006, 0);  // where a wrong blanking leaves zeros
+    next[5] ^= 1;
+    writeFolder(temp.path("1.0"), {{"app.dat", old}});
+    writeFolder(temp.path("2.0"), {{"app.dat", next}});
+    pkg::UpdateOptions options;
+    options.rules["app.dat"].regions = {{20, REGION_NOT_PRESENT, false, text("KEY:")},
+                                        {6, REGION_NOT_PRESENT, false, text("B=")}};
+    std::string installer = temp.path("setup.exe");
+    pkg::writeUpdate(pkg::buildUpdate({temp.path("1.0")}, temp.path("2.0"), testsupport::fakeStub(), options),
+                     installer);
+    updpack::Trial t = updpack::tryUpdate(installer, temp.path("1.0"), temp.path("2.0"));
+    EXPECT_TRUE(t.passed) << t.failure;
 }
 
 TEST_F(VerifyTest, DataInVolumeFilesBesideTheInstaller) {

@@ -68,7 +68,8 @@ Layout parse(const Bytes& blob, unsigned number) {
 TEST(WizardDefaults, EveryTextThePagesAndMessagesUse) {
     auto texts = defaultTexts();
     auto has = [&](int t, int i) { return texts.count({t, i}) && !texts.at({t, i}).empty(); };
-    for (int i = 0; i <= 33; i++) EXPECT_TRUE(has(6, i)) << "6." << i;
+    for (int i = 0; i <= 38; i++) EXPECT_TRUE(has(6, i)) << "6." << i;
+    EXPECT_TRUE(has(6, 39)) << "the list of switches";
     for (int i = 0; i <= 5; i++) EXPECT_TRUE(has(7, i)) << "7." << i;
     for (int p : {0, 2, 3, 4, 5}) EXPECT_TRUE(has(p, 0)) << p << ".0 title";
     for (int i = 1; i <= 4; i++) EXPECT_TRUE(has(0, i) && has(2, i)) << i;
@@ -80,7 +81,8 @@ TEST(WizardDefaults, EveryTextThePagesAndMessagesUse) {
 // print literally, so none may appear.
 TEST(WizardDefaults, PathsAppearExactlyWhereTheMessagesNameOne) {
     const std::set<std::pair<int, int>> withPath = {{6, 9},  {6, 10}, {6, 11}, {6, 12}, {6, 18}, {6, 19},
-                                                    {6, 20}, {6, 21}, {6, 23}, {6, 31}, {5, 2}};
+                                                    {6, 20}, {6, 21}, {6, 23}, {6, 31}, {6, 35},
+                                                    {6, 37}, {5, 2}};
     for (const auto& [at, text] : defaultTexts()) {
         std::string name = std::to_string(at.first) + "." + std::to_string(at.second);
         EXPECT_EQ(text.find("%s") != std::string::npos, withPath.count(at) == 1) << name << ": " << text;

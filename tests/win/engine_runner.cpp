@@ -1,6 +1,7 @@
 // A small program that runs one installation the way the wizard does
-// (verification, then installNextFile until it returns 0), so that a test
-// can kill it at chosen points and the benchmark can time it.
+// (what a killed all-or-nothing run left undone first, verification, then
+// installNextFile until it returns 0), so that a test can kill it at chosen
+// points and the benchmark can time it.
 // usage: engine_runner [--report] [--versions] [--count-calls] [--trace]
 //                      [--kill-at N] INSTALLER DESTINATION
 // Exit code: the finish page's result code, or 100 + the verification
@@ -14,7 +15,9 @@
 // that opens, writes, moves, deletes or changes a file counts (the runner
 // puts a counter in front of each through its own import table, which all
 // of the engine's calls go through). --count-calls prints how many the run
-// made ("calls N"), --trace each of them as it comes; --kill-at N ends the process abruptly at the N-th, as a
+// made and the number of the first one past the last entry, where an
+// all-or-nothing run replaces its files ("calls N FIRST", FIRST 0 when
+// there is none), --trace each of them as it comes; --kill-at N ends the process abruptly at the N-th, as a
 // power cut or Task Manager would, after writing half of the bytes when
 // that call is a write. Exit code 0xDEADBEEF then.
 //
@@ -32,9 +35,11 @@
 
 #include "engine/filetable.h"
 #include "engine/install.h"
+#include "engine/journal.h"
 #include "engine/paths.h"
 #include "engine/results.h"
 #include "engine/verify.h"
+#include "package/format.h"
 #include "package/loader.h"
 #include "run/run.h"
 #include "run/state.h"
@@ -43,12 +48,15 @@ namespace killpoints {
 
 const UINT KILLED = 0xDEADBEEF;
 long calls = 0;
+long firstPastTheTable = 0;
 long killAt = -1;
 bool trace = false;
 
 // Counts one call; the killing one ends the process here.
 void count(const char* name = "", const char* path = "") {
     if (trace) printf("%ld %s %s\n", calls + 1, name, path ? path : "");
+    if (!firstPastTheTable && state.currentEntryIndex >= static_cast<int32_t>(state.entryCount))
+        firstPastTheTable = calls + 1;
     if (++calls == killAt) {
         fflush(stdout);
         TerminateProcess(GetCurrentProcess(), KILLED);
@@ -209,6 +217,7 @@ int main(int argc, char** argv) {
     if (!loadPackage()) return 97;
     copyText(state.destinationDir, argv[2]);  // the user's choice, not the package's default
     appendBackslash(state.destinationDir);
+    if (state.options & OPT_ALL_OR_NOTHING) recoverJournal();  // as the destination page does
     double t0 = seconds();
     int verified = verifyInstallation();
     if (versions) {
@@ -236,7 +245,7 @@ int main(int argc, char** argv) {
     }
     finishInstallation();
     if (countCalls) {
-        printf("calls %ld\n", killpoints::calls);
+        printf("calls %ld %ld\n", killpoints::calls, killpoints::firstPastTheTable);
         fflush(stdout);
     }
     double t2 = seconds();

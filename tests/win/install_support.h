@@ -28,13 +28,14 @@ using namespace enginetest;
 // Texts the engine's prompts use; everything else stays empty.
 inline pkg::Record messageTexts() {
     std::vector<std::vector<std::string>> tables(8);
-    tables[6].resize(33);
+    tables[6].resize(39);
     tables[6][0] = "Update";
     tables[6][15] = "Quit the update?";
     tables[6][17] = "Update stopped";
     tables[6][31] = "A newer %s is installed. Replace it?";
     tables[6][32] = "Insert disk %d";
-    for (int k = 25; k <= 29; k++) tables[6][k] = "outcome " + std::to_string(k);
+    for (int k : {25, 26, 27, 28, 29, 34}) tables[6][k] = "outcome " + std::to_string(k);
+    tables[6][38] = "Stop now? Nothing has been changed yet.";
     return pkg::stringTablesRecord(tables);
 }
 
@@ -92,7 +93,8 @@ protected:
     void TearDown() override {
         finishInstallation();
         releasePackageData();
-        fileFaults = {-1, 0};
+        fileFaults = {-1, 0, 0};
+        holdPause = 0;
         outcomeListener = 0;
         progressListener = 0;
         replaceWithoutMoveFileEx = 0;

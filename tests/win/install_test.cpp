@@ -223,9 +223,13 @@ TEST_F(Faults, TargetInUseOldFamilyRoute) {
     EXPECT_EQ(leftovers(), 0);
 }
 
-// The checksum cannot see leading zero words: a rebuilt file four zero bytes
-// longer than newSize has the right checksum and must still fail.
-TEST_F(Faults, FinalCheckComparesChecksumAndSize) {
+// Nothing is written beyond the new file's size, and nothing shorter
+// passes: a delta whose commands build four bytes more than newSize is
+// refused before a byte is written (ERR_READ naming the package); a whole
+// file that decodes past newSize is cut off with ERR_READ; and one that
+// decodes four bytes short, missing a leading zero word the checksum cannot
+// see, fails the final check (ERR_VERIFY).
+TEST_F(Faults, NewSizeIsExact) {
     Bytes zeroLed = cat(Bytes(4, 0), old);  // an old file that starts with a zero word
     place({{"a.dll", zeroLed}});
     pkg::DeltaStreams grown;  // that word, then the new file: four bytes too long
@@ -233,10 +237,27 @@ TEST_F(Faults, FinalCheckComparesChecksumAndSize) {
     pkg::encodeInsert(grown, next.data(), next.size());
     buildRaw({entry("a.dll", zeroLed, next)}, pkg::encodeDelta(grown));
     ASSERT_EQ(verify(), ERR_NONE);
-    EXPECT_EQ(runAll(), ERR_VERIFY);
-    EXPECT_EQ(std::string(state.messageSubject), install / "a.dll");
+    EXPECT_EQ(runAll(), ERR_READ);
+    EXPECT_EQ(std::string(state.messageSubject), installer);
     EXPECT_TRUE(read("a.dll") == zeroLed);
     EXPECT_EQ(leftovers(), 0);
+
+    auto whole = [&](const Bytes& decoded, const Bytes& claimed) {
+        place({{"a.dll", old}});
+        Bytes stream = pkg::storeStream(decoded.data(), decoded.size());
+        pkg::TableEntry e = entry("a.dll", old, claimed);
+        e.wholeFile = true;
+        e.versions[0].packedSize = static_cast<uint32_t>(stream.size());
+        buildRaw({e}, stream);
+        EXPECT_EQ(verify(), ERR_NONE);
+        return runAll();
+    };
+    Bytes zeroLedNext = cat(Bytes(4, 0), next);
+    EXPECT_EQ(whole(zeroLedNext, next), ERR_READ) << "four bytes past newSize";
+    expectUntouched();
+    EXPECT_EQ(whole(next, zeroLedNext), ERR_VERIFY) << "four bytes short, same checksum";
+    EXPECT_EQ(std::string(state.messageSubject), install / "a.dll");
+    expectUntouched();
 
     place({{"a.dll", old}});
     pkg::TableEntry wrong = entry("a.dll", old, next);

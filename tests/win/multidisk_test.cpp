@@ -41,6 +41,11 @@ std::string tempFolder() {
 // Two files whose new versions share nothing with the old ones: their data
 // fills the installer and two volume files.
 struct MultiDisk : ::testing::Test {
+    // The tests whose names say so build an all-or-nothing update.
+    static bool allOrNothing() {
+        return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).find("AllOrNothing") !=
+               std::string::npos;
+    }
     winsupport::TempDir dir;
     std::string folder = dir.path("product");
     std::vector<uint8_t> oldA = randomBytes(90000, 1), oldB = randomBytes(90000, 2);
@@ -56,7 +61,8 @@ struct MultiDisk : ::testing::Test {
         Package p;
         p.destination = folder;
         UpdateOptions options;
-        options.records = {bufferRecord(REC_TEMPLATES, defaultTemplateBlob()), valueRecord(REC_OPTIONS, 0),
+        options.records = {bufferRecord(REC_TEMPLATES, defaultTemplateBlob()),
+                           valueRecord(REC_OPTIONS, allOrNothing() ? OPT_ALL_OR_NOTHING : 0),
                            stringTablesRecord(p.texts), textRecord(REC_DEST_DIR, folder)};
         options.volumeSize = 140000;
         FileSet oldSet = {{"a.bin", Bytes(oldA.begin(), oldA.end())}, {"b.bin", Bytes(oldB.begin(), oldB.end())}};
@@ -158,6 +164,29 @@ TEST_F(MultiDisk, GivingUpOnTheNextDiskEndsTheInstallation) {
     ASSERT_TRUE(run.waitExit(&code)) << "the wizard ended";
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(pkg::readFile(folder + "\\b.bin"), Bytes(oldB.begin(), oldB.end())) << "the file whose data was lost stays old";
+}
+
+// All or nothing: a.bin, whose data was on the disks at hand, was built but
+// stays old with b.bin, and the finish page says that nothing was changed.
+TEST_F(MultiDisk, GivingUpOnTheNextDiskOfAnAllOrNothingRunChangesNothing) {
+    DWORD pid = startFromFloppy();
+    ASSERT_NE(pid, 0u);
+    wizard::Driver run(pid, 20000);
+    HWND ready = toProgress(run);
+    ASSERT_TRUE(run.waitDialog("6.32", 30000));
+    run.answer("6.32", IDCANCEL);
+    run.answer("6.38", IDYES);
+    run.answer("6.17", IDOK);
+    HWND finish = run.waitPage("Page 5", ready);
+    EXPECT_EQ(run.controlText(finish, 1000), "6.37 [6.17]");
+    run.press(IDCANCEL);
+    DWORD code = 1;
+    ASSERT_TRUE(run.waitExit(&code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(pkg::readFile(folder + "\\a.bin"), Bytes(oldA.begin(), oldA.end()));
+    EXPECT_EQ(pkg::readFile(folder + "\\b.bin"), Bytes(oldB.begin(), oldB.end()));
+    for (const char* temp : {"\\a.$$A", "\\b.$$A", "\\~update.$$J"})
+        EXPECT_EQ(GetFileAttributesA((folder + temp).c_str()), INVALID_FILE_ATTRIBUTES) << temp;
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The finish page inside this process, over a file table whose outcomes the
 // test sets: which text reports the run (success, a failure inside (5, 2),
-// a cancel alone, nothing to do) and which files the list shows. A file
-// left in use turns a clean run into ERR_NOT_REPLACED.
+// a cancel alone, nothing to do; after an all-or-nothing run that failed,
+// the failure inside the text that says nothing was changed; a request to
+// restart) and which files the list shows. A file left in use turns a
+// clean run into ERR_NOT_REPLACED.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -53,6 +55,7 @@ protected:
         state.frameWindow = state.pageWindow = 0;
         for (auto& t : state.stringTables) t = 0;
         state.resultCode = state.verifyResult = 0;
+        state.options = 0;
     }
     // A table of files a.txt, b.txt, ... with these outcomes, then the page.
     void open(const std::vector<uint16_t>& outcomes) {
@@ -130,6 +133,36 @@ TEST_F(FinishPage, CancelIsShownAlone) {
     state.resultCode = ERR_CANCELLED;
     open({OUT_REPLACED});
     EXPECT_EQ(result(), "6.17");
+}
+
+TEST_F(FinishPage, AllOrNothingFailureSaysNothingWasChanged) {
+    state.options = OPT_ALL_OR_NOTHING;
+    state.resultCode = ERR_VERIFY;
+    setMessageSubject("C:\\App\\c.txt");
+    open({OUT_NONE, OUT_NONE});
+    EXPECT_EQ(result(), "6.37 [6.23 <C:\\App\\c.txt>]");
+    EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(FinishPage, AllOrNothingCancelSaysNothingWasChanged) {
+    state.options = OPT_ALL_OR_NOTHING;
+    state.resultCode = ERR_CANCELLED;
+    open({OUT_NONE});
+    EXPECT_EQ(result(), "6.37 [6.17]");
+}
+
+TEST_F(FinishPage, AllOrNothingFileInUseIsReportedAsUsual) {
+    state.options = OPT_ALL_OR_NOTHING;
+    open({OUT_REPLACED, OUT_NOT_REPLACED});
+    EXPECT_EQ(result(), "5.2 [6.24]") << "files were changed: not the nothing-changed text";
+}
+
+TEST_F(FinishPage, FilesWaitingForARestartAskForIt) {
+    state.options = OPT_ALL_OR_NOTHING;
+    open({OUT_REPLACED, OUT_AT_RESTART});
+    EXPECT_EQ(state.resultCode, ERR_RESTART_NEEDED);
+    EXPECT_EQ(result(), "6.36");
+    EXPECT_EQ(lines(), (std::vector<std::string>{"a.txt: 6.25", "b.txt: 6.34"}));
 }
 
 TEST_F(FinishPage, NothingToDoOffersBack) {

@@ -255,6 +255,40 @@ TEST(WizardFlow, CancelOnTheProgressPage) {
     }
 }
 
+// The same in an all-or-nothing run: the question says nothing has been
+// changed yet, and Yes leads to the finish page, which says that nothing
+// was changed; every file is as it was and no temporary file is left.
+TEST(WizardFlow, CancelOnTheProgressPageOfAnAllOrNothingRun) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 80; i++) files.push_back("f" + std::to_string(i) + ".txt");
+    Product product(files);
+    product.package.allOrNothing = true;
+    WizardRun run(product.installer(), testName());
+    toDestination(run);
+    run.press(IDOK);
+    HWND ready = run.page("Page 3");
+    run.press(IDOK);
+    HWND progress = run.page("Page 4", ready);
+    run.press(IDCANCEL);
+    HWND box = run.waitDialog("6.38");
+    ASSERT_TRUE(box);
+    run.command(box, IDYES);
+    run.answer("6.17", IDOK);
+    HWND finish = run.page("Page 5", progress);
+    EXPECT_EQ(run.controlText(finish, 1000), "6.37 [6.17]");
+    EXPECT_TRUE(run.listLines(finish, FILE_LIST).empty());
+    run.press(IDCANCEL);
+    expectExit(run);
+    int temporaries = 0;
+    for (const auto& f : files) {
+        EXPECT_EQ(readAll(product.folder + "\\" + f), kOld) << f;
+        std::string temp = product.folder + "\\" + f.substr(0, f.size() - 4) + ".$$A";
+        if (GetFileAttributesA(temp.c_str()) != INVALID_FILE_ATTRIBUTES) temporaries++;
+    }
+    EXPECT_EQ(temporaries, 0);
+    EXPECT_EQ(GetFileAttributesA((product.folder + "\\~update.$$J").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // A file matching no known version may be looked for in another folder:
 // the dialog names the first file missing there and stays open until a
 // folder holds them all.

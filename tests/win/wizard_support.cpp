@@ -21,13 +21,14 @@ pkg::Bytes defaultTemplateBlob() {
 
 Tables labelledTexts() {
     Tables t(8);
-    const int sizes[8] = {5, 5, 5, 5, 5, 5, 34, 6};
+    const int sizes[8] = {5, 5, 5, 5, 5, 5, 39, 6};
     for (int table = 0; table < 8; table++)
         for (int i = 0; i < sizes[table]; i++) t[table].push_back(std::to_string(table) + "." + std::to_string(i));
     for (int p = 0; p < 6; p++) t[p][0] = "Page " + std::to_string(p);
     t[6][0] = "Wizard Test";
-    for (int i : {9, 10, 11, 12, 18, 19, 20, 21, 23, 31}) t[6][i] += " <%s>";
+    for (int i : {9, 10, 11, 12, 18, 19, 20, 21, 23, 31, 35}) t[6][i] += " <%s>";
     t[5][2] = "5.2 [%s]";
+    t[6][37] = "6.37 [%s]";
     return t;
 }
 
@@ -35,7 +36,8 @@ std::string Package::write(const winsupport::TempDir& dir, const std::string& na
     using namespace pkg;
     Bytes stub = winsupport::realStub();
     std::vector<Record> records = {bufferRecord(REC_TEMPLATES, defaultTemplateBlob()),
-                                   valueRecord(REC_OPTIONS, fullScreen ? OPT_FULL_SCREEN : 0),
+                                   valueRecord(REC_OPTIONS, (fullScreen ? OPT_FULL_SCREEN : 0) |
+                                                                (allOrNothing ? OPT_ALL_OR_NOTHING : 0)),
                                    stringTablesRecord(texts)};
     if (!destination.empty()) records.push_back(textRecord(REC_DEST_DIR, destination));
     if (!frameImage.empty()) records.push_back(bufferRecord(REC_FRAME_IMAGE, frameImage));

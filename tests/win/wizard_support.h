@@ -24,13 +24,14 @@ std::string windowsPath(const std::string& unixPath);
 pkg::Bytes defaultTemplateBlob();
 
 // (p, 0) = "Page p", (6, 0) = "Wizard Test", every other pair "t.i"; the
-// messages that name a path carry "%s" as "t.i <%s>", and (5, 2) frames
-// its message as "5.2 [%s]".
+// messages that name a path carry "%s" as "t.i <%s>", and (5, 2) and
+// (6, 37) frame their message as "5.2 [%s]" and "6.37 [%s]".
 Tables labelledTexts();
 
 struct Package {
     Tables texts = labelledTexts();
     bool fullScreen = false;
+    bool allOrNothing = false;
     uint16_t startPage = START_PAGE_WIZARD;
     std::string destination;  // default folder; empty = none
     std::vector<pkg::TableEntry> files;

@@ -336,17 +336,8 @@ std::string setList(const std::vector<size_t>& sets, const std::vector<std::stri
 }
 
 Bytes blanked(const Bytes& data, const std::vector<Region>& regions) {
-    if (regions.empty()) return data;
     Bytes copy = data;
-    for (const Region& r : regions) {
-        int64_t at = r.offset;
-        if (!r.pattern.empty()) {
-            auto it = std::search(copy.begin(), copy.end(), r.pattern.begin(), r.pattern.end());
-            at = it == copy.end() ? -1 : it - copy.begin();
-        }
-        if (at < 0) continue;
-        for (uint64_t k = 0; k < r.length && uint64_t(at) + k < copy.size(); k++) copy[at + k] = 0;
-    }
+    blankRegions(copy, regions);
     return copy;
 }
 

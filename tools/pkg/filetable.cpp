@@ -6,6 +6,7 @@
 
 #include "engine/checksum.h"
 #include "engine/digest.h"
+#include "engine/verify.h"
 
 namespace pkg {
 
@@ -84,15 +85,8 @@ std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey, co
     }
 
     uint16_t regionListOffset = offset16(out.size());
-    for (const Region& r : item.regions) {
-        if (r.pattern.size() > REGION_MAX_PATTERN)
-            throw std::invalid_argument("file table: a region pattern is longer than 16,385 bytes");
-        append32(out, r.length);
-        append32(out, static_cast<uint32_t>(r.offset));
-        append16(out, r.restore ? 1 : 0);
-        append16(out, static_cast<uint16_t>(r.pattern.size()));
-        out.insert(out.end(), r.pattern.begin(), r.pattern.end());
-    }
+    std::vector<uint8_t> regions = encodeRegions(item.regions);
+    out.insert(out.end(), regions.begin(), regions.end());
     if (out.size() > 0xFFFFFFFFu) throw std::invalid_argument("file table: entry too large");
 
     put32(out, offsetof(FileEntry, entrySize), static_cast<uint32_t>(out.size()));
@@ -128,21 +122,36 @@ std::vector<uint8_t> FileTableBuilder::bytes() const {
     return out;
 }
 
+std::vector<uint8_t> encodeRegions(const std::vector<Region>& regions) {
+    std::vector<uint8_t> out;
+    for (const Region& r : regions) {
+        if (r.pattern.size() > REGION_MAX_PATTERN)
+            throw std::invalid_argument("file table: a region pattern is longer than 16,385 bytes");
+        append32(out, r.length);
+        append32(out, static_cast<uint32_t>(r.offset));
+        append16(out, r.restore ? 1 : 0);
+        append16(out, static_cast<uint16_t>(r.pattern.size()));
+        out.insert(out.end(), r.pattern.begin(), r.pattern.end());
+    }
+    return out;
+}
+
+void blankRegions(std::vector<uint8_t>& data, const std::vector<Region>& regions) {
+    if (regions.empty()) return;
+    if (data.size() > 0x7FFFFFFF) throw std::invalid_argument("files must stay below 2 GiB");
+    std::vector<uint8_t> list = encodeRegions(regions);
+    auto* first = reinterpret_cast<PreservedRegion*>(list.data());
+    uint32_t count = static_cast<uint32_t>(regions.size());
+    uint32_t size = static_cast<uint32_t>(data.size());
+    // Every region is located in the bytes as given before any is blanked.
+    RegionSource source = {readRegionBytes, INVALID_FILE, data.data(), size};
+    locateRegionsIn(count, first, &source);
+    zeroRegions(count, first, data.data(), 0, size);
+}
+
 std::vector<uint8_t> blankedCopy(const uint8_t* data, size_t size, const std::vector<Region>& regions) {
     std::vector<uint8_t> copy(data, data + size);
-    for (const Region& r : regions) {
-        int64_t start = r.offset;
-        if (!r.pattern.empty()) {
-            // The installer locates every region before it blanks any, so
-            // search the original bytes, not the copy.
-            const uint8_t* hit = std::search(data, data + size, r.pattern.begin(), r.pattern.end());
-            start = hit == data + size ? REGION_NOT_PRESENT : hit - data;
-        }
-        if (start == REGION_NOT_PRESENT) continue;
-        int64_t end = std::min<int64_t>(start + r.length, static_cast<int64_t>(size));
-        start = std::max<int64_t>(start, 0);
-        if (start < end) std::fill(copy.begin() + start, copy.begin() + end, 0);
-    }
+    blankRegions(copy, regions);
     return copy;
 }
 

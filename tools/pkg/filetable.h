@@ -10,9 +10,10 @@
 // search window, offsets past 64 KiB, a name with a NUL in it or with a
 // character the code page lacks) throws std::invalid_argument.
 //
-// blankedChecksum sums a file the way the installer sums an installed one,
-// with every preserved region located and read as zero; the packager uses it
-// for the checksums of old versions that carry such regions. blankedProof
+// blankRegions blanks a file's preserved regions exactly as the installer
+// does (the installer's own region search over the unblanked bytes, then
+// its own blanking): the differ diffs such copies, blankedChecksum sums
+// them for the checksums of versions that carry regions, and blankedProof
 // gives the digest of the same bytes beside it.
 #pragma once
 #include <cstdint>
@@ -91,11 +92,17 @@ private:
 std::vector<uint8_t> encodeEntry(const TableEntry& item, uint32_t bindingKey,
                                  const CodePage& codePage = CodePage());
 
-// Checksum of data with the regions located (first occurrence of each
-// pattern; fixed offset otherwise) and blanked.
+// The PreservedRegion list of an entry (headers and patterns).
+std::vector<uint8_t> encodeRegions(const std::vector<Region>& regions);
+
+// Sets to zero the bytes of every region, each located (first occurrence of
+// its pattern, else its fixed offset) in the bytes as given.
+void blankRegions(std::vector<uint8_t>& data, const std::vector<Region>& regions);
+
+// Checksum of data with the regions blanked as blankRegions does.
 uint32_t blankedChecksum(const uint8_t* data, size_t size, const std::vector<Region>& regions);
 
-// A copy of data with the regions located and blanked.
+// A copy of data with the regions blanked as blankRegions does.
 std::vector<uint8_t> blankedCopy(const uint8_t* data, size_t size, const std::vector<Region>& regions);
 
 // Checksum and digest of the same blanked bytes: what identifies a version.

@@ -30,6 +30,7 @@ codepage = %CODEPAGE%# the ANSI code page of the users' Windows (%LANGUAGES%): t
 # stub = "updstub-i686.exe"           # the program part; default: the one beside updpack
 # start_page = "wizard"               # "wizard" = every page in turn; 0-6 = only that page
 # full_screen = false                 # true: the wizard sits on a full-screen backdrop
+# all_or_nothing = true               # build and check every file before replacing any; false: one by one
 # destination = "#Program Files#\\Product"   # folder first offered; #Windows#, #System#, #Program Files# expand
 # title = "Product 2.0"               # title on the full-screen backdrop
 frame_image = "frame.bmp"             # picture left of the pages, BMP or PNG; "" = none

@@ -351,8 +351,9 @@ void printSettings(const Walk& w) {
         return false;
     };
     std::printf("settings:\n");
-    std::printf("  options           %08X (%s)\n", state.options,
-                state.options & OPT_FULL_SCREEN ? "full screen" : "windowed");
+    std::printf("  options           %08X (%s, %s)\n", state.options,
+                state.options & OPT_FULL_SCREEN ? "full screen" : "windowed",
+                state.options & OPT_ALL_OR_NOTHING ? "all or nothing" : "file by file");
     if (!w.codePage)
         std::printf("  code page         none recorded: texts read as %u\n", packageCodePage.number());
     else if (*w.codePage != packageCodePage.number())

@@ -334,9 +334,12 @@ const std::vector<TextName>& textNames() {
         {"finish_hint", 5, 4},         {"caption", 6, 0},             {"browse_title", 6, 1},
         {"checking", 6, 4},            {"cancel_question", 6, 15},    {"leave_question", 6, 16},
         {"locate_text", 6, 30},        {"newer_question", 6, 31},     {"insert_disk", 6, 32},
-        {"damaged_installer", 6, 33},  {"button_back", 7, 0},         {"button_next", 7, 1},
+        {"damaged_installer", 6, 33},  {"at_restart", 6, 34},         {"path_too_long", 6, 35},
+        {"restart_needed", 6, 36},     {"nothing_changed", 6, 37},    {"stop_question", 6, 38},
+        {"button_back", 7, 0},         {"button_next", 7, 1},
         {"button_cancel", 7, 2},       {"button_update", 7, 3},       {"button_ok", 7, 4},
         {"button_dialog_cancel", 7, 5},
+        {"switch_list", 6, 39},
     };
     return names;
 }
@@ -531,7 +534,7 @@ Project loadProject(const std::string& path) {
     std::optional<Section> s;
     if (installer) {
         s.emplace(path, "installer", *installer,
-                  std::set<std::string>{"stub", "output", "start_page", "full_screen", "destination", "title",
+                  std::set<std::string>{"stub", "output", "start_page", "full_screen", "all_or_nothing", "destination", "title",
                                         "title_font", "frame_image", "background_image", "templates", "texts",
                                         "registry", "ini", "defaults", "codepage"});
         if (auto cp = s->integer("codepage", 0, 65535)) {
@@ -559,6 +562,7 @@ Project loadProject(const std::string& path) {
                 p.startPage = static_cast<uint16_t>(*s->integer("start_page", 0, 6));
         }
         p.fullScreen = s->boolean("full_screen").value_or(false);
+        p.allOrNothing = s->boolean("all_or_nothing").value_or(true);
         p.destination = s->ansiText("destination", p.codePage);
         // A macro stands at the start, between two '#'; the installer knows three.
         if (p.destination && !p.destination->empty() && (*p.destination)[0] == '#') {
@@ -659,7 +663,8 @@ std::vector<pkg::Record> projectRecords(const Project& p) {
     };
     std::string templates = fallback(p.templates, "templates.res");
     if (!templates.empty()) records.push_back(bufferRecord(REC_TEMPLATES, templateBlobOf(templates)));
-    records.push_back(valueRecord(REC_OPTIONS, p.fullScreen ? OPT_FULL_SCREEN : 0));
+    records.push_back(valueRecord(REC_OPTIONS, (p.fullScreen ? OPT_FULL_SCREEN : 0) |
+                                                   (p.allOrNothing ? OPT_ALL_OR_NOTHING : 0)));
     records.push_back(valueRecord(REC_CODE_PAGE, p.codePage.number()));
     // Every text in the installer's code page (loadProject checked them).
     auto ansi = [&](uint16_t tag, const std::string& text, const std::string& what) {

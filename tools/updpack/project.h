@@ -54,6 +54,8 @@ struct Project {
     std::string output;  // installer to write
     uint16_t startPage = START_PAGE_WIZARD;
     bool fullScreen = false;
+    // Every file is built and proven before any is replaced (OPT_ALL_OR_NOTHING).
+    bool allOrNothing = true;
     // frameImage and backgroundImage: unset = the default picture, "" = none.
     // The ANSI code page of the installer's users: every text and name.
     pkg::CodePage codePage;

@@ -107,6 +107,8 @@ const CodeText CODE_TEXTS[] = {
     {ERR_DISK_FULL, "ERR_DISK_FULL", "the disk is full"},
     {ERR_VERIFY, "ERR_VERIFY", "the rebuilt file does not have the checksum and size the package gives: %s"},
     {ERR_NOT_REPLACED, "ERR_NOT_REPLACED", "a file kept its old content (it could not be replaced)"},
+    {ERR_PATH_TOO_LONG, "ERR_PATH_TOO_LONG", "a path is longer than 259 characters: %s"},
+    {ERR_RESTART_NEEDED, "ERR_RESTART_NEEDED", "a file in use is replaced at the next restart"},
 };
 
 std::string substitute(const char* text, const std::string& subject) {

@@ -1,0 +1,43 @@
+// Quiet runs and the list of switches (run/quiet.h).
+#include <windows.h>
+
+#include "engine/install.h"
+#include "engine/journal.h"
+#include "engine/paths.h"
+#include "engine/results.h"
+#include "engine/verify.h"
+#include "package/format.h"
+#include "package/strings.h"
+#include "run/quiet.h"
+#include "run/state.h"
+
+// As the destination page takes a folder: made absolute, made the current
+// directory, kept with a trailing backslash.
+static bool enterDestination() {
+    char* dir = state.destinationDir;
+    stripBackslash(dir);
+    DWORD n = GetFullPathNameA(dir, TEXT_CAPACITY, state.targetPath, 0);
+    if (n && n < TEXT_CAPACITY) copyText(dir, state.targetPath);
+    if (!dir[0] || !SetCurrentDirectoryA(dir)) return false;
+    appendBackslash(dir);
+    return true;
+}
+
+int runQuiet() {
+    if (!enterDestination()) return ERR_NOTHING_FOUND;
+    // What a killed all-or-nothing run left in this folder goes first.
+    if (state.options & OPT_ALL_OR_NOTHING) recoverJournal();
+    state.verifyResult = verifyInstallation();
+    if (state.verifyResult != ERR_NONE) return state.verifyResult;
+    if (beginInstallation()) {
+        while (installNextFile(0)) {
+        }
+        finishInstallation();
+    }
+    return finalResultCode();
+}
+
+void showSwitchList() {
+    const char* text = getString(6, TEXT_SWITCH_LIST);
+    showMessage(*text ? text : "/Q  /D=folder  /L=file  /?", MB_INFO);
+}
