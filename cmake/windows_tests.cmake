@@ -39,8 +39,13 @@ target_compile_definitions(win_tests PRIVATE UPD_PLANTED_DLL_PATH="$<TARGET_FILE
 # The wizard driver: runs installers like a user, for the tests and the demo.
 include(${CMAKE_SOURCE_DIR}/cmake/wizard_driver.cmake)
 target_link_libraries(win_tests PRIVATE wizard_driver)
-add_test(NAME win_tests COMMAND win_tests --gtest_brief=1 --gtest_filter=-Compressed.*)
+add_test(NAME win_tests COMMAND win_tests --gtest_brief=1
+  --gtest_filter=-Compressed.*:WizardDpi.PicturesTitleAndBarGrowWithTheDpi)
 set_tests_properties(win_tests PROPERTIES TIMEOUT 1200)
+# The pictures at every DPI need a screen larger than the tests' own.
+add_test(NAME wizard_dpi_large COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/large_screen.sh
+  $<TARGET_FILE:win_tests> WizardDpi.PicturesTitleAndBarGrowWithTheDpi)
+set_tests_properties(wizard_dpi_large PROPERTIES TIMEOUT 600)
 
 # End to end through the packaging tool (native, built first by build.sh).
 add_test(NAME package_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/package_run.sh ${UPD_DIST_DIR})

@@ -9,6 +9,7 @@
 // wizard ends its procedure with dialogColourReply, so all share the face
 // brush, and applyDialogFont, so all share one normal-weight font.
 #include "package/bitmap.h"
+#include "package/fileops.h"
 #include "package/loader.h"
 #include "package/strings.h"
 #include "run/run.h"
@@ -22,6 +23,65 @@ bool singlePageMode() { return stubData.header.startPage != START_PAGE_WIZARD; }
 void setControlText(HWND dialog, int id, const char* text) {
     HWND control = GetDlgItem(dialog, id);
     if (control) SetWindowTextA(control, text);
+}
+
+// An edit control breaks lines only at "\r\n" (a static reads "\r\n" as
+// "\n"); the scroll bar shows only when the lines do not all fit. A static
+// answers EM_GETLINECOUNT with 0 and never shows one.
+void setScrollingText(HWND control, const char* text) {
+    char* scratch = static_cast<char*>(allocBuffer(2048));
+    if (!scratch) return;
+    uint32_t n = 0;
+    for (const char* p = text; *p && n + 2 < 2048; p++) {
+        if (*p == '\n' && (p == text || p[-1] != '\r')) scratch[n++] = '\r';
+        scratch[n++] = *p;
+    }
+    scratch[n] = 0;
+    ShowScrollBar(control, SB_VERT, FALSE);
+    SetWindowTextA(control, scratch);
+    freeBlock(scratch);
+    LRESULT lines = SendMessageA(control, EM_GETLINECOUNT, 0, 0);
+    HDC dc = GetDC(control);
+    if (!dc) return;
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICA metrics;
+    RECT r;
+    if (GetTextMetricsA(dc, &metrics) && GetClientRect(control, &r) && lines * metrics.tmHeight > r.bottom)
+        ShowScrollBar(control, SB_VERT, TRUE);
+    SelectObject(dc, previous);
+    ReleaseDC(control, dc);
+}
+
+// A page's label that cannot show all of its text becomes a read-only
+// edit of the same place, number and font without a border: it looks like
+// the label (the page answers its colour request as a static's) and
+// scrolls, so that a publisher's longer text is never cut.
+static void scrollIfCut(HWND page, int id, const char* text) {
+    HWND label = GetDlgItem(page, id);
+    char kind[8];
+    if (!label || !*text || !GetClassNameA(label, kind, sizeof kind) || lstrcmpiA(kind, "Static")) return;
+    RECT box, need;
+    GetClientRect(label, &box);
+    need = box;
+    HDC dc = GetDC(label);
+    if (!dc) return;
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font);
+    DrawTextA(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(dc, previous);
+    ReleaseDC(label, dc);
+    if (need.bottom <= box.bottom) return;
+    RECT r;
+    GetWindowRect(label, &r);
+    MapWindowPoints(0, page, reinterpret_cast<POINT*>(&r), 2);
+    HWND edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY | WS_VSCROLL,
+                                r.left, r.top, r.right - r.left, r.bottom - r.top, page,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                static_cast<HINSTANCE>(state.instance), 0);
+    if (!edit) return;
+    SendMessageA(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    DestroyWindow(label);
+    setScrollingText(edit, text);
 }
 
 // Centres the frame on the screen, clamped so that it stays inside the
@@ -142,7 +202,11 @@ void initPage(HWND page, unsigned mask) {
             freeBlock(both);
         }
     }
-    for (int i = 1; i <= 4; i++) setControlText(page, ID_TEXT_FIRST - 1 + i, getString(state.pageIndex, i));
+    for (int i = 1; i <= 4; i++) {
+        const char* text = getString(state.pageIndex, i);
+        setControlText(page, ID_TEXT_FIRST - 1 + i, text);
+        scrollIfCut(page, ID_TEXT_FIRST - 1 + i, text);
+    }
     setButtonCaption(BTN_BACK, 0);
     setButtonCaption(BTN_NEXT, 1);
     setButtonCaption(BTN_CANCEL, 2);

@@ -55,33 +55,6 @@ INT_PTR CALLBACK readyPageProcedure(HWND page, UINT message, WPARAM wParam, LPAR
     return dialogColourReply(page, message, wParam);
 }
 
-// The finish page's message may be a scrolling edit control, which breaks
-// lines only at "\r\n"; a static control reads "\r\n" as "\n". A static
-// answers EM_GETLINECOUNT with 0 and never shows a scroll bar.
-static void setMessageText(HWND page, const char* text, char* scratch, uint32_t capacity) {
-    uint32_t n = 0;
-    for (const char* p = text; *p && n + 2 < capacity; p++) {
-        if (*p == '\n' && (p == text || p[-1] != '\r')) scratch[n++] = '\r';
-        scratch[n++] = *p;
-    }
-    scratch[n] = 0;
-    HWND control = GetDlgItem(page, ID_TEXT_FIRST);
-    if (!control) return;
-    // The scroll bar shows only when the lines do not all fit.
-    ShowScrollBar(control, SB_VERT, FALSE);
-    SetWindowTextA(control, scratch);
-    LRESULT lines = SendMessageA(control, EM_GETLINECOUNT, 0, 0);
-    HDC dc = GetDC(control);
-    if (!dc) return;
-    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
-    TEXTMETRICA metrics;
-    RECT r;
-    if (GetTextMetricsA(dc, &metrics) && GetClientRect(control, &r) && lines * metrics.tmHeight > r.bottom)
-        ShowScrollBar(control, SB_VERT, TRUE);
-    SelectObject(dc, previous);
-    ReleaseDC(control, dc);
-}
-
 // Text of control 1000: the failure, (5, 3) after nothing to do, else (5, 1)
 // as initPage left it. A cancel and a pending restart stand alone; any other
 // code is framed by (5, 2), or, when an all-or-nothing run failed before it
@@ -104,7 +77,8 @@ static void showResult(HWND page) {
     } else if (state.verifyResult == ERR_NOTHING_TO_DO) {
         text = getString(5, 3);
     }
-    setMessageText(page, text, buffer + 1024, 2048);
+    HWND message = GetDlgItem(page, ID_TEXT_FIRST);
+    if (message) setScrollingText(message, text);
     freeBlock(buffer);
 }
 

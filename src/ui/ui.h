@@ -64,6 +64,9 @@ void applyDialogFont(HWND window);
 bool singlePageMode();
 // Text of (table, index) into a dialog control, if the control exists.
 void setControlText(HWND dialog, int id, const char* text);
+// Text into a multi-line edit: "\n" becomes "\r\n", and the vertical scroll
+// bar shows only when the lines do not all fit.
+void setScrollingText(HWND control, const char* text);
 
 // 3-D drawing and pictures (frame.cpp).
 void fillSolidRect(HDC dc, int x, int y, int w, int h, COLORREF colour);

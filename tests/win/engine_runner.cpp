@@ -20,6 +20,13 @@
 // there is none), --trace each of them as it comes; --kill-at N ends the process abruptly at the N-th, as a
 // power cut or Task Manager would, after writing half of the bytes when
 // that call is a write. Exit code 0xDEADBEEF then.
+//
+// usage: engine_runner --hold-wizard NAME INSTALLER
+// runs the installer's whole wizard in this program, with the installer's
+// stub settings and package, and holds it the first time the engine opens a
+// file called NAME: it sets the event "upd-held-<pid>" and waits for
+// "upd-go-<pid>" (pid: this process). Meanwhile the wizard's thread takes
+// no message, so a test can queue real input at that exact point.
 #include <windows.h>
 
 #include <stdio.h>
@@ -34,6 +41,7 @@
 #include "engine/verify.h"
 #include "package/format.h"
 #include "package/loader.h"
+#include "run/run.h"
 #include "run/state.h"
 
 namespace killpoints {
@@ -128,6 +136,59 @@ void install() {
 }
 }  // namespace killpoints
 
+namespace holdpoint {
+
+const char* name = "";
+bool held = false;
+
+decltype(&CreateFileA) realCreateFileA;
+HANDLE WINAPI createFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+    size_t n = strlen(path), m = strlen(name);
+    if (!held && n > m && path[n - m - 1] == '\\' && !_stricmp(path + n - m, name)) {
+        held = true;
+        char event[64];
+        snprintf(event, sizeof event, "upd-held-%lu", GetCurrentProcessId());
+        HANDLE heldEvent = CreateEventA(0, TRUE, FALSE, event);
+        snprintf(event, sizeof event, "upd-go-%lu", GetCurrentProcessId());
+        HANDLE go = CreateEventA(0, TRUE, FALSE, event);
+        SetEvent(heldEvent);
+        WaitForSingleObject(go, INFINITE);
+        CloseHandle(go);
+        CloseHandle(heldEvent);
+    }
+    return realCreateFileA(path, access, share, security, disposition, flags, templateFile);
+}
+
+// The stub settings the packaging tool wrote into the installer's stub: the
+// block that starts as this program's own stubData does.
+bool takeStubData(const char* installer) {
+    HANDLE file = CreateFileA(installer, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    static uint8_t image[65536];
+    DWORD got = 0;
+    ReadFile(file, image, sizeof image, &got, 0);
+    CloseHandle(file);
+    const size_t key = sizeof stubData.header.magic + sizeof stubData.header.marker;
+    for (DWORD i = 0; i + sizeof stubData <= got; i++)
+        if (!memcmp(image + i, &stubData, key)) {
+            memcpy(&stubData, image + i, sizeof stubData);
+            return true;
+        }
+    return false;
+}
+
+int runWizard(const char* file, const char* installer) {
+    if (!takeStubData(installer)) return 97;
+    name = file;
+    killpoints::patch(&__imp_CreateFileA, createFileA, &realCreateFileA);
+    char command[MAX_PATH + 8];
+    snprintf(command, sizeof command, "/S\"%s\"", installer);
+    return runInstaller(GetModuleHandleA(0), command, SW_SHOWNORMAL);
+}
+
+}  // namespace holdpoint
+
 static double seconds() {
     LARGE_INTEGER f, t;
     QueryPerformanceFrequency(&f);
@@ -136,6 +197,7 @@ static double seconds() {
 }
 
 int main(int argc, char** argv) {
+    if (argc == 4 && !strcmp(argv[1], "--hold-wizard")) return holdpoint::runWizard(argv[2], argv[3]);
     bool report = argc > 1 && !strcmp(argv[1], "--report");
     if (report) argv++, argc--;
     bool versions = argc > 1 && !strcmp(argv[1], "--versions");

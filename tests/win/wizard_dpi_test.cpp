@@ -2,8 +2,15 @@
 // Wine reads from LogPixels when a program starts): the frame picture, the
 // background tiles and the title grow with the DPI pixel by pixel, and the
 // progress bar fills its control. Each run leaves a screenshot of the page.
+// The picture test runs on a screen that holds the frame at 192 DPI with
+// the backdrop's corner free (tests/e2e/large_screen.sh, which sets
+// UPD_LARGE_SCREEN); on a smaller one it looks at the corner only where the
+// frame leaves it free.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "pkg/stub.h"
 #include "wizard_support.h"
 
 using namespace wiztest;
@@ -84,13 +91,17 @@ TEST(WizardDpi, PicturesTitleAndBarGrowWithTheDpi) {
         EXPECT_EQ(frame.height(), 60 * dpi / 96 - 2);
 
         // The backdrop's corner, where the title lies, is looked at where the
-        // frame leaves it free (on the 1024 x 768 test screen, up to 120 DPI).
+        // frame leaves it free: at every DPI on the large screen.
         RECT client, frameRect;
         GetClientRect(run.background(), &client);
         MapWindowPoints(run.background(), 0, reinterpret_cast<POINT*>(&client), 2);
         GetWindowRect(run.frame(), &frameRect);
         RECT titleArea = {client.left, client.top, client.left + 200, client.top + 100}, overlap;
         bool cornerFree = !IntersectRect(&overlap, &titleArea, &frameRect);
+        if (getenv("UPD_LARGE_SCREEN")) {
+            ASSERT_TRUE(cornerFree) << "the frame covers the title on the large screen";
+            EXPECT_GE(s.width, 2048);
+        }
         RECT corner = {client.left, client.top, client.left + 8, client.top + 8};
         Box mark = boxOf(s, corner, TILE_MARK);
         if (cornerFree) {
@@ -184,4 +195,130 @@ TEST(WizardDpi, FinishMessageWithALongPathFitsAt96And144) {
         DWORD code = 1;
         ASSERT_TRUE(run.waitExit(&code));
     }
+}
+
+namespace {
+
+// The shipped texts of the pages' controls (tables 0 to 4, indexes 1 to 4)
+// and the page titles of the test texts, so that pages can be waited for.
+Tables pageTextsAsShipped() {
+    Tables t = labelledTexts();
+    pkg::Bytes file = pkg::readFile(windowsPath(UPD_DEFAULTS_DIR) + "\\texts.toml");
+    std::string toml(file.begin(), file.end());
+    size_t at = 0;
+    while ((at = toml.find("\n\"", at)) != std::string::npos) {
+        unsigned table = 0, index = 0;
+        at += 2;
+        if (std::sscanf(toml.c_str() + at, "%u.%u", &table, &index) != 2 || table > 4 || index < 1 || index > 4)
+            continue;
+        size_t open = toml.find("= \"", at) + 3, end = toml.find('\n', open);
+        std::string raw = toml.substr(open, end - open - 1), text;
+        for (size_t i = 0; i < raw.size(); i++) {
+            if (raw[i] != '\\') {
+                text += raw[i];
+            } else if (++i < raw.size()) {
+                text += raw[i] == 'n' ? '\n' : raw[i];
+            }
+        }
+        t[table][index] = text;
+    }
+    return t;
+}
+
+// Every text control of the page shows its whole text: still a label, and
+// the text, broken into lines in the dialog font at this DPI, fits its
+// height.
+void expectTextsFit(HWND page, int dpi) {
+    HFONT font = CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
+                             "MS Shell Dlg");
+    HDC dc = GetDC(0);
+    HGDIOBJ previous = SelectObject(dc, font);
+    for (int id = 1000; id <= 1003; id++) {
+        HWND control = GetDlgItem(page, id);
+        if (!control) continue;
+        std::string text = wizard::windowText(control);
+        char kind[16] = "";
+        GetClassNameA(control, kind, sizeof kind);
+        EXPECT_STREQ(kind, "Static") << id << ": " << text;
+        RECT client, need;
+        GetClientRect(control, &client);
+        need = client;
+        DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        EXPECT_LE(need.bottom, client.bottom) << id << ": " << text;
+    }
+    SelectObject(dc, previous);
+    ReleaseDC(0, dc);
+    DeleteObject(font);
+}
+
+}  // namespace
+
+// The shipped layouts hold the shipped texts of every page at 96 and 144
+// DPI, with a 100-character folder on the destination page; a publisher's
+// text too long for its label scrolls there instead of being cut.
+TEST(WizardDpi, PageTextsFitTheirControlsAt96And144) {
+    for (int dpi : {96, 144}) {
+        SCOPED_TRACE(dpi);
+        ScreenDpi screen(dpi);
+        TempDir dir;
+        std::string folder = dir.path("");
+        folder += std::string(100 - folder.size(), 'p');
+        ASSERT_EQ(folder.size(), 100u);
+        CreateDirectoryA(folder.c_str(), 0);
+        Package p;
+        p.texts = pageTextsAsShipped();
+        p.destination = folder;
+        p.files = {updateEntry("a.txt", bytesOf("old\r\n", 10), bytesOf("new\r\n", 10))};
+        writeFile(folder + "\\a.txt", bytesOf("old\r\n", 10));
+        WizardRun run(p.write(dir), testName() + "-" + std::to_string(dpi));
+        HWND welcome = run.page("Page 0");
+        expectTextsFit(welcome, dpi);
+        run.press(IDOK);
+        HWND destination = run.page("Page 2", welcome);
+        expectTextsFit(destination, dpi);
+        EXPECT_EQ(run.controlText(destination, FOLDER), folder);
+        run.press(IDOK);
+        HWND ready = run.page("Page 3", destination);
+        expectTextsFit(ready, dpi);
+        run.press(IDOK);
+        run.page("Page 5", ready);
+        run.press(IDCANCEL);
+        DWORD code = 1;
+        ASSERT_TRUE(run.waitExit(&code));
+
+        p.startPage = 4;
+        WizardRun progress(p.write(dir, "progress.exe"), testName() + "-progress-" + std::to_string(dpi));
+        expectTextsFit(progress.page("Page 4"), dpi);
+        progress.press(IDCANCEL);
+        ASSERT_TRUE(progress.waitExit(&code));
+    }
+
+    TempDir dir;
+    Package p;
+    const std::string sentence = "A publisher's sentence that goes on and on, ";
+    std::string longText;
+    for (int i = 0; i < 12; i++) longText += sentence;
+    longText += "and ends here.";
+    p.texts[0][2] = longText;
+    WizardRun run(p.write(dir), testName() + "-long");
+    HWND welcome = run.page("Page 0");
+    HWND cut = GetDlgItem(welcome, 1001);
+    char kind[16] = "";
+    GetClassNameA(cut, kind, sizeof kind);
+    EXPECT_STREQ(kind, "Edit");
+    EXPECT_TRUE(GetWindowLongA(cut, GWL_STYLE) & WS_VSCROLL);
+    EXPECT_TRUE(GetWindowLongA(cut, GWL_STYLE) & ES_READONLY);
+    EXPECT_EQ(wizard::windowText(cut), longText);
+    EXPECT_EQ(SendMessageA(cut, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    RECT client;
+    GetClientRect(cut, &client);
+    LRESULT last = SendMessageA(cut, EM_POSFROMCHAR, longText.size() - 1, 0);
+    EXPECT_GT(static_cast<short>(HIWORD(last)), client.bottom) << "nothing to scroll";
+    GetClassNameA(GetDlgItem(welcome, 1000), kind, sizeof kind);
+    EXPECT_STREQ(kind, "Static") << "a text that fits stays a label";
+    run.press(IDCANCEL);
+    run.answer("6.16", IDYES);
+    run.answer("6.17", IDOK);
+    DWORD code = 1;
+    ASSERT_TRUE(run.waitExit(&code));
 }

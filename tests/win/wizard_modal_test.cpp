@@ -423,3 +423,40 @@ TEST(WizardKeyboard, WalkThroughEveryPageWithKeys) {
         EXPECT_EQ(readAll(product.folder + "\\f0.txt"), kNew);
     }
 }
+
+// Input that waits while the files are being read is dropped: the wizard
+// runs in the engine runner, which holds it when the verification opens the
+// product's file until a click on Next and an Enter are queued. Neither
+// lands on the ready page: it opens and stays, and no file is installed.
+TEST(WizardModal, InputQueuedDuringTheVerificationIsDropped) {
+    for (bool fullScreen : {false, true}) {
+        Product product(1, fullScreen);
+        std::string installer = product.package.write(product.dir);
+        WizardRun run(windowsPath(UPD_ENGINE_RUNNER_PATH), testName() + presentation(fullScreen),
+                      "--hold-wizard f0.txt \"" + installer + "\"");
+        HWND folder = toDestination(run);
+        HWND frame = run.frame();
+        HANDLE held = CreateEventA(0, TRUE, FALSE, ("upd-held-" + std::to_string(run.processId())).c_str());
+        HANDLE go = CreateEventA(0, TRUE, FALSE, ("upd-go-" + std::to_string(run.processId())).c_str());
+        SetForegroundWindow(fullScreen ? frame : run.background());
+        run.settle();
+        run.press(IDOK);
+        ASSERT_EQ(WaitForSingleObject(held, 20000), WAIT_OBJECT_0) << "the verification never opened the file";
+        clickOn(GetDlgItem(frame, IDOK));
+        keys({VK_RETURN});
+        SetEvent(go);
+        HWND ready = run.page("Page 3", folder);
+        run.settle(500);
+        EXPECT_EQ(run.currentPage(), ready) << "queued input reached the ready page";
+        EXPECT_EQ(readAll(product.folder + "\\f0.txt"), kOld);
+        EXPECT_TRUE(run.buttonEnabled(IDOK));
+        CloseHandle(held);
+        CloseHandle(go);
+        run.press(IDCANCEL);
+        run.answer("6.16", IDYES);
+        run.answer("6.17", IDOK);
+        DWORD code = 1;
+        ASSERT_TRUE(run.waitExit(&code));
+        EXPECT_EQ(readAll(product.folder + "\\f0.txt"), kOld);
+    }
+}

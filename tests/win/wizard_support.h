@@ -68,6 +68,8 @@ class WizardRun : public wizard::Driver {
 public:
     WizardRun(const std::string& installer, const std::string& testName, DWORD timeoutMs = 20000)
         : wizard::Driver(installer, "", timeoutMs), name_(testName) {}
+    WizardRun(const std::string& program, const std::string& testName, const std::string& args)
+        : wizard::Driver(program, args, 20000), name_(testName) {}
     HWND page(const std::string& title, HWND previous = 0) {
         HWND p = waitPage(title, previous);
         snapshot(name_ + "-" + std::to_string(++shots_) + "-" + slug(title));
