@@ -35,11 +35,16 @@ target_compile_definitions(updpack PRIVATE UPD_DEFAULTS_DIR="${UPD_DIST_DIR}/def
 add_custom_command(TARGET updpack_defaults POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${UPD_DEFAULTS_OUT} ${UPD_DIST_DIR}/defaults)
 
+# Generators and temporary folders shared by every test program (tests/common).
+add_library(testcommon STATIC ${CMAKE_SOURCE_DIR}/tests/common/common.cpp
+  ${CMAKE_SOURCE_DIR}/tests/common/tempdir_posix.cpp)
+target_include_directories(testcommon PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+
 file(GLOB UPD_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
 list(APPEND UPD_NATIVE_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/native/support.cpp)
 add_executable(native_tests ${UPD_NATIVE_TEST_SOURCES})
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
-target_link_libraries(native_tests PRIVATE pkgtool GTest::gtest GTest::gtest_main PkgConfig::LIBXXHASH)
+target_link_libraries(native_tests PRIVATE pkgtool testcommon GTest::gtest GTest::gtest_main PkgConfig::LIBXXHASH)
 add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
 # The wizard's defaults, init and regions are checked through the project
 # reader; inspect on damaged installers, verify and diagnose in-process.
@@ -63,7 +68,7 @@ add_executable(native_tests_bits32 ${CMAKE_SOURCE_DIR}/tests/native/inflate_test
   ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp $<TARGET_OBJECTS:inflate_bits32>)
 target_compile_definitions(native_tests_bits32 PRIVATE UPD_BITWORD_32)
 target_include_directories(native_tests_bits32 PRIVATE ${CMAKE_SOURCE_DIR}/tests/native ${CMAKE_SOURCE_DIR}/tools)
-target_link_libraries(native_tests_bits32 PRIVATE pkgtool GTest::gtest GTest::gtest_main tomlplusplus::tomlplusplus)
+target_link_libraries(native_tests_bits32 PRIVATE pkgtool testcommon GTest::gtest GTest::gtest_main tomlplusplus::tomlplusplus)
 add_test(NAME native_tests_bits32 COMMAND native_tests_bits32 --gtest_brief=1)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")

@@ -10,39 +10,17 @@
 #include <filesystem>
 #include <string>
 
+#include "common/common.h"
 #include "pkg/compress.h"
 #include "pkg/differ.h"
 #include "pkg/stub.h"
 
 namespace {
 
-pkg::Bytes text(size_t n, uint32_t seed) {
-    static const char* words[] = {"alpha ", "beta ", "gamma\r\n", "delta ", "update ", "file ", "the ",
-                                  "installer ", "volume ", "stream "};
-    pkg::Bytes b;
-    while (b.size() < n) {
-        seed = seed * 1664525 + 1013904223;
-        const char* w = words[(seed >> 20) % 10];
-        b.insert(b.end(), w, w + std::strlen(w));
-    }
-    b.resize(n);
-    return b;
-}
+pkg::Bytes text(size_t n, uint32_t seed) { return testcommon::words(n, seed, testcommon::kWindowsWords, 10); }
 
-pkg::Bytes code(size_t n, uint32_t seed, uint32_t shift) {
-    pkg::Bytes b;
-    uint32_t s = seed;
-    while (b.size() < n) {
-        s = s * 1664525 + 1013904223;
-        uint32_t slot = (s >> 8) & 0x3FF;
-        uint32_t address = 0x401000 + slot * 4 + (slot > 0x200 ? shift : 0);
-        uint8_t rec[8] = {0x8B, 0x45, static_cast<uint8_t>(s >> 30), 0xE8};
-        std::memcpy(rec + 4, &address, 4);
-        b.insert(b.end(), rec, rec + 8);
-    }
-    b.resize(n);
-    return b;
-}
+// Few slots and a two-bit register byte: code that compresses well.
+pkg::Bytes code(size_t n, uint32_t seed, uint32_t shift) { return testcommon::codeLike(n, seed, shift, 0x400, 2); }
 
 void writeSet(const std::string& dir, const pkg::FileSet& set) {
     for (const auto& [rel, bytes] : set) {

@@ -29,14 +29,7 @@ namespace {
 
 using testsupport::projectError;
 
-std::string failure(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
+using testcommon::failure;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -201,10 +194,7 @@ protected:
     }
     // Packs the project with the stand-in stub and loads it as the installer would.
     void load(const std::string& path) {
-        updpack::Project project = updpack::loadProject(path);
-        std::string exe =
-            temp.write("setup.exe", pkg::buildInstaller(testsupport::fakeStub(), updpack::projectRecords(project), {}));
-        copyText(state.sourcePath, exe.c_str());
+        copyText(state.sourcePath, testsupport::packProject(temp, path).c_str());
         ASSERT_EQ(loadPackage(), 1);
     }
 };

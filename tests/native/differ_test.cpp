@@ -22,32 +22,13 @@ using testsupport::noise;
 
 // Text-like content: words from a small vocabulary.
 Bytes text(size_t n, uint32_t seed) {
-    static const char* words[] = {"alpha ", "beta ", "gamma\n", "delta ", "update ", "file ", "the "};
-    Bytes b;
-    while (b.size() < n) {
-        seed = seed * 1664525 + 1013904223;
-        const char* w = words[(seed >> 20) % 7];
-        b.insert(b.end(), w, w + std::strlen(w));
-    }
-    b.resize(n);
-    return b;
+    static const char* const vocabulary[] = {"alpha ", "beta ", "gamma\n", "delta ", "update ", "file ", "the "};
+    return testcommon::words(n, seed, vocabulary, 7);
 }
 
 // Binary-like content with code-style structure: records that reference
 // addresses, so that an inserted byte shifts many later values.
-Bytes binary(size_t n, uint32_t seed, uint32_t shift = 0) {
-    Bytes b;
-    uint32_t s = seed;
-    while (b.size() < n) {
-        s = s * 1664525 + 1013904223;
-        uint32_t address = 0x401000 + ((s >> 8) & 0xFFFF) * 4 + (((s >> 8) & 0xFFFF) > 0x8000 ? shift : 0);
-        uint8_t rec[8] = {0x8B, 0x45, static_cast<uint8_t>(s >> 28), 0xE8};
-        std::memcpy(rec + 4, &address, 4);
-        b.insert(b.end(), rec, rec + 8);
-    }
-    b.resize(n);
-    return b;
-}
+Bytes binary(size_t n, uint32_t seed, uint32_t shift = 0) { return testcommon::codeLike(n, seed, shift); }
 
 class Differ : public ::testing::Test {
 protected:

@@ -31,20 +31,7 @@ namespace {
 
 // Code-like bytes: instructions with 32-bit addresses, `shift` moving the
 // upper half of the targets as a relink does.
-Bytes code(size_t n, uint32_t seed, uint32_t shift) {
-    Bytes b;
-    uint32_t s = seed;
-    while (b.size() < n) {
-        s = s * 1664525 + 1013904223;
-        uint32_t slot = (s >> 8) & 0x3FFF;
-        uint32_t address = 0x401000 + slot * 4 + (slot > 0x2000 ? shift : 0);
-        uint8_t rec[8] = {0x8B, 0x45, static_cast<uint8_t>(s >> 28), 0xE8};
-        std::memcpy(rec + 4, &address, 4);
-        b.insert(b.end(), rec, rec + 8);
-    }
-    b.resize(n);
-    return b;
-}
+Bytes code(size_t n, uint32_t seed, uint32_t shift) { return testcommon::codeLike(n, seed, shift, 0x4000); }
 
 // Difference bytes in memory, handed out in chunks of the given sizes (the
 // last size repeats); failAt = the call that fails (0 = none).

@@ -19,16 +19,9 @@ namespace {
 
 using Bytes = pkg::Bytes;
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+using testcommon::text;
 
-std::string failure(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
+using testcommon::failure;
 
 TEST(WindowsNames, WhatWindowsCannotHold) {
     for (const char* good : {"readme.txt", "a b\\c.d", "con2.txt", "COM0", "LPT10.log", "my.config\\x", ".hidden"})

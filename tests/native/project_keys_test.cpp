@@ -18,10 +18,7 @@ using testsupport::projectError;
 class PackedProject : public testsupport::StateTest {
 protected:
     void load(const std::string& path) {
-        updpack::Project project = updpack::loadProject(path);
-        std::string exe =
-            temp.write("setup.exe", pkg::buildInstaller(testsupport::fakeStub(), updpack::projectRecords(project), {}));
-        copyText(state.sourcePath, exe.c_str());
+        copyText(state.sourcePath, testsupport::packProject(temp, path).c_str());
         ASSERT_EQ(loadPackage(), 1);
     }
 };

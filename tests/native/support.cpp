@@ -18,13 +18,9 @@ std::string projectError(const std::string& path) {
     return "";
 }
 
-pkg::Bytes noise(size_t n, uint32_t seed) {
-    pkg::Bytes b(n);
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1664525 + 1013904223;
-        b[i] = static_cast<uint8_t>(seed >> 24);
-    }
-    return b;
+std::string packProject(const TempDir& temp, const std::string& projectPath) {
+    updpack::Project project = updpack::loadProject(projectPath);
+    return temp.write("setup.exe", pkg::buildInstaller(fakeStub(), updpack::projectRecords(project), {}));
 }
 
 pkg::Bytes hostileInstaller() {
@@ -88,18 +84,6 @@ pkg::Bytes dialogTemplate(const std::string& caption, int items, bool extended) 
         pkg::put16(t, 0);  // no creation data
     }
     return t;
-}
-
-TempDir::TempDir() {
-    char pattern[] = "/tmp/updtest.XXXXXX";
-    dir_ = mkdtemp(pattern);
-}
-
-TempDir::~TempDir() { std::filesystem::remove_all(dir_); }
-
-std::string TempDir::write(const std::string& name, const pkg::Bytes& data) const {
-    pkg::writeFile(path(name), data);
-    return path(name);
 }
 
 pkg::Bytes fakeStub() {

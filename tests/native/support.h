@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/common.h"
 #include "package/native_messages.h"
 #include "pkg/stub.h"
 #include "pkg/writer.h"
@@ -13,22 +14,15 @@
 
 namespace testsupport {
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string write(const std::string& name, const pkg::Bytes& data) const;
-
-private:
-    std::string dir_;
-};
+using testcommon::TempDir;
+using testcommon::noise;
 
 // The message loading the project file fails with; "" when it loads.
 std::string projectError(const std::string& path);
 
-// n bytes of deterministic noise (a linear congruential sequence).
-pkg::Bytes noise(size_t n, uint32_t seed);
+// Packs the project file with the stand-in stub as temp's "setup.exe";
+// returns its path.
+std::string packProject(const TempDir& temp, const std::string& projectPath);
 
 // 65,536 bytes holding the stub header block, like a real stub.
 pkg::Bytes fakeStub();

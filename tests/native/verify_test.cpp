@@ -24,23 +24,10 @@ namespace {
 
 using Bytes = pkg::Bytes;
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+using testcommon::text;
 
 // Code-like bytes; `shift` moves half of the addresses, as a relink does.
-Bytes program(size_t n, uint32_t shift) {
-    Bytes b;
-    uint32_t s = 12345;
-    while (b.size() < n) {
-        s = s * 1664525 + 1013904223;
-        uint32_t slot = (s >> 8) & 0xFFFF;
-        uint32_t address = 0x401000 + slot * 4 + (slot > 0x8000 ? shift : 0);
-        uint8_t rec[8] = {0x8B, 0x45, static_cast<uint8_t>(s >> 28), 0xE8};
-        std::memcpy(rec + 4, &address, 4);
-        b.insert(b.end(), rec, rec + 8);
-    }
-    b.resize(n);
-    return b;
-}
+Bytes program(size_t n, uint32_t shift) { return testcommon::codeLike(n, 12345, shift); }
 
 std::string settings(const std::string& version, const std::string& user) {
     return "[program]\r\nversion=" + version + "\r\n;<user>\r\n[user]\r\nname=" + user + "\r\n;</user>\r\n";
