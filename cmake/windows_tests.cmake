@@ -8,11 +8,16 @@ add_library(pkgtool_win STATIC ${UPD_PKGTOOL_SOURCES} ${UPD_PKGTOOL_WIN32_SOURCE
 target_include_directories(pkgtool_win PUBLIC ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(pkgtool_win PUBLIC updstub_lib)
 
+# Generators and temporary folders shared by every test program (tests/common).
+add_library(testcommon STATIC ${CMAKE_SOURCE_DIR}/tests/common/common.cpp
+  ${CMAKE_SOURCE_DIR}/tests/common/tempdir_win32.cpp)
+target_include_directories(testcommon PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+
 file(GLOB UPD_WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
 add_executable(win_tests ${UPD_WIN_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/win/support.cpp
   ${CMAKE_SOURCE_DIR}/tests/win/wizard_support.cpp)
 target_include_directories(win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
-target_link_libraries(win_tests PRIVATE updstub_lib pkgtool_win gtest gtest_main psapi)
+target_link_libraries(win_tests PRIVATE updstub_lib pkgtool_win testcommon gtest gtest_main psapi)
 target_link_options(win_tests PRIVATE -static)
 target_compile_definitions(win_tests PRIVATE
   UPD_STUB_PATH="${UPD_DIST_DIR}/updstub-x86_64.exe")
@@ -62,7 +67,7 @@ target_compile_definitions(win_tests PRIVATE
 # ./build.sh torture: many installations killed at chosen file operations.
 add_executable(torture ${CMAKE_SOURCE_DIR}/tests/win/torture.cpp ${CMAKE_SOURCE_DIR}/tests/win/support.cpp)
 target_include_directories(torture PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
-target_link_libraries(torture PRIVATE updstub_lib pkgtool_win)
+target_link_libraries(torture PRIVATE updstub_lib pkgtool_win testcommon)
 target_link_options(torture PRIVATE -static)
 target_compile_definitions(torture PRIVATE UPD_STUB_PATH="${UPD_DIST_DIR}/updstub-x86_64.exe"
   UPD_ENGINE_RUNNER_PATH="$<TARGET_FILE:engine_runner>")

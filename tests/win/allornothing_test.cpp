@@ -15,13 +15,13 @@ class AllOrNothing : public EngineTest {
 protected:
     // Four files to update (the third a text, the last rewritten whole),
     // one the update adds in a new folder and one it deletes.
-    pkg::FileSet before = {{"a.dll", binary(200000, 1)},
-                           {"b.dll", binary(120000, 2)},
+    pkg::FileSet before = {{"a.dll", codeLike(200000, 1)},
+                           {"b.dll", codeLike(120000, 2)},
                            {"c.txt", noise(90000, 3)},
                            {"d.bin", noise(60000, 4)},
                            {"gone.txt", noise(3000, 5)}};
-    pkg::FileSet after = {{"a.dll", binary(200000, 1, 16)},
-                          {"b.dll", binary(125000, 2, 8)},
+    pkg::FileSet after = {{"a.dll", codeLike(200000, 1, 16)},
+                          {"b.dll", codeLike(125000, 2, 8)},
                           {"c.txt", cat(noise(90000, 3), noise(500, 6))},
                           {"d.bin", noise(61000, 7)},
                           {"new\\e.dat", noise(40000, 8)}};

@@ -17,21 +17,10 @@ std::string windowsPath(const std::string& unixPath) {
 
 pkg::FileSet readTree(const std::string& dir) {
     pkg::FileSet set;
-    std::function<void(const std::string&, const std::string&)> walk = [&](const std::string& at,
-                                                                          const std::string& rel) {
-        WIN32_FIND_DATAA f;
-        HANDLE h = FindFirstFileA((at + "\\*").c_str(), &f);
-        if (h == INVALID_HANDLE_VALUE) return;
-        do {
-            std::string name = f.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string r = rel.empty() ? name : rel + "\\" + name;
-            if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) walk(at + "\\" + name, r);
-            else set[r] = pkg::readFile(at + "\\" + name);
-        } while (FindNextFileA(h, &f));
-        FindClose(h);
-    };
-    walk(dir, "");
+    testcommon::forEachFile(dir, [&](const std::string& folder, const std::string& name) {
+        std::string rel = folder.size() > dir.size() ? folder.substr(dir.size() + 1) + "\\" + name : name;
+        set[rel] = pkg::readFile(folder + "\\" + name);
+    });
     return set;
 }
 

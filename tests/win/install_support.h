@@ -39,30 +39,14 @@ inline pkg::Record messageTexts() {
     return pkg::stringTablesRecord(tables);
 }
 
-inline Bytes noise(size_t n, uint32_t seed) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1664525 + 1013904223;
-        b[i] = static_cast<uint8_t>(seed >> 24);
-    }
-    return b;
-}
+using testcommon::codeLike;
+using testcommon::noise;
 
-// Code-like records; `shift` moves half of the addresses, as a relink does.
-inline Bytes binary(size_t n, uint32_t seed, uint32_t shift = 0) {
-    Bytes b;
-    b.reserve(n + 8);
-    uint32_t s = seed;
-    while (b.size() < n) {
-        s = s * 1664525 + 1013904223;
-        uint32_t slot = (s >> 8) & 0xFFFF;
-        uint32_t address = 0x401000 + slot * 4 + (slot > 0x8000 ? shift : 0);
-        uint8_t rec[8] = {0x8B, 0x45, static_cast<uint8_t>(s >> 28), 0xE8};
-        memcpy(rec + 4, &address, 4);
-        b.insert(b.end(), rec, rec + 8);
-    }
-    b.resize(n);
-    return b;
+// The alternate folder the user picks when the engine asks for one.
+inline std::string altFolder;
+inline bool chooseAltFolder(void*) {
+    copyText(state.alternateFolder, (altFolder + "\\").c_str());
+    return true;
 }
 
 class EngineTest : public ::testing::Test {
@@ -145,19 +129,9 @@ protected:
     // Files of the install folder whose names hold ".$$".
     int leftovers() {
         int n = 0;
-        std::function<void(const std::string&)> walk = [&](const std::string& dir) {
-            WIN32_FIND_DATAA f;
-            HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &f);
-            if (h == INVALID_HANDLE_VALUE) return;
-            do {
-                std::string name = f.cFileName;
-                if (name == "." || name == "..") continue;
-                if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) walk(dir + "\\" + name);
-                else if (name.find(".$$") != std::string::npos) n++;
-            } while (FindNextFileA(h, &f));
-            FindClose(h);
-        };
-        walk(install.path());
+        testcommon::forEachFile(install.path(), [&](const std::string&, const std::string& name) {
+            if (name.find(".$$") != std::string::npos) n++;
+        });
         return n;
     }
 

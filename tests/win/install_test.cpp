@@ -9,17 +9,7 @@ using namespace installtest;
 
 namespace {
 
-Bytes text(size_t n, uint32_t seed) {
-    static const char* words[] = {"alpha ", "beta ", "gamma\r\n", "delta ", "update ", "file ", "the "};
-    Bytes b;
-    while (b.size() < n) {
-        seed = seed * 1664525 + 1013904223;
-        const char* w = words[(seed >> 20) % 7];
-        b.insert(b.end(), w, w + strlen(w));
-    }
-    b.resize(n);
-    return b;
-}
+Bytes text(size_t n, uint32_t seed) { return testcommon::words(n, seed, testcommon::kWindowsWords, 7); }
 
 Bytes with(Bytes b, size_t at, const Bytes& insert) {
     b.insert(b.begin() + at, insert.begin(), insert.end());
@@ -39,8 +29,8 @@ Bytes cat(Bytes a, const Bytes& b) {
 class RoundTrip : public EngineTest {};
 
 TEST_F(RoundTrip, PairsOfFiles) {
-    Bytes big = binary(24 * 1024 * 1024, 1);
-    Bytes medium = binary(400000, 2);
+    Bytes big = codeLike(24 * 1024 * 1024, 1);
+    Bytes medium = codeLike(400000, 2);
     Bytes page = text(120000, 3);
     pkg::FileSet before = {
         {"app.exe", big},
@@ -55,7 +45,7 @@ TEST_F(RoundTrip, PairsOfFiles) {
     for (size_t i = 1000; i < bigNew.size(); i += 1000003) bigNew[i] ^= 0x20;
     pkg::FileSet after = {
         {"app.exe", bigNew},
-        {"lib\\core.dll", binary(400000, 2, 16)},
+        {"lib\\core.dll", codeLike(400000, 2, 16)},
         {"readme.txt", cat(page, text(5000, 9))},
         {"tiny.ini", {'a', '=', '2', '\r', '\n'}},
         {"same.dat", noise(5000, 4)},
@@ -184,8 +174,8 @@ TEST_F(Handmade, EmptyStreamsTempNamesReadOnly) {
 // temporary file stays behind.
 class Faults : public Handmade {
 protected:
-    Bytes old = binary(300000, 4);
-    Bytes next = with(binary(300000, 4), 1000, {7, 7, 7});
+    Bytes old = codeLike(300000, 4);
+    Bytes next = with(codeLike(300000, 4), 1000, {7, 7, 7});
     void SetUp() override {
         Handmade::SetUp();
         place({{"a.dll", old}});

@@ -31,30 +31,8 @@ const DWORD KILLED_EXIT = 0xDEADBEEF;  // engine_runner's code for a kill
 const DWORD NOTHING_TO_DO_EXIT = 103;
 const DWORD NOT_STARTED = 0xBAD;
 
-inline Bytes noise(size_t n, uint32_t seed) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1664525 + 1013904223;
-        b[i] = static_cast<uint8_t>(seed >> 24);
-    }
-    return b;
-}
-
-// Code-like records; `shift` moves half of the addresses, as a relink does.
-inline Bytes binary(size_t n, uint32_t seed, uint32_t shift = 0) {
-    Bytes b;
-    uint32_t s = seed;
-    while (b.size() < n) {
-        s = s * 1664525 + 1013904223;
-        uint32_t slot = (s >> 8) & 0xFFFF;
-        uint32_t address = 0x401000 + slot * 4 + (slot > 0x8000 ? shift : 0);
-        uint8_t rec[8] = {0x8B, 0x45, static_cast<uint8_t>(s >> 28), 0xE8};
-        memcpy(rec + 4, &address, 4);
-        b.insert(b.end(), rec, rec + 8);
-    }
-    b.resize(n);
-    return b;
-}
+using testcommon::codeLike;
+using testcommon::noise;
 
 inline std::string runnerPath() {
     std::string p = "Z:";
@@ -75,13 +53,13 @@ public:
         keys.insert(keys.begin() + 20000, user, user + strlen(user));
         Bytes keysNew = keys;
         keysNew.insert(keysNew.begin() + 100, 'x');
-        before = {{"app.exe", binary(300000, 1)},
+        before = {{"app.exe", codeLike(300000, 1)},
                   {"data.bin", noise(200000, 2)},
                   {"keys.ini", keys},
                   {"old.txt", noise(5000, 3)},
                   {"same.txt", noise(3000, 4)},
                   {"app.$$A", noise(700, 9)}};
-        after = {{"app.exe", binary(310000, 1, 16)},
+        after = {{"app.exe", codeLike(310000, 1, 16)},
                  {"data.bin", noise(210000, 5)},
                  {"keys.ini", keysNew},
                  {"sub\\deeper\\added.dll", noise(150000, 6)},
@@ -111,7 +89,7 @@ public:
 
     // Puts the old files back (and nothing else) into a fresh folder.
     void placeOld() {
-        removeTree(folder);
+        testcommon::removeTree(folder);
         for (const auto& [rel, bytes] : before) write(rel, bytes);
     }
 
@@ -207,7 +185,7 @@ public:
     // Files of the folder whose names hold ".$$", other than the product's own.
     int leftovers() {
         int n = 0;
-        walk(folder, [&](const std::string& dir, const std::string& name) {
+        testcommon::forEachFile(folder, [&](const std::string& dir, const std::string& name) {
             std::string rel = dir.size() > folder.size() ? dir.substr(folder.size() + 1) + "\\" + name : name;
             if (name.find(".$$") != std::string::npos && !after.count(rel)) n++;
         });
@@ -217,36 +195,6 @@ public:
 private:
     winsupport::TempDir dir;
 
-    static void walk(const std::string& dir, const std::function<void(const std::string&, const std::string&)>& f) {
-        WIN32_FIND_DATAA d;
-        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &d);
-        if (h == INVALID_HANDLE_VALUE) return;
-        do {
-            std::string name = d.cFileName;
-            if (name == "." || name == "..") continue;
-            if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) walk(dir + "\\" + name, f);
-            else f(dir, name);
-        } while (FindNextFileA(h, &d));
-        FindClose(h);
-    }
-    static void removeTree(const std::string& dir) {
-        WIN32_FIND_DATAA d;
-        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &d);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = d.cFileName;
-                if (name == "." || name == "..") continue;
-                std::string path = dir + "\\" + name;
-                if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(path);
-                else {
-                    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileA(path.c_str());
-                }
-            } while (FindNextFileA(h, &d));
-            FindClose(h);
-        }
-        RemoveDirectoryA(dir.c_str());
-    }
     void write(const std::string& rel, const Bytes& bytes) {
         std::string path = folder + "\\" + rel;
         for (size_t i = folder.size(); i < path.size(); i++)

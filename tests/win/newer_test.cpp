@@ -8,12 +8,6 @@ using namespace installtest;
 
 namespace {
 
-std::string altFolder;
-bool chooseAltFolder(void*) {
-    copyText(state.alternateFolder, (altFolder + "\\").c_str());
-    return true;
-}
-
 // A system DLL of the prefix: a file that carries version information.
 Bytes versionedFile() {
     char path[MAX_PATH];
@@ -26,7 +20,7 @@ Bytes versionedFile() {
 class Newer : public EngineTest {
 protected:
     ScratchFolder alt;
-    Bytes oldCopy = binary(20000, 1), next = binary(20000, 1, 8);
+    Bytes oldCopy = codeLike(20000, 1), next = codeLike(20000, 1, 8);
     const AlternateFolderDialog platformDialog = alternateFolderDialog;
 
     void prepare(uint32_t ourVersionMs) {

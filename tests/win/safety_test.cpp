@@ -9,16 +9,6 @@
 
 using namespace installtest;
 
-namespace {
-
-std::string altFolder;
-bool chooseAltFolder(void*) {
-    copyText(state.alternateFolder, (altFolder + "\\").c_str());
-    return true;
-}
-
-}  // namespace
-
 class Safety : public EngineTest, public ::testing::WithParamInterface<uint32_t> {
 protected:
     const AlternateFolderDialog platformDialog = alternateFolderDialog;
@@ -36,7 +26,7 @@ protected:
 // A delete entry that lists versions deletes only a file verification
 // identified as one of them; one that lists none deletes what it finds.
 TEST_P(Safety, DeleteEntriesDeleteOnlyKnownVersions) {
-    Bytes a1 = binary(30000, 1), a2 = binary(30000, 1, 8), plugin = noise(4000, 2), rebuilt = noise(4100, 3);
+    Bytes a1 = codeLike(30000, 1), a2 = codeLike(30000, 1, 8), plugin = noise(4000, 2), rebuilt = noise(4100, 3);
     buildWith({{{"a.dll", a1}, {"plugin.dll", plugin}}}, {{"a.dll", a2}});
     place({{"a.dll", a1}, {"plugin.dll", rebuilt}});
     ASSERT_EQ(verify(), ERR_NONE);
@@ -81,7 +71,7 @@ TEST_P(Safety, DeleteEntriesDeleteOnlyKnownVersions) {
 // version 2, and pass two must read the installed copy, not the alternate.
 TEST_P(Safety, AlternateFolderIsDecidedAnewInEachPass) {
     ScratchFolder alt;
-    Bytes v1 = binary(40000, 1), v2 = binary(40000, 1, 8), v3 = binary(40000, 1, 24);
+    Bytes v1 = codeLike(40000, 1), v2 = codeLike(40000, 1, 8), v3 = codeLike(40000, 1, 24);
     pkg::UpdateOptions options;
     options.rules["lib.dll"].onUnknownVersion = UNK_ASK_FOLDER;
     options.rules["lib.dll"].altSubfolder = "sub";
@@ -138,7 +128,7 @@ TEST_P(Safety, PathsThatDoNotFitAreRefusedNotCut) {
 // The temporary name steps on while its name is taken in any way: by a
 // folder, by a file nobody can open. Neither is touched.
 TEST_P(Safety, TemporaryFilesNeverReplaceAFileOfSomeoneElse) {
-    Bytes old = binary(50000, 1), next = binary(50000, 1, 8);
+    Bytes old = codeLike(50000, 1), next = codeLike(50000, 1, 8);
     buildWith({{{"a.dll", old}}}, {{"a.dll", next}});
     place({{"a.dll", old}});
     CreateDirectoryA((install / "a.$$A").c_str(), 0);
@@ -206,7 +196,7 @@ void onPause(uint32_t ms) {
 }  // namespace
 
 TEST_P(Safety, ReplacingWaitsOutAScanner) {
-    Bytes old = binary(50000, 1), next = binary(50000, 1, 8);
+    Bytes old = codeLike(50000, 1), next = codeLike(50000, 1, 8);
     buildWith({{{"a.dll", old}}}, {{"a.dll", next}});
     for (bool forever : {false, true}) {
         place({{"a.dll", old}});

@@ -6,48 +6,6 @@
 
 namespace winsupport {
 
-static void removeTree(const std::string& dir) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string full = dir + "\\" + name;
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(full);
-            else
-                DeleteFileA(full.c_str());
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
-
-TempDir::TempDir() {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    static int counter;
-    for (;;) {
-        dir_ = std::string(base) + "updtest" + std::to_string(GetCurrentProcessId()) + "_" +
-               std::to_string(counter++);
-        if (CreateDirectoryA(dir_.c_str(), 0)) break;
-    }
-}
-
-TempDir::~TempDir() { removeTree(dir_); }
-
-std::string TempDir::write(const std::string& name, const pkg::Bytes& data) const {
-    std::string p = path(name);
-    HANDLE h = CreateFileA(p.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
-    if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + p);
-    DWORD written = 0;
-    WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, 0);
-    CloseHandle(h);
-    return p;
-}
-
 std::string stubPath() {
     std::string unixPath = UPD_STUB_PATH;
     std::string p = "Z:";

@@ -7,21 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "common/common.h"
+#include "common/files_win32.h"
 #include "pkg/writer.h"
 
 namespace winsupport {
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    std::string path(const std::string& name) const { return dir_ + "\\" + name; }
-    std::string write(const std::string& name, const pkg::Bytes& data) const;
-    const std::string& dir() const { return dir_; }
-
-private:
-    std::string dir_;
-};
+using testcommon::TempDir;
+using testcommon::noise;
+using testcommon::codeLike;
 
 // The x86_64 stub of this build tree, as a Windows path.
 std::string stubPath();

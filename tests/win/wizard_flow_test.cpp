@@ -47,15 +47,6 @@ void expectExit(wizard::Driver& run, DWORD expected = EXIT_OK) {
     EXPECT_EQ(code, expected);
 }
 
-// Next on the welcome and information pages: the destination page.
-HWND toDestination(WizardRun& run) {
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    return run.page("Page 2");
-}
-
 }  // namespace
 
 // Next and Back move one page at a time; every page opens with its own

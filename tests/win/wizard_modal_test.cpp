@@ -44,14 +44,6 @@ struct Product {
 
 std::string presentation(bool fullScreen) { return fullScreen ? "-full" : "-windowed"; }
 
-HWND toDestination(WizardRun& run) {
-    run.page("Page 0");
-    run.press(IDOK);
-    run.page("Page 1");
-    run.press(IDOK);
-    return run.page("Page 2");
-}
-
 // Visible top-level windows of the installer whose texts contain `text`.
 int windowsShowing(wizard::Driver& run, const std::string& text) {
     struct Search {

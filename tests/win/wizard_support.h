@@ -86,6 +86,15 @@ private:
     int shots_ = 0;
 };
 
+// Next on the welcome and information pages: the destination page.
+inline HWND toDestination(WizardRun& run) {
+    run.page("Page 0");
+    run.press(IDOK);
+    run.page("Page 1");
+    run.press(IDOK);
+    return run.page("Page 2");
+}
+
 // The running test's name, for artifacts.
 std::string testName();
 
