@@ -144,19 +144,7 @@ private:
     uint32_t hash(const uint8_t* p) const { return (load32(p) * 2654435761u) >> (32 - bits_); }
 
     size_t extend(size_t from, size_t at) const {
-        size_t limit = std::min(o_.size() - from, n_.size() - at);
-        size_t k = 0;
-        const uint8_t* a = o_.data() + from;
-        const uint8_t* b = n_.data() + at;
-        while (k + 8 <= limit) {
-            uint64_t x, y;
-            std::memcpy(&x, a + k, 8);
-            std::memcpy(&y, b + k, 8);
-            if (x != y) return k + (__builtin_ctzll(x ^ y) >> 3);
-            k += 8;
-        }
-        while (k < limit && a[k] == b[k]) k++;
-        return k;
+        return matchLength(o_.data() + from, n_.data() + at, std::min(o_.size() - from, n_.size() - at));
     }
 
     // Encoded-size gain of copying length bytes from `from` instead of

@@ -59,14 +59,6 @@ DeltaStreams exactCopies(const DeltaStreams& approximate, const Bytes& oldFile, 
     return out;
 }
 
-#ifndef UPD_HAVE_DIVSUFSORT
-
-std::optional<DifferenceDelta> diffApproximate(const Bytes&, const Bytes&) { return std::nullopt; }
-
-#else
-
-namespace {
-
 size_t matchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
     size_t k = 0;
     while (k + 8 <= limit) {
@@ -79,6 +71,14 @@ size_t matchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
     while (k < limit && a[k] == b[k]) k++;
     return k;
 }
+
+#ifndef UPD_HAVE_DIVSUFSORT
+
+std::optional<DifferenceDelta> diffApproximate(const Bytes&, const Bytes&) { return std::nullopt; }
+
+#else
+
+namespace {
 
 // The suffix array of the old file; lookups binary-search it as bsdiff
 // does, then look at the neighbours of the entry found.

@@ -36,6 +36,10 @@ std::optional<DifferenceDelta> diffApproximate(const Bytes& oldFile, const Bytes
 // inserts the rest. For files too large to be worth a search of their own.
 DeltaStreams exactCopies(const DeltaStreams& approximate, const Bytes& oldFile, const Bytes& newFile);
 
+// How many bytes a[0, limit) and b[0, limit) agree on from the start
+// (8 bytes a step); both matchers extend their matches with it.
+size_t matchLength(const uint8_t* a, const uint8_t* b, size_t limit);
+
 // Old files above this size get their plain delta from exactCopies.
 const size_t kSearchPlainLimit = size_t(32) << 20;
 
