@@ -2,6 +2,7 @@
 # Platform-free code: builds into the stub and natively (tool, tests, fuzzing).
 set(UPD_CORE_SOURCES
   engine/checksum.cpp
+  engine/datafile.cpp
   engine/delta.cpp
   engine/difference.cpp
   engine/digest.cpp

@@ -1,6 +1,7 @@
 // Difference stream reader: one chunk buffer, chunks read on demand.
 #include "engine/difference.h"
 
+#include "engine/datafile.h"
 #include "engine/install.h"
 #include "engine/results.h"
 #include "package/fileops.h"

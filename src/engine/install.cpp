@@ -34,6 +34,7 @@
 
 #include <string.h>
 
+#include "engine/datafile.h"
 #include "engine/delta.h"
 #include "engine/difference.h"
 #include "engine/journal.h"
@@ -58,118 +59,6 @@ int failStep(int code, const char* subject) {
     if (subject) setMessageSubject(subject);
     state.resultCode = code;
     return code;
-}
-
-// ---- The data file ----
-
-static uint32_t dataPosition() {
-    return state.volumeDataBase + state.volumeDataSize - state.volumeBytesLeft;
-}
-
-// endOk: the offset may be the end of the current volume (behind a stream
-// that ends there) without opening the next one.
-static int moveTo(uint32_t offset, bool endOk) {
-    if (offset < state.volumeDataBase || state.dataFile == INVALID_FILE)
-        return failStep(ERR_READ, state.dataPath);
-    for (;;) {
-        uint32_t end = state.volumeDataBase + state.volumeDataSize;
-        if (offset < end || (endOk && offset == end)) break;
-        state.volumeBytesLeft = 0;  // take the next volume, not this one again
-        if (openNextVolume() == INVALID_FILE)
-            return asksForVolumes() ? failStep(ERR_CANCELLED, 0) : failStep(ERR_READ, state.dataPath);
-    }
-    uint32_t inVolume = offset - state.volumeDataBase;
-    uint32_t position = inVolume + 4 + (state.volumeNumber == 0 ? state.dataAreaOffset : 0);
-    if (seekTo(state.dataFile, position) != position) return failStep(ERR_READ, state.dataPath);
-    state.volumeBytesLeft = state.volumeDataSize - inVolume;
-    return ERR_NONE;
-}
-
-int positionDataFile(uint32_t offset) { return moveTo(offset, false); }
-
-// A read of the data area failed: the user gave up on a volume, or the
-// data cannot be had.
-static int dataFailure() {
-    if (asksForVolumes() && state.pageResult == PAGE_RESULT_CANCEL) return failStep(ERR_CANCELLED, 0);
-    return failStep(ERR_READ, state.dataPath);
-}
-
-// Reads n bytes of the data area through the volume reader.
-static int readData(void* buffer, uint32_t n) {
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    int idle = 0;
-    while (n) {
-        uint32_t got = 0;
-        if (readAcrossVolumes(state.dataFile, out, n, &got)) return dataFailure();
-        if (got > n) got = n;
-        if (got == 0 && ++idle > 2) return failStep(ERR_READ, state.dataPath);
-        out += got;
-        n -= got;
-    }
-    return ERR_NONE;
-}
-
-static int readLength(bool wide, uint32_t* value) {
-    uint8_t b[4] = {0, 0, 0, 0};
-    int r = readData(b, wide ? 4 : 2);
-    *value = b[0] | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
-    return r;
-}
-
-int readDataWord(uint32_t* value) { return readLength(true, value); }
-
-// The body of a stream whose header and size have been read: `length`
-// decoded bytes into block.
-static int readStreamBody(uint8_t header, uint8_t* block, uint32_t length) {
-    if (!(header & STREAM_COMPRESSED)) return readData(block, length);
-    uint32_t packed = 0;
-    int r = readLength((header & STREAM_PACKED_32) != 0, &packed);
-    if (r) return r;
-    if (packed == 0) return failStep(ERR_READ, state.dataPath);  // 0 would mean "no limit"
-    uint32_t start = dataPosition();
-    MemorySink sink(block, length);
-    int decoded = decodeStream(&sink, state.dataFile, packed);
-    // The decoder may stop short of its limit or give bytes back; the
-    // next stream starts right behind this one's body in any case.
-    if (decoded != INFLATE_OK || sink.room != 0 || state.dataFile == INVALID_FILE) return dataFailure();
-    return moveTo(start + packed, true);
-}
-
-static int readStreamHeader(uint8_t* header, uint32_t* length) {
-    int r = readData(header, 1);
-    if (!r) r = readLength((*header & STREAM_SIZE_32) != 0, length);
-    return r;
-}
-
-int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest) {
-    *buffer = 0;
-    *size = 0;
-    uint8_t header = 0;
-    uint32_t length = 0;
-    int r = readStreamHeader(&header, &length);
-    if (r) return r;
-    if (length == 0) return ERR_NONE;
-    // Longer than any sound delta of this file: refused before allocating.
-    if (length > largest) return failStep(ERR_READ, state.dataPath);
-    uint8_t* block = static_cast<uint8_t*>(allocBuffer(length));
-    if (!block) return failStep(ERR_NO_MEMORY, 0);
-    r = readStreamBody(header, block, length);
-    if (r) {
-        freeBuffer(block);
-        return r;
-    }
-    *buffer = block;
-    *size = length;
-    return ERR_NONE;
-}
-
-int readStreamInto(uint8_t* buffer, uint32_t size) {
-    uint8_t header = 0;
-    uint32_t length = 0;
-    int r = readStreamHeader(&header, &length);
-    if (r) return r;
-    if (length != size) return failStep(ERR_READ, state.dataPath);
-    return readStreamBody(header, buffer, length);
 }
 
 // ---- One step ----
@@ -242,7 +131,7 @@ int finish(Step& s, int result) {
 }
 
 int writeFailure(int w) {
-    if (w == WRITE_OVER) return dataFailure();
+    if (w == WRITE_OVER) return failDataRead();
     return w == WRITE_SHORT ? failStep(ERR_DISK_FULL, 0) : failStep(ERR_WRITE, state.scratchPath);
 }
 
@@ -339,6 +228,170 @@ int commitStaged(void* page) {
 // Past the last entry: an all-or-nothing run commits now (once).
 int endOfTable(void* page) { return state.stagedLetters ? commitStaged(page) : 0; }
 
+// The next entry that needs work, from state.currentEntry on, into *entry
+// with the version whose data builds it (*version; null for a delete
+// entry); the data file is moved to that data. *entry is null when the
+// table is done. ERR_NONE, or positionDataFile's failure.
+int takeNextEntry(FileEntry** entry, SourceVersion** version) {
+    for (;;) {
+        FileEntry* e = state.currentEntry;
+        state.currentEntry = nextEntry(e);
+        e->outcome = OUT_NONE;
+        state.scratchPath[0] = 0;
+        state.processedKiB += (e->newSize + 1024) / 1024;
+        SourceVersion* v = 0;
+        if (e->action == ACT_DELETE) {
+            // A delete entry reads no data: it never waits for a volume. In
+            // an all-or-nothing run it waits for the second phase.
+            if (!state.stagedLetters) {
+                *entry = e;
+                *version = 0;
+                return ERR_NONE;
+            }
+        } else if (e->chosenVersion >= 0 && e->chosenVersion < e->versionCount) {
+            v = entryVersions(e) + e->chosenVersion;
+        } else if (e->chosenVersion == CV_ABSENT && e->presence == PRES_NEW && e->versionCount) {
+            v = entryVersions(e);
+        }
+        if (v) {
+            *entry = e;
+            *version = v;
+            return positionDataFile(v->dataOffset);
+        }
+        state.currentEntryIndex += 1;
+        if (uint32_t(state.currentEntryIndex) >= state.entryCount) {
+            *entry = 0;
+            return ERR_NONE;
+        }
+    }
+}
+
+// The file the entry's data builds on: the target, or for an entry whose
+// old copy was found in the alternate folder that copy (state.workPath).
+void setWorkPath(FileEntry* e) {
+    if (e->flags & FE_FROM_ALT_FOLDER) {
+        copyText(state.workPath, state.alternateFolder);
+        appendBackslash(state.workPath);
+        appendText(state.workPath, entryName(e, 1));
+        appendBackslash(state.workPath);
+        appendText(state.workPath, entryName(e, 0));
+    } else {
+        copyText(state.workPath, state.targetPath);
+    }
+}
+
+// Opens the old file where the new one needs it (a delta's copies, or
+// preserved regions) and creates the temporary file; *last receives the
+// index of its name's stepping letter. A ResultCode (recorded).
+int openFiles(FileEntry* e, Step& s, uint32_t* last) {
+    bool whole = (e->flags & FE_WHOLE_FILE) != 0;
+    if (!whole || e->regionCount != 0) {
+        s.oldFile = openFile(state.workPath, OPEN_READ);
+        if (s.oldFile == INVALID_FILE) return failStep(ERR_OPEN, state.workPath);
+        locateRegions(e->regionCount, entryRegions(e), s.oldFile);
+    }
+    *last = temporaryName();
+    if (state.textCut) return failStep(ERR_PATH_TOO_LONG, state.targetPath);
+    if (whole) createFolders(state.targetPath);  // a missing folder shows as ERR_CREATE
+    if (state.resultCode) return state.resultCode;  // the journal could not be written
+    s.tempFile = createTemporary(*last);
+    if (s.tempFile == INVALID_FILE) return state.resultCode;
+    s.tempCreated = true;
+    return ERR_NONE;
+}
+
+// A whole-file entry: its one compressed stream decoded into the
+// temporary file. A ResultCode (recorded).
+int buildWholeFile(FileEntry* e, SourceVersion* v, Step& s) {
+    if (v->packedSize == 0) return failStep(ERR_READ, state.dataPath);
+    TempFileSink sink(s.tempFile, e->newSize);
+    int decoded = decodeStream(&sink, state.dataFile, v->packedSize);
+    if (sink.result != WRITE_OK) return writeFailure(sink.result);
+    if (decoded != INFLATE_OK) return failDataRead();
+    return ERR_NONE;
+}
+
+// A delta entry: its command and data streams (and difference stream)
+// applied to the old file into the temporary file, the bar moving from
+// startPercent to endPercent. A ResultCode (recorded).
+int buildFromDelta(FileEntry* e, Step& s, uint32_t startPercent, uint32_t endPercent) {
+    uint32_t commandSize = 0, dataSize = 0;
+    // Every command writes at least half as many bytes as it takes (a
+    // 2-byte copy with a 3-byte distance is the worst), and every data
+    // byte is written once.
+    uint64_t commandLimit = 2 * uint64_t(e->newSize) + 16;
+    if (commandLimit > 0x7FFFFFFF) commandLimit = 0x7FFFFFFF;
+    int r = readDeltaStream(&s.commands, &commandSize, static_cast<uint32_t>(commandLimit));
+    if (!r) r = readDeltaStream(&s.data, &dataSize, e->newSize);
+    if (r) return r;
+    DifferenceSource* difference = 0;
+    if (e->flags & FE_DIFFERENCE_COPIES) {
+        if ((r = openDifference(&s.difference, e->newSize)) != ERR_NONE) return r;
+        difference = &s.difference.source;
+    }
+    state.deltaCommandBytesLeft = static_cast<int32_t>(commandSize);
+    state.deltaDataBytesLeft = static_cast<int32_t>(dataSize);
+    Progress progress = {startPercent, endPercent, (e->newSize + 10000) / 10000, startPercent};
+    DeltaJob job;
+    job.commands = s.commands;
+    job.commandSize = commandSize;
+    job.data = s.data;
+    job.dataSize = dataSize;
+    job.oldFile = s.oldFile;
+    job.oldSize = fileSize(s.oldFile);
+    job.output = s.tempFile;
+    job.newSize = e->newSize;
+    job.regions = entryRegions(e);
+    job.regionCount = e->regionCount;
+    job.progress = endPercent != startPercent ? showBuildProgress : 0;
+    job.progressContext = &progress;
+    job.difference = difference;
+    switch (applyDelta(&job)) {
+    case DELTA_OK: return ERR_NONE;
+    case DELTA_NO_DATA: return failStep(ERR_WRITE, state.scratchPath);
+    case DELTA_BAD: return failStep(ERR_READ, state.dataPath);
+    case DELTA_OLD_READ: return failStep(ERR_READ, state.targetPath);
+    case DELTA_WRITE_SHORT: return writeFailure(WRITE_SHORT);
+    case DELTA_NO_MEMORY: return failStep(ERR_NO_MEMORY, 0);
+    case DELTA_SOURCE_FAILED: return state.resultCode;  // the reader recorded why
+    default: return writeFailure(WRITE_FAILED);
+    }
+}
+
+// Sets the file times of the open temporary file and flushes and closes it.
+int closeTemporary(Step& s, const EntryTimesBlock* times) {
+    if (times) setFileTimes(s.tempFile, times);
+    if (flushFile(s.tempFile)) return failStep(ERR_WRITE, state.scratchPath);
+    closeFile(s.tempFile);
+    s.tempFile = INVALID_FILE;
+    return ERR_NONE;
+}
+
+// The built file made whole: times set and flushed, preserved regions put
+// back (which reopens it), and then proven against the entry: checksum
+// (regions blanked where the new file has them), size, and the digest when
+// the entry has one. A ResultCode (recorded).
+int completeNewFile(FileEntry* e, Step& s) {
+    const EntryTimesBlock* times = entryTimesBlock(e);
+    int r = closeTemporary(s, times);
+    if (r) return r;
+    if (e->regionCount) {
+        if ((r = restoreRegions(e, s)) != ERR_NONE) return r;
+        freeBuffer(s.regionCopy);
+    }
+    closeFile(s.oldFile);
+    s.oldFile = INVALID_FILE;
+    if (s.tempFile != INVALID_FILE && (r = closeTemporary(s, times)) != ERR_NONE) return r;
+
+    FileHandle check = openFile(state.scratchPath, OPEN_READ | OPEN_OWN);
+    if (check == INVALID_FILE) return failStep(ERR_OPEN, state.scratchPath);
+    FileProof proof;
+    proveFile(e, check, &proof);
+    closeFile(check);
+    if (!proofMatches(e, 0, &proof)) return failStep(ERR_VERIFY, state.targetPath);
+    return ERR_NONE;
+}
+
 }  // namespace
 
 int installNextFile(void* page) {
@@ -351,46 +404,16 @@ int installNextFile(void* page) {
     state.currentEntryIndex += 1;
     if (state.currentEntryIndex < 0 || uint32_t(state.currentEntryIndex) >= state.entryCount)
         return endOfTable(page);
-
-    // The next entry that needs work.
-    FileEntry* e;
-    SourceVersion* v;
-    for (;;) {
-        e = state.currentEntry;
-        state.currentEntry = nextEntry(e);
-        e->outcome = OUT_NONE;
-        state.scratchPath[0] = 0;
-        state.processedKiB += (e->newSize + 1024) / 1024;
-        v = 0;
-        if (e->action == ACT_DELETE) {
-            // A delete entry reads no data: it never waits for a volume. In
-            // an all-or-nothing run it waits for the second phase.
-            if (!state.stagedLetters) break;
-        } else if (e->chosenVersion >= 0 && e->chosenVersion < e->versionCount) {
-            v = entryVersions(e) + e->chosenVersion;
-        } else if (e->chosenVersion == CV_ABSENT && e->presence == PRES_NEW && e->versionCount) {
-            v = entryVersions(e);
-        }
-        if (v) {
-            if (positionDataFile(v->dataOffset)) return 0;
-            break;
-        }
-        state.currentEntryIndex += 1;
-        if (uint32_t(state.currentEntryIndex) >= state.entryCount) return endOfTable(page);
-    }
+    FileEntry* e = 0;
+    SourceVersion* v = 0;
+    if (takeNextEntry(&e, &v)) return 0;
+    if (!e) return endOfTable(page);
 
     state.textCut = 0;
     int inUse = resolveTarget(e);
-    if (e->flags & FE_FROM_ALT_FOLDER) {
-        copyText(state.workPath, state.alternateFolder);
-        appendBackslash(state.workPath);
-        appendText(state.workPath, entryName(e, 1));
-        appendBackslash(state.workPath);
-        appendText(state.workPath, entryName(e, 0));
-        if ((e->flags & FE_HAS_VERSION) && !confirmOlderVersion(e)) return 1;
-    } else {
-        copyText(state.workPath, state.targetPath);
-    }
+    setWorkPath(e);
+    if ((e->flags & FE_FROM_ALT_FOLDER) && (e->flags & FE_HAS_VERSION) && !confirmOlderVersion(e))
+        return 1;
     uint32_t endPercent = state.totalKiB ? percentDone() : startPercent;
     showFileInWork(page, state.targetPath);
     if (state.textCut) return (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0);
@@ -401,103 +424,13 @@ int installNextFile(void* page) {
         setProgress(endPercent);
         return 1;
     }
-    if (inUse == 1) {
-        failStep(ERR_FILE_IN_USE, state.targetPath);
-        return 0;
-    }
+    if (inUse == 1) return (failStep(ERR_FILE_IN_USE, state.targetPath), 0);
 
-    bool whole = (e->flags & FE_WHOLE_FILE) != 0;
-    if (!whole || e->regionCount != 0) {
-        s.oldFile = openFile(state.workPath, OPEN_READ);
-        if (s.oldFile == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.workPath), 0));
-        locateRegions(e->regionCount, entryRegions(e), s.oldFile);
-    }
-
-    uint32_t last = temporaryName();
-    if (state.textCut) return finish(s, (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0));
-    if (whole) createFolders(state.targetPath);  // a missing folder shows as ERR_CREATE
-    if (state.resultCode) return finish(s, 0);   // the journal could not be written
-    s.tempFile = createTemporary(last);
-    if (s.tempFile == INVALID_FILE) return finish(s, 0);
-    s.tempCreated = true;
-
-    if (whole) {
-        if (v->packedSize == 0) return finish(s, (failStep(ERR_READ, state.dataPath), 0));
-        TempFileSink sink(s.tempFile, e->newSize);
-        int decoded = decodeStream(&sink, state.dataFile, v->packedSize);
-        if (sink.result != WRITE_OK) return finish(s, (writeFailure(sink.result), 0));
-        if (decoded != INFLATE_OK) return finish(s, (dataFailure(), 0));
-    } else {
-        uint32_t commandSize = 0, dataSize = 0;
-        // Every command writes at least half as many bytes as it takes (a
-        // 2-byte copy with a 3-byte distance is the worst), and every data
-        // byte is written once.
-        uint64_t commandLimit = 2 * uint64_t(e->newSize) + 16;
-        if (commandLimit > 0x7FFFFFFF) commandLimit = 0x7FFFFFFF;
-        if (readDeltaStream(&s.commands, &commandSize, static_cast<uint32_t>(commandLimit)) ||
-            readDeltaStream(&s.data, &dataSize, e->newSize))
-            return finish(s, 0);
-        DifferenceSource* difference = 0;
-        if (e->flags & FE_DIFFERENCE_COPIES) {
-            if (openDifference(&s.difference, e->newSize)) return finish(s, 0);
-            difference = &s.difference.source;
-        }
-        state.deltaCommandBytesLeft = static_cast<int32_t>(commandSize);
-        state.deltaDataBytesLeft = static_cast<int32_t>(dataSize);
-        Progress progress = {startPercent, endPercent, (e->newSize + 10000) / 10000, startPercent};
-        DeltaJob job;
-        job.commands = s.commands;
-        job.commandSize = commandSize;
-        job.data = s.data;
-        job.dataSize = dataSize;
-        job.oldFile = s.oldFile;
-        job.oldSize = fileSize(s.oldFile);
-        job.output = s.tempFile;
-        job.newSize = e->newSize;
-        job.regions = entryRegions(e);
-        job.regionCount = e->regionCount;
-        job.progress = endPercent != startPercent ? showBuildProgress : 0;
-        job.progressContext = &progress;
-        job.difference = difference;
-        switch (applyDelta(&job)) {
-        case DELTA_OK: break;
-        case DELTA_NO_DATA: return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
-        case DELTA_BAD: return finish(s, (failStep(ERR_READ, state.dataPath), 0));
-        case DELTA_OLD_READ: return finish(s, (failStep(ERR_READ, state.targetPath), 0));
-        case DELTA_WRITE_SHORT: return finish(s, (writeFailure(WRITE_SHORT), 0));
-        case DELTA_NO_MEMORY: return finish(s, (failStep(ERR_NO_MEMORY, 0), 0));
-        case DELTA_SOURCE_FAILED: return finish(s, 0);  // the reader recorded why
-        default: return finish(s, (writeFailure(WRITE_FAILED), 0));
-        }
-    }
-
-    const EntryTimesBlock* times = entryTimesBlock(e);
-    if (times) setFileTimes(s.tempFile, times);
-    if (flushFile(s.tempFile)) return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
-    closeFile(s.tempFile);
-    s.tempFile = INVALID_FILE;
-
-    if (e->regionCount) {
-        if (restoreRegions(e, s)) return finish(s, 0);
-        freeBuffer(s.regionCopy);
-    }
-    closeFile(s.oldFile);
-    s.oldFile = INVALID_FILE;
-    if (s.tempFile != INVALID_FILE) {
-        if (times) setFileTimes(s.tempFile, times);
-        if (flushFile(s.tempFile)) return finish(s, (failStep(ERR_WRITE, state.scratchPath), 0));
-        closeFile(s.tempFile);
-        s.tempFile = INVALID_FILE;
-    }
-
-    // Final check: checksum (regions blanked where the new file has them),
-    // size, and the digest when the entry has one.
-    FileHandle check = openFile(state.scratchPath, OPEN_READ | OPEN_OWN);
-    if (check == INVALID_FILE) return finish(s, (failStep(ERR_OPEN, state.scratchPath), 0));
-    FileProof proof;
-    proveFile(e, check, &proof);
-    closeFile(check);
-    if (!proofMatches(e, 0, &proof)) return finish(s, (failStep(ERR_VERIFY, state.targetPath), 0));
+    uint32_t last = 0;
+    if (openFiles(e, s, &last)) return finish(s, 0);
+    int r = (e->flags & FE_WHOLE_FILE) ? buildWholeFile(e, v, s)
+                                       : buildFromDelta(e, s, startPercent, endPercent);
+    if (r || completeNewFile(e, s)) return finish(s, 0);
 
     if (state.stagedLetters) {
         // Proven; it waits under its temporary name for the second phase.

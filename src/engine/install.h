@@ -19,8 +19,8 @@
 // file as it was and no file or folder of the run behind.
 //
 // Touches: state.currentEntry/currentEntryIndex, processedKiB, resultCode,
-// messageSubject, targetPath/workPath/scratchPath, the delta counters and
-// the volume state (dataFile, dataPath, volumeNumber/Base/DataSize/BytesLeft).
+// messageSubject, targetPath/workPath/scratchPath, the delta counters and,
+// through the data file's reader (engine/datafile.h), the volume state.
 #pragma once
 #include <stdint.h>
 
@@ -38,23 +38,6 @@ int installNextFile(void* page);
 // run succeeded but some target kept its old content, or ERR_RESTART_NEEDED
 // when some new file waits for the next restart.
 int finalResultCode();
-
-// Moves state.dataFile to a data-area offset (all volumes together), moving
-// on to later volumes as needed, and keeps volumeBytesLeft equal to the
-// volume's data behind the new position. 0, or ERR_CANCELLED / ERR_READ
-// (messageSubject = dataPath for ERR_READ). Offsets before the current
-// volume cannot be reached: ERR_READ.
-int positionDataFile(uint32_t offset);
-
-// Reads one delta stream at the data file's position into a new buffer
-// (null for an empty stream). A ResultCode; a stream whose decoded size
-// exceeds `largest` is refused with ERR_READ before anything is allocated.
-int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest);
-// Reads one stream that must decode to exactly `size` bytes into buffer;
-// any other size is ERR_READ. A ResultCode.
-int readStreamInto(uint8_t* buffer, uint32_t size);
-// Reads a little-endian u32 of the data area. A ResultCode.
-int readDataWord(uint32_t* value);
 
 // Records a failed step: messageSubject (unless null) and resultCode.
 // Returns the code.

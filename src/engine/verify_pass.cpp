@@ -90,123 +90,138 @@ static int refuseCut(const char* path) {
     return ERR_PATH_TOO_LONG;
 }
 
+// What the pass has counted so far.
+struct Tally {
+    bool allOrNothing;
+    uint32_t clusterBytes;
+    bool nothingToDo;
+    bool anyFound;
+    uint32_t updateEntries;
+    uint32_t maxNewSize;
+    // Added files; in an all-or-nothing run every updated file too, as all
+    // temporary files stand at once.
+    uint64_t newFilesBytes;
+};
+
+// Acts on the identification of an entry's file (state.workPath, opened
+// and identified): counts a known old version, or looks for an old copy in
+// the alternate folder where the entry asks for one and identifies that in
+// turn. *testAccess tells whether the target must prove it can be
+// replaced. ERR_NONE, or the failure with messageSubject set.
+static int settleVersion(FileEntry* entry, Tally& t, bool* testAccess) {
+    for (;;) {
+        if (entry->chosenVersion == CV_CURRENT) return ERR_NONE;
+        if (entry->chosenVersion >= 0) {
+            if (t.allOrNothing && entry->action != ACT_DELETE)
+                t.newFilesBytes += roundUp(entry->newSize, t.clusterBytes);
+            t.nothingToDo = false;
+            if (entry->newSize > t.maxNewSize) t.maxNewSize = entry->newSize;
+            *testAccess = true;
+            return ERR_NONE;
+        }
+        if (entry->onUnknownVersion == UNK_FAIL) {
+            setMessageSubject(state.workPath);
+            return ERR_UNKNOWN_VERSION;
+        }
+        if (entry->onUnknownVersion != UNK_ASK_FOLDER) {  // UNK_SKIP and the rest
+            *testAccess = entry->action == ACT_DELETE;
+            return ERR_NONE;
+        }
+        // The alternate copy was tried already and did not match either.
+        if (!samePathIgnoringCase(state.workPath, state.targetPath)) {
+            setMessageSubject(state.workPath);
+            return ERR_UNKNOWN_VERSION;
+        }
+        if (!state.alternateFolder[0] && !alternateFolderDialog(state.backgroundWindow)) {
+            setMessageSubject(state.workPath);
+            return ERR_UNKNOWN_VERSION;
+        }
+        copyText(state.workPath, state.alternateFolder);
+        appendBackslash(state.workPath);
+        appendText(state.workPath, entryName(entry, 1));
+        appendBackslash(state.workPath);
+        appendText(state.workPath, entryName(entry, 0));
+        if (int r = refuseCut(state.workPath)) return r;
+        if (samePathIgnoringCase(state.workPath, state.targetPath)) {
+            setMessageSubject(state.workPath);
+            return ERR_UNKNOWN_VERSION;
+        }
+        bool absent = false;
+        FileHandle file = openForReading(state.workPath, &absent);
+        if (file == INVALID_FILE) {
+            setMessageSubject(state.workPath);
+            return absent ? ERR_FILE_MISSING : ERR_ACCESS_DENIED;
+        }
+        entry->flags |= FE_FROM_ALT_FOLDER;
+        identify(entry, file);
+    }
+}
+
+// One entry of the pass: its target resolved, opened and identified, and
+// counted. ERR_NONE, or the failure with messageSubject set.
+static int verifyEntry(FileEntry* entry, Tally& t) {
+    state.textCut = 0;
+    entry->flags &= ~FE_FROM_ALT_FOLDER;
+    int inUse = resolveTarget(entry);
+    copyText(state.workPath, state.targetPath);
+    temporaryName();  // its temporary name must fit as well
+    if (int r = refuseCut(state.targetPath)) return r;
+    state.totalKiB += (entry->newSize >> 10) + 1 + (t.allOrNothing ? 1 : 0);
+    if (entry->presence != PRES_NEW && entry->action != ACT_DELETE) t.updateEntries++;
+
+    // A shared file the version API reports in use is there and held: say
+    // so now rather than take its folder for a missing file.
+    if (inUse) {
+        setMessageSubject(state.targetPath);
+        return ERR_FILE_IN_USE;
+    }
+
+    bool absent = false;
+    FileHandle file = openForReading(state.workPath, &absent);
+    if (file == INVALID_FILE) {
+        if (!absent) {
+            setMessageSubject(state.workPath);
+            return ERR_ACCESS_DENIED;
+        }
+        if (entry->presence == PRES_REQUIRED) {
+            setMessageSubject(state.workPath);
+            return ERR_FILE_MISSING;
+        }
+        if (entry->presence == PRES_NEW) {
+            t.nothingToDo = false;
+            t.newFilesBytes += roundUp(entry->newSize, t.clusterBytes);
+        }
+        entry->chosenVersion = CV_ABSENT;
+        return ERR_NONE;
+    }
+    t.anyFound = true;
+    identify(entry, file);
+
+    bool testAccess = false;
+    if (int r = settleVersion(entry, t, &testAccess)) return r;
+    return testAccess ? accessTest(state.targetPath) : ERR_NONE;
+}
+
 int verifyInstallation() {
-    bool allOrNothing = (state.options & OPT_ALL_OR_NOTHING) != 0;
+    Tally t = {(state.options & OPT_ALL_OR_NOTHING) != 0, 0, true, false, 0, 0, 0};
     int64_t freeKiB = freeSpaceKiB(state.destinationDir);
-    uint32_t clusterBytes = clusterKiB(state.destinationDir) * 1024;
+    t.clusterBytes = clusterKiB(state.destinationDir) * 1024;
     state.attributesChanged = 0;
     state.totalKiB = 0;
-    if (allOrNothing) {
+    if (t.allOrNothing) {
         state.textCut = 0;
         journalPath(state.workPath);
         if (int r = refuseCut(state.workPath)) return r;
     }
-
-    bool nothingToDo = true;
-    bool anyFound = false;
-    uint32_t updateEntries = 0;
-    uint32_t maxNewSize = 0;
-    // Added files; in an all-or-nothing run every updated file too, as all
-    // temporary files stand at once.
-    uint64_t newFilesBytes = 0;
-
     FileEntry* entry = state.firstEntry;
-    for (uint32_t i = 0; i < state.entryCount; i++, entry = nextEntry(entry)) {
-        state.textCut = 0;
-        entry->flags &= ~FE_FROM_ALT_FOLDER;
-        int inUse = resolveTarget(entry);
-        copyText(state.workPath, state.targetPath);
-        temporaryName();  // its temporary name must fit as well
-        if (int r = refuseCut(state.targetPath)) return r;
-        state.totalKiB += (entry->newSize >> 10) + 1 + (allOrNothing ? 1 : 0);
-        if (entry->presence != PRES_NEW && entry->action != ACT_DELETE) updateEntries++;
-
-        // A shared file the version API reports in use is there and held:
-        // say so now rather than take its folder for a missing file.
-        if (inUse) {
-            setMessageSubject(state.targetPath);
-            return ERR_FILE_IN_USE;
-        }
-
-        bool absent = false;
-        FileHandle file = openForReading(state.workPath, &absent);
-        if (file == INVALID_FILE) {
-            if (!absent) {
-                setMessageSubject(state.workPath);
-                return ERR_ACCESS_DENIED;
-            }
-            if (entry->presence == PRES_REQUIRED) {
-                setMessageSubject(state.workPath);
-                return ERR_FILE_MISSING;
-            }
-            if (entry->presence == PRES_NEW) {
-                nothingToDo = false;
-                newFilesBytes += roundUp(entry->newSize, clusterBytes);
-            }
-            entry->chosenVersion = CV_ABSENT;
-            continue;
-        }
-        anyFound = true;
-        identify(entry, file);
-
-        // Act on the identification; an alternate copy is identified in turn.
-        bool testAccess = false;
-        for (;;) {
-            if (entry->chosenVersion == CV_CURRENT) break;
-            if (entry->chosenVersion >= 0) {
-                if (allOrNothing && entry->action != ACT_DELETE)
-                    newFilesBytes += roundUp(entry->newSize, clusterBytes);
-                nothingToDo = false;
-                if (entry->newSize > maxNewSize) maxNewSize = entry->newSize;
-                testAccess = true;
-                break;
-            }
-            if (entry->onUnknownVersion == UNK_FAIL) {
-                setMessageSubject(state.workPath);
-                return ERR_UNKNOWN_VERSION;
-            }
-            if (entry->onUnknownVersion != UNK_ASK_FOLDER) {  // UNK_SKIP and the rest
-                testAccess = entry->action == ACT_DELETE;
-                break;
-            }
-            // The alternate copy was tried already and did not match either.
-            if (!samePathIgnoringCase(state.workPath, state.targetPath)) {
-                setMessageSubject(state.workPath);
-                return ERR_UNKNOWN_VERSION;
-            }
-            if (!state.alternateFolder[0] && !alternateFolderDialog(state.backgroundWindow)) {
-                setMessageSubject(state.workPath);
-                return ERR_UNKNOWN_VERSION;
-            }
-            copyText(state.workPath, state.alternateFolder);
-            appendBackslash(state.workPath);
-            appendText(state.workPath, entryName(entry, 1));
-            appendBackslash(state.workPath);
-            appendText(state.workPath, entryName(entry, 0));
-            if (int r = refuseCut(state.workPath)) return r;
-            if (samePathIgnoringCase(state.workPath, state.targetPath)) {
-                setMessageSubject(state.workPath);
-                return ERR_UNKNOWN_VERSION;
-            }
-            file = openForReading(state.workPath, &absent);
-            if (file == INVALID_FILE) {
-                setMessageSubject(state.workPath);
-                return absent ? ERR_FILE_MISSING : ERR_ACCESS_DENIED;
-            }
-            entry->flags |= FE_FROM_ALT_FOLDER;
-            identify(entry, file);
-        }
-        if (testAccess) {
-            int r = accessTest(state.targetPath);
-            if (r != ERR_NONE) return r;
-        }
-    }
+    for (uint32_t i = 0; i < state.entryCount; i++, entry = nextEntry(entry))
+        if (int r = verifyEntry(entry, t)) return r;
 
     if (freeKiB != -1) {
         // One rebuilt file at a time, unless all were counted above.
-        uint64_t need = ((allOrNothing ? 0 : roundUp(maxNewSize, clusterBytes)) + newFilesBytes) / 1024;
+        uint64_t need = ((t.allOrNothing ? 0 : roundUp(t.maxNewSize, t.clusterBytes)) + t.newFilesBytes) / 1024;
         if (need >= static_cast<uint64_t>(freeKiB)) return ERR_DISK_SPACE;
     }
-    if (anyFound || updateEntries == 0) return nothingToDo ? ERR_NOTHING_TO_DO : ERR_NONE;
+    if (t.anyFound || t.updateEntries == 0) return t.nothingToDo ? ERR_NOTHING_TO_DO : ERR_NONE;
     return ERR_NOTHING_FOUND;
 }

@@ -78,148 +78,174 @@ static bool endsAtDataArea(uint32_t size, uint64_t dataEnd) {
            static_cast<uint64_t>(state.certificateOffset) + state.certificateSize == size;
 }
 
-int loadPackage() {
-    uint32_t stubSize = stubData.header.stubSize;
-    if (stubSize == 0) return 0;
-    copyText(state.dataPath, state.sourcePath);
-    FileHandle file = openFile(state.dataPath, OPEN_READ);
-    if (file == INVALID_FILE) return 0;
+// Keeps one buffer record's payload in the state (or frees it). A file
+// table that does not hold together sets *badTable.
+static void keepPayload(uint16_t tag, uint8_t* block, uint32_t size, bool* badTable) {
+    switch (tag) {
+    case REC_DEST_DIR:
+        copyText(state.destinationDir, reinterpret_cast<char*>(block));
+        freeBuffer(block);
+        break;
+    // A picture or font that does not fit its record counts as none: it
+    // would only make drawing read past the block.
+    case REC_FRAME_IMAGE:
+        if (!checkBitmap(block, size)) freeBuffer(block);
+        keep(state.frameImage, block);
+        break;
+    case REC_BACKGROUND_IMAGE:
+        if (!checkBitmap(block, size)) freeBuffer(block);
+        keep(state.backgroundImage, block);
+        break;
+    case REC_TITLE: keep(state.titleText, block); break;
+    case REC_REG_KEY: keep(state.registrySubKey, block); break;
+    case REC_REG_VALUE: keep(state.registryValue, block); break;
+    case REC_INI_FILE: keep(state.iniFile, block); break;
+    case REC_INI_SECTION: keep(state.iniSection, block); break;
+    case REC_INI_KEY: keep(state.iniKey, block); break;
+    case REC_TITLE_FONT:
+        if (size != TITLE_FONT_SIZE) freeBuffer(block);
+        keep(state.titleFont, block);
+        break;
+    case REC_TEMPLATES:
+        keep(state.templateBlob, block);
+        state.templateBlobSize = size;
+        break;
+    case REC_FILE_TABLE:
+        keep(state.fileTable, block);
+        state.fileTableSize = size;
+        state.entryCount = 0;
+        state.firstEntry = 0;
+        // A table that does not hold together makes the package incomplete
+        // rather than being read out of bounds later.
+        if (!checkFileTable(block, size)) {
+            *badTable = true;
+            break;
+        }
+        memcpy(&state.entryCount, block, 4);
+        state.firstEntry = reinterpret_cast<FileEntry*>(block + 4);
+        break;
+    default:
+        freeBuffer(block);
+        break;
+    }
+}
 
-    bool error = false, complete = false, badTable = false;
+static bool isBufferRecord(uint16_t tag) {
+    switch (tag) {
+    case REC_DEST_DIR:
+    case REC_FRAME_IMAGE:
+    case REC_BACKGROUND_IMAGE:
+    case REC_TITLE:
+    case REC_REG_KEY:
+    case REC_REG_VALUE:
+    case REC_INI_FILE:
+    case REC_INI_SECTION:
+    case REC_INI_KEY:
+    case REC_TEMPLATES:
+    case REC_FILE_TABLE:
+    case REC_TITLE_FONT: return true;
+    default: return false;
+    }
+}
+
+// What the record walk has learnt so far.
+struct RecordWalk {
+    FileHandle file;
+    uint32_t total;  // the file's size
+    bool complete;   // the package is proven complete
+    bool badTable;   // its file table does not hold together
+};
+
+// Reads one record whose header has been read; the file stands at its
+// contents (position `here`), which end at `next`. PAYLOAD_OK, or
+// PAYLOAD_DAMAGED when it cannot be read or decoded.
+static int readRecord(RecordWalk& w, const PackageRecordHeader& header, uint32_t here, uint64_t next) {
+    switch (header.tag) {
+    case REC_OPTIONS:
+        readExact(w.file, &state.options, 4);
+        return PAYLOAD_OK;
+    case REC_REG_ROOT:
+        readExact(w.file, &state.registryRoot, 4);
+        return PAYLOAD_OK;
+    case REC_START_PAGE:
+        if (readExact(w.file, &stubData.header.startPage, 2)) return PAYLOAD_DAMAGED;
+        w.complete = true;
+        return PAYLOAD_OK;
+    case REC_STRING_TABLES:
+        return readStringTables(w.file, static_cast<uint32_t>(next)) ? PAYLOAD_OK : PAYLOAD_DAMAGED;
+    case REC_FILE_DATA: {
+        state.dataAreaOffset = here;
+        if (readExact(w.file, &state.volumeDataSize, 4)) return PAYLOAD_DAMAGED;
+        state.volumeBytesLeft = state.volumeDataSize;
+        state.volumeDataBase = 0;
+        uint64_t end = static_cast<uint64_t>(here) + 4 + state.volumeDataSize;
+        if (endsAtDataArea(w.total, end)) w.complete = true;
+        return PAYLOAD_OK;
+    }
+    default:
+        break;
+    }
+    if (!isBufferRecord(header.tag)) return PAYLOAD_OK;
+    uint8_t* block = 0;
+    uint32_t size = 0;
+    if (readRecordPayload(w.file, header, &block, &size)) return PAYLOAD_DAMAGED;
+    keepPayload(header.tag, block, size, &w.badTable);
+    return PAYLOAD_OK;
+}
+
+// The stub's bytes give the binding key and the place of a certificate
+// table its PE header declares. PAYLOAD_DAMAGED when they cannot be read.
+static int bindToStub(FileHandle file, uint32_t stubSize) {
     uint8_t* stub = static_cast<uint8_t*>(allocBuffer(stubSize));
-    if (!stub || readExact(file, stub, stubSize)) {
-        error = true;
-    } else {
+    int r = PAYLOAD_DAMAGED;
+    if (stub && !readExact(file, stub, stubSize)) {
         StubBinding binding = computeBinding(stub, stubSize);
         state.bindingKey = binding.key;
         state.certificateOffset = binding.certificateOffset;
         state.certificateSize = binding.certificateSize;
+        r = PAYLOAD_OK;
     }
     freeBuffer(stub);
-    seekTo(file, stubSize);
-    // Installers stay below 2 GiB (positions are signed on Win32).
-    uint32_t total = fileSize(file);
-    if (total > FILE_POSITION_MAX) error = true;
+    return r;
+}
 
-    while (!error) {
+// Walks the records behind the stub up to the data area (or the file's
+// end). PAYLOAD_OK, or PAYLOAD_DAMAGED when a record cannot be read.
+static int walkRecords(RecordWalk& w) {
+    for (;;) {
         PackageRecordHeader header;
-        if (readExact(file, &header, sizeof header)) {
-            error = true;
-            break;
-        }
+        if (readExact(w.file, &header, sizeof header)) return PAYLOAD_DAMAGED;
         if (header.length == 0) {
-            if (header.tag == REC_FILE_DATA) break;
+            if (header.tag == REC_FILE_DATA) return PAYLOAD_OK;
             continue;
         }
-        uint32_t here = tellFile(file);
+        uint32_t here = tellFile(w.file);
         uint64_t next = static_cast<uint64_t>(here) + header.length;
         // Every record but the last lies within the file: a record beyond
         // its end could only be followed by a header that cannot be read,
         // and on Win32 a position past 2 GiB would seek elsewhere.
-        if (header.tag != REC_FILE_DATA && next > total) {
-            error = true;
-            break;
-        }
-        uint8_t* block = 0;
-        uint32_t size = 0;
-        switch (header.tag) {
-        case REC_OPTIONS:
-            readExact(file, &state.options, 4);
-            break;
-        case REC_REG_ROOT:
-            readExact(file, &state.registryRoot, 4);
-            break;
-        case REC_START_PAGE:
-            if (readExact(file, &stubData.header.startPage, 2))
-                error = true;
-            else
-                complete = true;
-            break;
-        case REC_STRING_TABLES:
-            error = !readStringTables(file, static_cast<uint32_t>(next));
-            break;
-        case REC_FILE_DATA: {
-            state.dataAreaOffset = here;
-            if (readExact(file, &state.volumeDataSize, 4)) {
-                error = true;
-                break;
-            }
-            state.volumeBytesLeft = state.volumeDataSize;
-            state.volumeDataBase = 0;
-            uint64_t end = static_cast<uint64_t>(here) + 4 + state.volumeDataSize;
-            if (endsAtDataArea(total, end)) complete = true;
-            break;
-        }
-        case REC_DEST_DIR:
-        case REC_FRAME_IMAGE:
-        case REC_BACKGROUND_IMAGE:
-        case REC_TITLE:
-        case REC_REG_KEY:
-        case REC_REG_VALUE:
-        case REC_INI_FILE:
-        case REC_INI_SECTION:
-        case REC_INI_KEY:
-        case REC_TEMPLATES:
-        case REC_FILE_TABLE:
-        case REC_TITLE_FONT:
-            if (readRecordPayload(file, header, &block, &size)) {
-                error = true;
-                break;
-            }
-            switch (header.tag) {
-            case REC_DEST_DIR:
-                copyText(state.destinationDir, reinterpret_cast<char*>(block));
-                freeBuffer(block);
-                break;
-            // A picture or font that does not fit its record counts as
-            // none: it would only make drawing read past the block.
-            case REC_FRAME_IMAGE:
-                if (!checkBitmap(block, size)) freeBuffer(block);
-                keep(state.frameImage, block);
-                break;
-            case REC_BACKGROUND_IMAGE:
-                if (!checkBitmap(block, size)) freeBuffer(block);
-                keep(state.backgroundImage, block);
-                break;
-            case REC_TITLE: keep(state.titleText, block); break;
-            case REC_REG_KEY: keep(state.registrySubKey, block); break;
-            case REC_REG_VALUE: keep(state.registryValue, block); break;
-            case REC_INI_FILE: keep(state.iniFile, block); break;
-            case REC_INI_SECTION: keep(state.iniSection, block); break;
-            case REC_INI_KEY: keep(state.iniKey, block); break;
-            case REC_TITLE_FONT:
-                if (size != TITLE_FONT_SIZE) freeBuffer(block);
-                keep(state.titleFont, block);
-                break;
-            case REC_TEMPLATES:
-                keep(state.templateBlob, block);
-                state.templateBlobSize = size;
-                break;
-            case REC_FILE_TABLE:
-                keep(state.fileTable, block);
-                state.fileTableSize = size;
-                state.entryCount = 0;
-                state.firstEntry = 0;
-                // A table that does not hold together makes the package
-                // incomplete rather than being read out of bounds later.
-                if (!checkFileTable(block, size)) {
-                    badTable = true;
-                    break;
-                }
-                memcpy(&state.entryCount, block, 4);
-                state.firstEntry = reinterpret_cast<FileEntry*>(block + 4);
-                break;
-            }
-            break;
-        default:
-            break;
-        }
-        if (error || badTable || header.tag == REC_FILE_DATA) break;
-        seekTo(file, static_cast<uint32_t>(next));
+        if (header.tag != REC_FILE_DATA && next > w.total) return PAYLOAD_DAMAGED;
+        if (readRecord(w, header, here, next)) return PAYLOAD_DAMAGED;
+        if (w.badTable || header.tag == REC_FILE_DATA) return PAYLOAD_OK;
+        seekTo(w.file, static_cast<uint32_t>(next));
     }
-    closeFile(file);
-    if (error) return 0;
-    if (complete && !badTable) return 1;
+}
+
+int loadPackage() {
+    uint32_t stubSize = stubData.header.stubSize;
+    if (stubSize == 0) return 0;
+    copyText(state.dataPath, state.sourcePath);
+    RecordWalk w = {openFile(state.dataPath, OPEN_READ), 0, false, false};
+    if (w.file == INVALID_FILE) return 0;
+    int r = bindToStub(w.file, stubSize);
+    seekTo(w.file, stubSize);
+    // Installers stay below 2 GiB (positions are signed on Win32).
+    w.total = fileSize(w.file);
+    if (w.total > FILE_POSITION_MAX) r = PAYLOAD_DAMAGED;
+    if (!r) r = walkRecords(w);
+    closeFile(w.file);
+    if (r) return 0;
+    if (w.complete && !w.badTable) return 1;
     const char* text = getString(6, 33);
     if (*text) showMessage(text, MB_INFO);
     return 0;
