@@ -116,11 +116,13 @@ struct Step {
     DifferenceReader difference;
 };
 
+// Releases what the step holds; a step that did not succeed deletes its
+// temporary file. Returns `result` (a STEP_ code).
 int finish(Step& s, int result) {
     closeFile(s.oldFile);
     closeFile(s.tempFile);
     s.oldFile = s.tempFile = INVALID_FILE;
-    if (result == 0 && s.tempCreated && state.scratchPath[0]) removeFile(state.scratchPath);
+    if (result != STEP_OK && s.tempCreated && state.scratchPath[0]) removeFile(state.scratchPath);
     freeBuffer(s.commands);
     freeBuffer(s.data);
     freeBuffer(s.regionCopy);
@@ -222,11 +224,11 @@ int commitStaged(void* page) {
     freeBuffer(state.stagedLetters);
     closeJournal(false);
     setProgress(100);
-    return 0;
+    return STEP_END;
 }
 
 // Past the last entry: an all-or-nothing run commits now (once).
-int endOfTable(void* page) { return state.stagedLetters ? commitStaged(page) : 0; }
+int endOfTable(void* page) { return state.stagedLetters ? commitStaged(page) : STEP_END; }
 
 // The next entry that needs work, from state.currentEntry on, into *entry
 // with the version whose data builds it (*version; null for a delete
@@ -406,31 +408,31 @@ int installNextFile(void* page) {
         return endOfTable(page);
     FileEntry* e = 0;
     SourceVersion* v = 0;
-    if (takeNextEntry(&e, &v)) return 0;
+    if (takeNextEntry(&e, &v)) return STEP_STOPPED;
     if (!e) return endOfTable(page);
 
     state.textCut = 0;
-    int inUse = resolveTarget(e);
+    int found = resolveTarget(e);
     setWorkPath(e);
     if ((e->flags & FE_FROM_ALT_FOLDER) && (e->flags & FE_HAS_VERSION) && !confirmOlderVersion(e))
-        return 1;
+        return STEP_OK;
     uint32_t endPercent = state.totalKiB ? percentDone() : startPercent;
     showFileInWork(page, state.targetPath);
-    if (state.textCut) return (failStep(ERR_PATH_TOO_LONG, state.targetPath), 0);
+    if (state.textCut) return (failStep(ERR_PATH_TOO_LONG, state.targetPath), STEP_STOPPED);
 
     if (e->action == ACT_DELETE) {
         deleteTarget(e);
         reportOutcome(page, e->outcome, state.targetPath);
         setProgress(endPercent);
-        return 1;
+        return STEP_OK;
     }
-    if (inUse == 1) return (failStep(ERR_FILE_IN_USE, state.targetPath), 0);
+    if (found != ERR_NONE) return (failStep(found, state.targetPath), STEP_STOPPED);
 
     uint32_t last = 0;
-    if (openFiles(e, s, &last)) return finish(s, 0);
+    if (openFiles(e, s, &last)) return finish(s, STEP_STOPPED);
     int r = (e->flags & FE_WHOLE_FILE) ? buildWholeFile(e, v, s)
                                        : buildFromDelta(e, s, startPercent, endPercent);
-    if (r || completeNewFile(e, s)) return finish(s, 0);
+    if (r || completeNewFile(e, s)) return finish(s, STEP_STOPPED);
 
     if (state.stagedLetters) {
         // Proven; it waits under its temporary name for the second phase.
@@ -440,5 +442,5 @@ int installNextFile(void* page) {
         reportOutcome(page, e->outcome, state.targetPath);
     }
     setProgress(endPercent);
-    return finish(s, 1);
+    return finish(s, STEP_OK);
 }

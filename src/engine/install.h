@@ -5,9 +5,9 @@
 // the next entry that needs work, moves the data file to its data, builds
 // the new file under a ".$$A" name (delta or whole file), restores preserved
 // regions, sets file times, proves the result by checksum and size, and puts
-// it in place (replace.h). It returns 1 while more may follow and 0 when the
-// table is done or state.resultCode says why the run stopped; then
-// finishInstallation closes the data file. Every call releases what it
+// it in place (replace.h). It returns STEP_OK while more may follow, then
+// STEP_END, or STEP_STOPPED when state.resultCode says why the run stopped;
+// then finishInstallation closes the data file. Every call releases what it
 // opened; a failed call deletes its temporary file and leaves the target as
 // it was.
 //
@@ -28,10 +28,18 @@
 #include "package/fileops.h"
 
 // Engine side of the progress page's start and end. beginInstallation
-// returns 1, or 0 with resultCode = ERR_OPEN and the path in messageSubject
-// (ERR_NO_MEMORY, or the journal's ERR_CREATE, in an all-or-nothing run).
+// returns ERR_NONE, or ERR_OPEN (also in resultCode) with the path in
+// messageSubject (ERR_NO_MEMORY, or the journal's ERR_CREATE, in an
+// all-or-nothing run).
 int beginInstallation();
 void finishInstallation();
+
+// installNextFile results.
+enum {
+    STEP_OK = 0,      // a file was handled or passed over; more may follow
+    STEP_END = 1,     // past the last entry: the run is done
+    STEP_STOPPED = 2  // the run stopped; state.resultCode says why
+};
 int installNextFile(void* page);
 
 // The code the finish page reports: resultCode, or ERR_NOT_REPLACED when the
@@ -50,8 +58,9 @@ extern ProgressListener progressListener;
 
 // Seams of the platform layer (replace_win32.cpp, version_win32.cpp).
 void showFileInWork(void* page, const char* path);
-// 1 = go on with the file, 0 = the user declined (newer installed version).
-int confirmOlderVersion(FileEntry* entry);
+// Whether to go on with the file; false when the user declined (a newer
+// version is installed).
+bool confirmOlderVersion(FileEntry* entry);
 // 0 = done. Sets the three file times of an open file.
 int setFileTimes(FileHandle file, const EntryTimesBlock* times);
 // Writes the file's buffers through to the disk; 0 = done.

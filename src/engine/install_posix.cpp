@@ -10,7 +10,7 @@
 
 void showFileInWork(void*, const char*) {}
 
-int confirmOlderVersion(FileEntry*) { return 1; }
+bool confirmOlderVersion(FileEntry*) { return true; }
 
 // FILETIME counts 100 ns steps from 1601-01-01; the last access and last
 // write times are set, the creation time has no POSIX counterpart. A zero

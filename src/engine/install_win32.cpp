@@ -20,17 +20,17 @@ void showFileInWork(void* page, const char* path) {
 // matched no known version and may be newer than the update. Any failure
 // of the version API (or its absence), or short memory, goes on without
 // asking.
-int confirmOlderVersion(FileEntry* entry) {
+bool confirmOlderVersion(FileEntry* entry) {
     const EntryVersionBlock* ours = entryVersionBlock(entry);
-    if (!ours) return 1;
+    if (!ours) return true;
     const VersionApi* api = versionApi();
-    if (!api) return 1;
+    if (!api) return true;
     DWORD ignored = 0;
     DWORD size = api->getFileVersionInfoSize(state.targetPath, &ignored);
-    if (!size) return 1;
+    if (!size) return true;
     void* info = allocBuffer(size);
-    if (!info) return 1;
-    int answer = 1;
+    if (!info) return true;
+    bool answer = true;
     VS_FIXEDFILEINFO* fixed = 0;
     UINT fixedSize = 0;
     if (api->getFileVersionInfo(state.targetPath, 0, size, info) &&
@@ -43,7 +43,7 @@ int confirmOlderVersion(FileEntry* entry) {
             char* text = static_cast<char*>(allocBuffer(2048));
             if (text) {
                 expandText(text, 2048, getString(6, 31), state.targetPath, 0, false);
-                answer = showMessage(text, MB_QUESTION_YESNO) == BOX_YES ? 1 : 0;
+                answer = showMessage(text, MB_QUESTION_YESNO) == BOX_YES;
                 freeBuffer(text);
             }
         }

@@ -16,10 +16,12 @@
 #include "engine/filetable.h"
 
 void replaceTarget(FileEntry* entry, const char* tempPath);
-// 0 when deleted; outcome OUT_DELETED or OUT_NOT_DELETED.
-int removeTarget(FileEntry* entry);
-// 0 = every folder of the path exists or was made, 1 = one failed, -1 = no
-// memory. Leaves the current folder at the deepest folder reached.
+// Deletes the target; the outcome says how it went: OUT_DELETED or
+// OUT_NOT_DELETED.
+void removeTarget(FileEntry* entry);
+// Makes every folder of the path that is missing. ERR_NONE when all exist
+// now, ERR_CREATE when one could not be made, ERR_NO_MEMORY. Leaves the
+// current folder at the deepest folder reached.
 int createFolders(const char* path);
 // Appends "path: outcome text" to the page's list (control 1013) and tells
 // outcomeListener, if set.

@@ -53,19 +53,17 @@ void replaceTarget(FileEntry* entry, const char* tempPath) {
     unlink(tempPath);
 }
 
-int removeTarget(FileEntry* entry) {
+void removeTarget(FileEntry* entry) {
     entry->outcome = OUT_NOT_DELETED;
     passCheckpoint();
-    if (unlink(state.targetPath) != 0) return 1;
-    entry->outcome = OUT_DELETED;
-    return 0;
+    if (unlink(state.targetPath) == 0) entry->outcome = OUT_DELETED;
 }
 
 int createFolders(const char* path) {
     char work[TEXT_CAPACITY];
     copyText(work, path);
     char* last = strrchr(work, '/');
-    if (!last) return 0;
+    if (!last) return ERR_NONE;
     *last = 0;
     for (char* p = work + 1; ; p++) {
         bool end = *p == 0;
@@ -74,12 +72,12 @@ int createFolders(const char* path) {
             *p = 0;
             struct stat st;
             // A folder made now is journalled first in an all-or-nothing run.
-            if (stat(work, &st) != 0 && (journalNote('D', work) || mkdir(work, 0755) != 0)) return 1;
+            if (stat(work, &st) != 0 && (journalNote('D', work) || mkdir(work, 0755) != 0)) return ERR_CREATE;
             *p = saved;
         }
         if (end) break;
     }
-    return 0;
+    return ERR_NONE;
 }
 
 void reportOutcome(void* page, unsigned outcome, const char* path) {

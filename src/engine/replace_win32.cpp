@@ -105,7 +105,7 @@ void replaceTarget(FileEntry* entry, const char* tempPath) {
     removeFile(tempPath);
 }
 
-int removeTarget(FileEntry* entry) {
+void removeTarget(FileEntry* entry) {
     entry->outcome = OUT_NOT_DELETED;
     const char* target = state.targetPath;
     DWORD attributes = GetFileAttributesA(target);
@@ -114,10 +114,9 @@ int removeTarget(FileEntry* entry) {
     passCheckpoint();
     if (removeFile(target) == 0) {
         entry->outcome = OUT_DELETED;
-        return 0;
+        return;
     }
     if (readOnly) SetFileAttributesA(target, attributes);  // it stays as it was
-    return 1;
 }
 
 // One piece of the path: an existing folder, or one made now (journalled
@@ -129,14 +128,14 @@ static bool enterOrMake(const char* piece) {
 
 int createFolders(const char* path) {
     char* work = static_cast<char*>(allocBuffer(TEXT_CAPACITY));
-    if (!work) return -1;
+    if (!work) return ERR_NO_MEMORY;
     copyText(work, path);
     char* lastSlash = lastBackslash(work);
     if (lastSlash) lastSlash[1] = 0;
     char* scan = work;
     if (work[0] == '\\' && work[1] == '\\') scan = work + 2;
     else if (work[0] && work[1] == ':' && work[2] == '\\') scan = work + 3;
-    int result = 0;
+    int result = ERR_NONE;
     if (lastSlash && lastSlash >= scan) {
         // Every separator from scan on, stepping over two-byte characters.
         for (char* p = scan; *p; p += isLeadByte(*p) && p[1] ? 2 : 1) {
@@ -145,13 +144,13 @@ int createFolders(const char* path) {
             bool ok = enterOrMake(work);
             *p = '\\';
             if (!ok) {
-                result = 1;
+                result = ERR_CREATE;
                 break;
             }
         }
     } else {
         stripBackslash(work);
-        if (!enterOrMake(work)) result = 1;
+        if (!enterOrMake(work)) result = ERR_CREATE;
     }
     freeBuffer(work);
     return result;

@@ -1,3 +1,17 @@
+// Results: one convention for every layer.
+//
+// A function that does a job and can fail returns an int: 0 for success,
+// spelt with the name its family gives it (ERR_NONE, LOAD_OK, WRITE_OK,
+// STEP_OK, ...), and a small positive named constant for each other end.
+// Callers and tests compare with the names, never with bare numbers. A
+// function that answers a yes/no question (is this table sound? does the
+// path exist? go on with this file?) returns bool; one that measures or
+// finds something returns that. The families: ResultCode below;
+// WRITE_*/READ_* (package/fileops.h); LOAD_*/PAYLOAD_*
+// (package/loader.h); INFLATE_* (package/inflate.h); DELTA_*
+// (engine/delta.h); STEP_* (engine/install.h); INIT_* (run/run.h). Only
+// the installer's exit codes (run/run.h) keep the numbers callers see.
+//
 // Result codes of the engine and per-file outcome codes.
 //
 // Every number doubles as the index of its message in string table 6, so the

@@ -26,21 +26,20 @@ int beginInstallation() {
         readExact(state.dataFile, &size, 4)) {
         closeFile(state.dataFile);
         state.dataFile = INVALID_FILE;
-        failStep(ERR_OPEN, state.dataPath);
-        return 0;
+        return failStep(ERR_OPEN, state.dataPath);
     }
     state.volumeDataSize = state.volumeBytesLeft = size;
     if (state.options & OPT_ALL_OR_NOTHING) {
         state.stagedLetters = static_cast<uint8_t*>(allocZeroed(state.entryCount + 1));
         if (!state.stagedLetters) failStep(ERR_NO_MEMORY, 0);
         else openJournal();
-        if (state.resultCode) {
+        if (int r = state.resultCode) {
             finishInstallation();
-            return 0;
+            return r;
         }
     }
     state.installRunning = 1;
-    return 1;
+    return ERR_NONE;
 }
 
 void finishInstallation() {

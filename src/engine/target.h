@@ -3,7 +3,8 @@
 // resolveTarget sets state.targetPath to the full path of the entry's file:
 // the destination folder or the Windows folder plus relativePath, or for a
 // shared file the folder the version API names plus the file's base name.
-// Returns 0, or 1 when the version API reports the shared file in use; then
+// Returns ERR_NONE, or ERR_FILE_IN_USE when the version API reports the
+// shared file in use (resultCode is left alone); then
 // targetPath names the copy in use (its current folder plus base name) when
 // the API tells where it is, else the destination path. Called afresh for
 // every entry handled, so targetPath always belongs to the entry in hand.
@@ -11,6 +12,7 @@
 #include <stdint.h>
 
 #include "engine/filetable.h"
+#include "engine/results.h"
 
 int resolveTarget(FileEntry* entry);
 

@@ -62,5 +62,5 @@ int resolveTarget(FileEntry* entry) {
         if (!next) break;
         at = static_cast<size_t>(next - state.targetPath) + 1;
     }
-    return 0;
+    return ERR_NONE;
 }

@@ -57,7 +57,7 @@ static int resolveShared(const char* rel) {
     if (!area) {
         appendBackslash(state.targetPath);
         appendText(state.targetPath, rel);
-        return 0;
+        return ERR_NONE;
     }
     stripBackslash(state.targetPath);  // the application folder
     const char* slash = lastBackslash(rel);
@@ -70,14 +70,14 @@ static int resolveShared(const char* rel) {
     area->current[TEXT_MAX] = 0;  // the API's outputs, whatever it did
     area->suggested[TEXT_MAX] = 0;
 
-    int result = 0;
+    int result = ERR_NONE;
     if (found & VFF_FILEINUSE) {
         // Name the copy in use so that the message shows the right file.
         if (area->current[0])
             joinPath(state.targetPath, area->current, base);
         else
             joinPath(state.targetPath, state.destinationDir, rel);
-        result = 1;
+        result = ERR_FILE_IN_USE;
     } else if (area->suggested[0]) {
         joinPath(state.targetPath, area->suggested, base);
         if (!canOpenForReading(state.targetPath) && area->current[0]) {
@@ -114,5 +114,5 @@ int resolveTarget(FileEntry* entry) {
     }
     appendBackslash(state.targetPath);
     appendText(state.targetPath, rel);
-    return 0;
+    return ERR_NONE;
 }

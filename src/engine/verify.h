@@ -104,8 +104,8 @@ typedef bool (*AlternateFolderDialog)(void* owner);
 extern AlternateFolderDialog alternateFolderDialog;
 
 // GetDiskFreeSpaceA's shape: root, sectors per cluster, bytes per sector,
-// free clusters, total clusters; nonzero = success.
-typedef int (*DiskFreeSpaceQuery)(const char* root, uint32_t* sectorsPerCluster,
+// free clusters, total clusters; true when the drive answered.
+typedef bool (*DiskFreeSpaceQuery)(const char* root, uint32_t* sectorsPerCluster,
                                   uint32_t* bytesPerSector, uint32_t* freeClusters,
                                   uint32_t* totalClusters);
 extern DiskFreeSpaceQuery diskFreeSpaceQuery;

@@ -162,7 +162,7 @@ static int settleVersion(FileEntry* entry, Tally& t, bool* testAccess) {
 static int verifyEntry(FileEntry* entry, Tally& t) {
     state.textCut = 0;
     entry->flags &= ~FE_FROM_ALT_FOLDER;
-    int inUse = resolveTarget(entry);
+    int found = resolveTarget(entry);
     copyText(state.workPath, state.targetPath);
     temporaryName();  // its temporary name must fit as well
     if (int r = refuseCut(state.targetPath)) return r;
@@ -171,9 +171,9 @@ static int verifyEntry(FileEntry* entry, Tally& t) {
 
     // A shared file the version API reports in use is there and held: say
     // so now rather than take its folder for a missing file.
-    if (inUse) {
+    if (found != ERR_NONE) {
         setMessageSubject(state.targetPath);
-        return ERR_FILE_IN_USE;
+        return found;
     }
 
     bool absent = false;

@@ -24,16 +24,16 @@ AlternateFolderDialog alternateFolderDialog = declineAlternateFolder;
 
 static uint32_t cap32(uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(v); }
 
-static int queryFreeSpace(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
+static bool queryFreeSpace(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
                           uint32_t* freeClusters, uint32_t* totalClusters) {
     struct statvfs fs;
-    if (statvfs(root, &fs) != 0) return 0;
+    if (statvfs(root, &fs) != 0) return false;
     uint64_t unit = fs.f_frsize ? fs.f_frsize : fs.f_bsize;
     *sectorsPerCluster = 1;
     *bytesPerSector = cap32(unit);
     *freeClusters = cap32(fs.f_bavail);
     *totalClusters = cap32(fs.f_blocks);
-    return 1;
+    return true;
 }
 DiskFreeSpaceQuery diskFreeSpaceQuery = queryFreeSpace;
 

@@ -11,16 +11,16 @@
 static bool declineAlternateFolder(void*) { return false; }
 AlternateFolderDialog alternateFolderDialog = declineAlternateFolder;
 
-static int queryDiskFreeSpace(const char* root, uint32_t* sectorsPerCluster,
+static bool queryDiskFreeSpace(const char* root, uint32_t* sectorsPerCluster,
                               uint32_t* bytesPerSector, uint32_t* freeClusters,
                               uint32_t* totalClusters) {
     DWORD spc = 0, bps = 0, fc = 0, tc = 0;
-    if (!GetDiskFreeSpaceA(root, &spc, &bps, &fc, &tc)) return 0;
+    if (!GetDiskFreeSpaceA(root, &spc, &bps, &fc, &tc)) return false;
     *sectorsPerCluster = spc;
     *bytesPerSector = bps;
     *freeClusters = fc;
     *totalClusters = tc;
-    return 1;
+    return true;
 }
 DiskFreeSpaceQuery diskFreeSpaceQuery = queryDiskFreeSpace;
 

@@ -6,8 +6,8 @@
 // tests, fuzz targets, benchmarks). Everything above this layer is the same
 // code on both.
 //
-// Results follow the house rule: 0 for success, a small positive number for a
-// failure. Positions and sizes are 32-bit; files stay below 2 GiB because
+// Results follow the house rule (engine/results.h): 0 for success, a named
+// small positive number for a failure. Positions and sizes are 32-bit; files stay below 2 GiB because
 // relative moves take a signed distance.
 //
 // Tests can put a fault exactly where they want it through fileFaults (a
@@ -37,6 +37,8 @@ enum {
     OPEN_OWN = 4         // flag: a file this run wrote (denied access is retried too)
 };
 
+// readExact results
+enum { READ_OK = 0, READ_SHORT = 1 };  // READ_SHORT: fewer than n bytes came
 // writeAll results
 enum { WRITE_OK = 0, WRITE_FAILED = 2, WRITE_SHORT = 3 };
 
@@ -48,7 +50,7 @@ bool pathExists(const char* path);
 // Creates path for writing, replacing any file there: for tools, tests and
 // benchmarks only; the installer never calls it.
 FileHandle createFreshFile(const char* path);
-int readExact(FileHandle file, void* buffer, uint32_t n);     // 0 = all n bytes
+int readExact(FileHandle file, void* buffer, uint32_t n);     // READ_OK: all n bytes
 uint32_t readSome(FileHandle file, void* buffer, uint32_t n);  // bytes delivered
 int writeAll(FileHandle file, const void* buffer, uint32_t n);
 uint32_t tellFile(FileHandle file);

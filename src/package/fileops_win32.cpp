@@ -58,7 +58,7 @@ uint32_t readSome(FileHandle file, void* buffer, uint32_t n) {
 }
 
 int readExact(FileHandle file, void* buffer, uint32_t n) {
-    return readSome(file, buffer, n) == n ? 0 : 1;
+    return readSome(file, buffer, n) == n ? READ_OK : READ_SHORT;
 }
 
 int writeAll(FileHandle file, const void* buffer, uint32_t n) {

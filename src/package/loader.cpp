@@ -56,18 +56,18 @@ static void keep(T*& field, uint8_t* block) {
     field = reinterpret_cast<T*>(block);
 }
 
-bool readStringTables(FileHandle file, uint32_t end) {
+int readStringTables(FileHandle file, uint32_t end) {
     uint16_t count = 0;
-    if (end - tellFile(file) < 2 || readExact(file, &count, 2)) return false;
+    if (end - tellFile(file) < 2 || readExact(file, &count, 2)) return PAYLOAD_DAMAGED;
     for (unsigned i = 0; i < count && i < 8; i++) {
         uint32_t size, left = end - tellFile(file);
-        if (left < 4 || readExact(file, &size, 4)) return false;
+        if (left < 4 || readExact(file, &size, 4)) return PAYLOAD_DAMAGED;
         uint8_t* block;
-        if (decodeBlock(file, size, left - 4, &block)) return false;
+        if (int r = decodeBlock(file, size, left - 4, &block)) return r;
         keep(state.stringTables[i], block);
         state.stringTableSizes[i] = size;
     }
-    return true;
+    return PAYLOAD_OK;
 }
 
 // Completeness: the file ends where the data area ends, or exactly a
@@ -157,8 +157,8 @@ struct RecordWalk {
 };
 
 // Reads one record whose header has been read; the file stands at its
-// contents (position `here`), which end at `next`. PAYLOAD_OK, or
-// PAYLOAD_DAMAGED when it cannot be read or decoded.
+// contents (position `here`), which end at `next`. PAYLOAD_OK, or the
+// failure of a record that cannot be read or decoded.
 static int readRecord(RecordWalk& w, const PackageRecordHeader& header, uint32_t here, uint64_t next) {
     switch (header.tag) {
     case REC_OPTIONS:
@@ -172,7 +172,7 @@ static int readRecord(RecordWalk& w, const PackageRecordHeader& header, uint32_t
         w.complete = true;
         return PAYLOAD_OK;
     case REC_STRING_TABLES:
-        return readStringTables(w.file, static_cast<uint32_t>(next)) ? PAYLOAD_OK : PAYLOAD_DAMAGED;
+        return readStringTables(w.file, static_cast<uint32_t>(next));
     case REC_FILE_DATA: {
         state.dataAreaOffset = here;
         if (readExact(w.file, &state.volumeDataSize, 4)) return PAYLOAD_DAMAGED;
@@ -188,7 +188,7 @@ static int readRecord(RecordWalk& w, const PackageRecordHeader& header, uint32_t
     if (!isBufferRecord(header.tag)) return PAYLOAD_OK;
     uint8_t* block = 0;
     uint32_t size = 0;
-    if (readRecordPayload(w.file, header, &block, &size)) return PAYLOAD_DAMAGED;
+    if (int r = readRecordPayload(w.file, header, &block, &size)) return r;
     keepPayload(header.tag, block, size, &w.badTable);
     return PAYLOAD_OK;
 }
@@ -210,7 +210,7 @@ static int bindToStub(FileHandle file, uint32_t stubSize) {
 }
 
 // Walks the records behind the stub up to the data area (or the file's
-// end). PAYLOAD_OK, or PAYLOAD_DAMAGED when a record cannot be read.
+// end). PAYLOAD_OK, or the failure of a record that cannot be read.
 static int walkRecords(RecordWalk& w) {
     for (;;) {
         PackageRecordHeader header;
@@ -225,7 +225,7 @@ static int walkRecords(RecordWalk& w) {
         // its end could only be followed by a header that cannot be read,
         // and on Win32 a position past 2 GiB would seek elsewhere.
         if (header.tag != REC_FILE_DATA && next > w.total) return PAYLOAD_DAMAGED;
-        if (readRecord(w, header, here, next)) return PAYLOAD_DAMAGED;
+        if (int r = readRecord(w, header, here, next)) return r;
         if (w.badTable || header.tag == REC_FILE_DATA) return PAYLOAD_OK;
         seekTo(w.file, static_cast<uint32_t>(next));
     }
@@ -233,10 +233,10 @@ static int walkRecords(RecordWalk& w) {
 
 int loadPackage() {
     uint32_t stubSize = stubData.header.stubSize;
-    if (stubSize == 0) return 0;
+    if (stubSize == 0) return LOAD_FAILED;
     copyText(state.dataPath, state.sourcePath);
     RecordWalk w = {openFile(state.dataPath, OPEN_READ), 0, false, false};
-    if (w.file == INVALID_FILE) return 0;
+    if (w.file == INVALID_FILE) return LOAD_FAILED;
     int r = bindToStub(w.file, stubSize);
     seekTo(w.file, stubSize);
     // Installers stay below 2 GiB (positions are signed on Win32).
@@ -244,11 +244,11 @@ int loadPackage() {
     if (w.total > FILE_POSITION_MAX) r = PAYLOAD_DAMAGED;
     if (!r) r = walkRecords(w);
     closeFile(w.file);
-    if (r) return 0;
-    if (w.complete && !w.badTable) return 1;
+    if (r) return LOAD_FAILED;
+    if (w.complete && !w.badTable) return LOAD_OK;
     const char* text = getString(6, 33);
     if (*text) showMessage(text, MB_INFO);
-    return 0;
+    return LOAD_INCOMPLETE;
 }
 
 void releasePackageData() {

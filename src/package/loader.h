@@ -4,8 +4,8 @@
 // binding key from the stub, keeps buffers and texts in the state, decodes the
 // string tables, checks the file table, and proves that the file is complete
 // (it ends where the data area ends, or a signature table the stub's PE header
-// declares follows it, or a start-page record was met). Returns 1 on success,
-// 0 otherwise; only an incomplete package shows a message, (6, 33).
+// declares follows it, or a start-page record was met). Returns LOAD_OK,
+// LOAD_FAILED, or LOAD_INCOMPLETE, the only one that shows a message, (6, 33).
 #pragma once
 #include <stdint.h>
 
@@ -14,13 +14,22 @@
 
 extern StubData stubData;
 
+// loadPackage results.
+enum {
+    LOAD_OK = 0,
+    LOAD_FAILED = 1,      // the file or a record cannot be read, decoded or held
+    LOAD_INCOMPLETE = 2   // the package does not prove complete, or its file
+                          // table does not hold together
+};
+
 int loadPackage();
 
-// readRecordPayload results.
+// Results of reading a record's contents (readRecordPayload,
+// readStringTables).
 enum {
     PAYLOAD_OK = 0,
     PAYLOAD_DAMAGED = 1,   // cannot be read, or does not decode to its size
-    PAYLOAD_NO_MEMORY = 5  // its size cannot be had: more than its record can
+    PAYLOAD_NO_MEMORY = 2  // its size cannot be had: more than its record can
                            // hold (possibleBufferSize), or more memory than there is
 };
 
@@ -44,8 +53,9 @@ bool possibleBufferSize(uint32_t size, uint32_t available, bool compressed);
 // state.stringTables: a 16-bit count, then for each of the first eight
 // tables a 32-bit size and a stream, all within the record, which ends at
 // file position `end`. Each size is checked against the record's bytes left
-// before its block is had. False when one does not fit or decode.
-bool readStringTables(FileHandle file, uint32_t end);
+// before its block is had. PAYLOAD_OK, or the failure of the first table
+// that does not fit or decode.
+int readStringTables(FileHandle file, uint32_t end);
 
 // Frees every buffer read from the package and resets the references.
 void releasePackageData();

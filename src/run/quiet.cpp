@@ -29,8 +29,8 @@ int runQuiet() {
     if (state.options & OPT_ALL_OR_NOTHING) recoverJournal();
     state.verifyResult = verifyInstallation();
     if (state.verifyResult != ERR_NONE) return state.verifyResult;
-    if (beginInstallation()) {
-        while (installNextFile(0)) {
+    if (beginInstallation() == ERR_NONE) {
+        while (installNextFile(0) == STEP_OK) {
         }
         finishInstallation();
     }

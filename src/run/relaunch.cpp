@@ -109,18 +109,18 @@ static bool startAndWait(char* command, int* copyExit) {
     return true;
 }
 
-int relaunchFromTemp(int showState, int* copyExit) {
+bool relaunchFromTemp(int showState, int* copyExit) {
     GetModuleFileNameA(static_cast<HINSTANCE>(state.instance), state.targetPath, TEXT_CAPACITY);
     state.targetPath[TEXT_MAX] = 0;
-    if (!onRemovableDrive(state.targetPath)) return 0;
+    if (!onRemovableDrive(state.targetPath)) return false;
 
     char folder[TEXT_CAPACITY];
-    if (!tempFolder(folder)) return 0;
+    if (!tempFolder(folder)) return false;
     FileHandle out = INVALID_FILE;
     for (int i = 0; i < 999 && out == INVALID_FILE; i++) {
         char name[16];
         expandText(name, sizeof name, "_upd%d.exe", 0, i, true);  // COPY_PREFIX, i, COPY_SUFFIX
-        if (strlen(folder) + strlen(name) > TEXT_MAX) return 0;  // the name would be cut
+        if (strlen(folder) + strlen(name) > TEXT_MAX) return false;  // the name would be cut
         copyText(state.scratchPath, folder);
         append(state.scratchPath, TEXT_CAPACITY, name);
         FileHandle taken = openFile(state.scratchPath, OPEN_READ);
@@ -131,13 +131,13 @@ int relaunchFromTemp(int showState, int* copyExit) {
         bool exists;
         out = createFile(state.scratchPath, &exists);
     }
-    if (out == INVALID_FILE) return 0;
-    if (!copyStub(out, state.scratchPath)) return 0;
+    if (out == INVALID_FILE) return false;
+    if (!copyStub(out, state.scratchPath)) return false;
 
     char* command = static_cast<char*>(allocZeroed(COMMAND_CAPACITY));
     if (!command) {
         DeleteFileA(state.scratchPath);
-        return 0;
+        return false;
     }
     append(command, COMMAND_CAPACITY, "\"");
     append(command, COMMAND_CAPACITY, state.scratchPath);
@@ -152,25 +152,25 @@ int relaunchFromTemp(int showState, int* copyExit) {
     freeBuffer(command);
     if (!started) {
         DeleteFileA(state.scratchPath);
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int patchWininit(const char* iniPath, const char* shortPath) {
+bool patchWininit(const char* iniPath, const char* shortPath) {
     WritePrivateProfileStringA("Rename", "xyz", shortPath, iniPath);
     WritePrivateProfileStringA(0, 0, 0, iniPath);  // flush the cached copy
     return patchRenameLine(iniPath, shortPath);
 }
 
-int patchRenameLine(const char* iniPath, const char* shortPath) {
+bool patchRenameLine(const char* iniPath, const char* shortPath) {
     FileHandle file = openFile(iniPath, OPEN_READ_WRITE);
-    if (file == INVALID_FILE) return 0;
+    if (file == INVALID_FILE) return false;
     uint32_t n = fileSize(file);
-    int patched = 0;
+    bool patched = false;
     // The spare bytes let the comparison run past the end of the text.
     uint8_t* text = n < 0x7FFFFE00u ? static_cast<uint8_t*>(allocZeroed(n + 512)) : 0;
-    if (text && readExact(file, text, n) == 0) {
+    if (text && readExact(file, text, n) == READ_OK) {
         uint32_t pathLength = static_cast<uint32_t>(strlen(shortPath));
         for (uint32_t k = 0; k + 4 < n; k++) {
             if (memcmp(text + k, "xyz=", 4) == 0 && memcmp(text + k + 4, shortPath, pathLength) == 0) {

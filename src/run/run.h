@@ -20,11 +20,16 @@ enum {
 
 int runInstaller(HINSTANCE instance, const char* commandLine, int showState);
 
-// 1 to go on, 0 when another instance runs (it is brought to the front),
-// -1 when the text buffers cannot be had.
+// initInstance results.
+enum {
+    INIT_OK = 0,
+    INIT_ALREADY_RUNNING = 1,  // another instance runs (it is brought to the front)
+    INIT_NO_MEMORY = 2         // the text buffers cannot be had
+};
 int initInstance(HINSTANCE instance);
 BOOL registerBackgroundClass();
-int createBackgroundWindow();
+// False when the window cannot be made.
+bool createBackgroundWindow();
 
 typedef INT_PTR(CALLBACK* PageProcedure)(HWND, UINT, WPARAM, LPARAM);
 // The page result, or 0 when the page cannot be shown (its template is
@@ -44,22 +49,22 @@ void drainMessages();
 void createFaceBrush();
 void deleteGdiObjects();
 
-// Removable-disk start (relaunch.cpp): 1 when a temporary copy was started
-// and this process should end. The copy gets the switches /Q, /D=, /L= and
+// Removable-disk start (relaunch.cpp): true when a temporary copy was
+// started and this process should end. The copy gets the switches /Q, /D=, /L= and
 // /? that this process was given; with copyExit (a quiet run) this process
 // waits for the copy and passes its exit code on through *copyExit. scheduleSelfDeletion runs in a process
 // started with /DEL and arranges the deletion of its own file, but only
 // when that file is such a copy (isRelaunchCopy): another file started
 // with /DEL, or with a switch such as /DELAY, stays.
-int relaunchFromTemp(int showState, int* copyExit = 0);
+bool relaunchFromTemp(int showState, int* copyExit = 0);
 void scheduleSelfDeletion();
 // True when path is "_upd" and 1-3 digits and ".exe" (any case) directly in
 // the temporary folder.
 bool isRelaunchCopy(const char* path);
 // The 9x way: writes "xyz=shortPath" into [Rename] of iniPath, then patches
-// the first such line to "NUL=shortPath". 1 when a line was patched.
-int patchWininit(const char* iniPath, const char* shortPath);
+// the first such line to "NUL=shortPath". True when a line was patched.
+bool patchWininit(const char* iniPath, const char* shortPath);
 // The patching step alone: the first "xyz=shortPath" becomes "NUL=shortPath".
-int patchRenameLine(const char* iniPath, const char* shortPath);
+bool patchRenameLine(const char* iniPath, const char* shortPath);
 
 extern const char BACKGROUND_CLASS[];

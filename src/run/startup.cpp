@@ -50,14 +50,14 @@ int initInstance(HINSTANCE instance) {
         BringWindowToTop(running);
         if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
         if (popup != running) BringWindowToTop(popup);
-        return 0;
+        return INIT_ALREADY_RUNNING;
     }
     state.instance = instance;
     createFaceBrush();
-    if (!allocateTextBuffers()) return -1;
+    if (!allocateTextBuffers()) return INIT_NO_MEMORY;
     GetModuleFileNameA(instance, state.sourcePath, TEXT_CAPACITY);
     state.sourcePath[TEXT_MAX] = 0;
-    return 1;
+    return INIT_OK;
 }
 
 BOOL registerBackgroundClass() {
@@ -72,15 +72,15 @@ BOOL registerBackgroundClass() {
     return RegisterClassA(&wc) != 0;
 }
 
-int createBackgroundWindow() {
+bool createBackgroundWindow() {
     DWORD style = (state.options & OPT_FULL_SCREEN) ? STYLE_FULL_SCREEN : STYLE_WINDOWED;
     HWND w = CreateWindowExA(0, BACKGROUND_CLASS, getString(6, 0), style, 0, 0, state.screenWidth,
                              state.screenHeight, 0, 0, static_cast<HINSTANCE>(state.instance), 0);
-    if (!w) return 0;
+    if (!w) return false;
     state.backgroundWindow = w;
     state.screenCenterX = state.screenWidth / 2;
     state.screenCenterY = state.screenHeight / 2;
-    return 1;
+    return true;
 }
 
 void drainMessages() {
@@ -130,9 +130,10 @@ static int endWithoutWizard(int resultCode, int exitCode) {
 
 int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
     int ready = initInstance(instance);
-    // A quiet run that finds another installer running has done nothing.
-    if (ready == 0 && quietSwitchGiven(commandLine)) return EXIT_ALREADY_RUNNING;
-    if (ready <= 0) return ready;
+    // A quiet run that finds another installer running has done nothing; the
+    // wizard then ends with EXIT_DONE.
+    if (ready == INIT_ALREADY_RUNNING) return quietSwitchGiven(commandLine) ? EXIT_ALREADY_RUNNING : EXIT_DONE;
+    if (ready != INIT_OK) return EXIT_NOT_LOADED;
     if (!parseCommandLine(commandLine) || !makeAbsolute(state.destinationSwitch) ||
         !makeAbsolute(state.logPath))
         return EXIT_NOT_LOADED;
@@ -155,7 +156,7 @@ int runInstaller(HINSTANCE instance, const char* commandLine, int showState) {
         state.screenWidth = GetSystemMetrics(SM_CXSCREEN);
         state.screenHeight = GetSystemMetrics(SM_CYSCREEN);
     }
-    if (!loadPackage()) {
+    if (loadPackage() != LOAD_OK) {
         writeRunLog(-1, EXIT_NOT_LOADED);
         return EXIT_NOT_LOADED;
     }

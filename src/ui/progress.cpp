@@ -49,7 +49,7 @@ static void cannotStart() {
 }
 
 static void runToEnd(HWND page) {
-    while (installNextFile(page)) {
+    while (installNextFile(page) == STEP_OK) {
     }
     endRun();
 }
@@ -97,7 +97,7 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
         insertListColumn(page);
         cancelPending = 0;
         stepTimer = 0;
-        if (beginInstallation())
+        if (beginInstallation() == ERR_NONE)
             armTimer(page, FIRST_STEP_MS);
         else
             cannotStart();
@@ -106,7 +106,7 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
         if (!state.installRunning || cancelPending) break;
         KillTimer(page, STEP_TIMER_ID);
         stepTimer = 0;
-        if (installNextFile(page))
+        if (installNextFile(page) == STEP_OK)
             armTimer(page, NEXT_STEP_MS);
         else
             endRun();

@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stubData.header.startPage = START_PAGE_WIZARD;
     if (!allocateTextBuffers()) abort();
     copyText(state.sourcePath, path);
-    if (loadPackage()) {
+    if (loadPackage() == LOAD_OK) {
         readTexts();
         walkTemplates();
         drawPicture(state.frameImage);

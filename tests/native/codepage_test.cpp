@@ -195,7 +195,7 @@ protected:
     // Packs the project with the stand-in stub and loads it as the installer would.
     void load(const std::string& path) {
         copyText(state.sourcePath, testsupport::packProject(temp, path).c_str());
-        ASSERT_EQ(loadPackage(), 1);
+        ASSERT_EQ(loadPackage(), LOAD_OK);
     }
 };
 

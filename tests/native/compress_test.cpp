@@ -105,7 +105,7 @@ TEST(CompressRoundTrip, AllSourcesAndSinks) {
             free(out);
             EXPECT_EQ(tellFile(in), 3 + stream.size());
             uint8_t after[4];
-            ASSERT_EQ(readExact(in, after, 4), 0);
+            ASSERT_EQ(readExact(in, after, 4), READ_OK);
             EXPECT_EQ(Bytes(after, after + 4), trailer);
 
             seekTo(in, 3);
@@ -140,7 +140,7 @@ TEST(CompressRoundTrip, StreamsBackToBack) {
     FileHandle f = openFile(dir.write("tables", file).c_str(), OPEN_READ);
     for (const Bytes& p : parts) {
         uint32_t n;
-        ASSERT_EQ(readExact(f, &n, 4), 0);
+        ASSERT_EQ(readExact(f, &n, 4), READ_OK);
         ASSERT_EQ(n, p.size());
         Bytes out(n + 1);
         ASSERT_TRUE(decodeToMemory(out.data(), n, f, 0));

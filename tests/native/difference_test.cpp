@@ -383,8 +383,8 @@ protected:
         updpack::EngineSession session(installer);
         session.setDestination(folder);
         if (int verified = verifyInstallation()) return verified;
-        if (!beginInstallation()) return state.resultCode;
-        while (installNextFile(nullptr)) {
+        if (beginInstallation() != ERR_NONE) return state.resultCode;
+        while (installNextFile(nullptr) == STEP_OK) {
         }
         finishInstallation();
         return finalResultCode();

@@ -121,15 +121,15 @@ TEST(InflateExamples, SmallStreams) {
         std::vector<uint32_t> writes;
         uint32_t consumed;
     } cases[] = {
-        {"empty last stored block", {0x0F, 0x00, 0x00}, 0, {}, {0}, 3},
-        {"stored without NLEN", {0x0F, 0x03, 0x00, 0x61, 0x62, 0x63}, 0, str("abc"), {3}, 6},
-        {"fixed, one literal", {0x9D, 0x08, 0x00}, 0, str("a"), {1}, 3},
-        {"fixed, overlapping copy", {0x9D, 0x98, 0x94, 0x0C, 0x41, 0x00}, 0, str("abcabcabc"), {9}, 6},
-        {"fixed, end of block only", {0x0D, 0x00}, 0, {}, {0}, 2},
-        {"stored then fixed", {0x07, 0x01, 0x00, 0x61, 0x0D, 0x00}, 0, str("a"), {1}, 6},
-        {"type 0 with last flag", {0x08}, 2, {}, {}, 1},
-        {"type 0", {0x00}, 2, {}, {}, 1},
-        {"type 4", {0x0C}, 2, {}, {}, 1},
+        {"empty last stored block", {0x0F, 0x00, 0x00}, INFLATE_OK, {}, {0}, 3},
+        {"stored without NLEN", {0x0F, 0x03, 0x00, 0x61, 0x62, 0x63}, INFLATE_OK, str("abc"), {3}, 6},
+        {"fixed, one literal", {0x9D, 0x08, 0x00}, INFLATE_OK, str("a"), {1}, 3},
+        {"fixed, overlapping copy", {0x9D, 0x98, 0x94, 0x0C, 0x41, 0x00}, INFLATE_OK, str("abcabcabc"), {9}, 6},
+        {"fixed, end of block only", {0x0D, 0x00}, INFLATE_OK, {}, {0}, 2},
+        {"stored then fixed", {0x07, 0x01, 0x00, 0x61, 0x0D, 0x00}, INFLATE_OK, str("a"), {1}, 6},
+        {"type 0 with last flag", {0x08}, INFLATE_ERR_FORMAT, {}, {}, 1},
+        {"type 0", {0x00}, INFLATE_ERR_FORMAT, {}, {}, 1},
+        {"type 4", {0x0C}, INFLATE_ERR_FORMAT, {}, {}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,7 +152,7 @@ TEST(InflateExamples, MixedBlocks) {
     for (uint8_t x : stored) b.put(x, 8);
     b.put(5 | 8, 4).fixedMatch(10, 42).fixedSymbol('y').fixedSymbol(256);
     Decoded d = decode(b.bytes());
-    ASSERT_EQ(d.result, 0);
+    ASSERT_EQ(d.result, INFLATE_OK);
     Bytes expect = {'w', 'x'};
     expect.insert(expect.end(), stored.begin(), stored.end());
     expect.insert(expect.end(), expect.begin(), expect.begin() + 10);
@@ -169,7 +169,7 @@ TEST(InflateOutput, CopiesAndWindows) {
         Bits b;
         b.put(5 | 8, 4).fixedSymbol(0x61).fixedMatch(3, 4).fixedSymbol(256);
         Decoded d = decode(b.bytes());
-        EXPECT_EQ(d.result, 0);
+        EXPECT_EQ(d.result, INFLATE_OK);
         EXPECT_EQ(d.out, (Bytes{0x61, 0, 0, 0}));
     }
     Bytes data(32768);
@@ -182,7 +182,7 @@ TEST(InflateOutput, CopiesAndWindows) {
         for (uint8_t x : data) b.put(x, 8);
         b.put(5 | 8, 4).fixedMatch(258, 32768).fixedMatch(3, 32768).fixedSymbol(256);
         Decoded d = decode(b.bytes());
-        ASSERT_EQ(d.result, 0);
+        ASSERT_EQ(d.result, INFLATE_OK);
         Bytes expect = data;
         expect.insert(expect.end(), data.begin(), data.begin() + 261);
         EXPECT_EQ(d.out, expect);
@@ -210,7 +210,7 @@ TEST(InflateOutput, CopiesAndWindows) {
         }
         b.fixedSymbol(256);
         Decoded d = decode(b.bytes());
-        ASSERT_EQ(d.result, 0);
+        ASSERT_EQ(d.result, INFLATE_OK);
         EXPECT_EQ(d.out, expect);
         std::vector<uint32_t> writes(size / 32768, 32768);
         writes.push_back(size % 32768);
@@ -230,8 +230,8 @@ Bits dynamicHeader(int hlit, int hdist, const std::vector<int>& clInOrder) {
 TEST(InflateDynamic, HeaderRules) {
     for (int hlit : {30, 31}) {
         SCOPED_TRACE(hlit);
-        EXPECT_EQ(decode(dynamicHeader(hlit, 0, {0, 0, 0, 0}).bytes()).result, 1);
-        EXPECT_EQ(decode(dynamicHeader(0, hlit, {0, 0, 0, 0}).bytes()).result, 1);
+        EXPECT_EQ(decode(dynamicHeader(hlit, 0, {0, 0, 0, 0}).bytes()).result, INFLATE_ERR_DATA);
+        EXPECT_EQ(decode(dynamicHeader(0, hlit, {0, 0, 0, 0}).bytes()).result, INFLATE_ERR_DATA);
     }
     // Code-length code: 0, 1, 16, 18 with 2 bits each (codes 00 01 10 11),
     // sent in the order 18, 17, 16, 0, 1.
@@ -249,28 +249,28 @@ TEST(InflateDynamic, HeaderRules) {
         lengths(b, repeatFirst);
         b.code(0, 1).code(0, 1).code(1, 1);  // a a end
         Decoded d = decode(b.bytes());
-        EXPECT_EQ(d.result, 0);
+        EXPECT_EQ(d.result, INFLATE_OK);
         EXPECT_EQ(d.out, str("aa"));
     }
     {
         SCOPED_TRACE("repeat running past the lengths");
         Bits b = dynamicHeader(0, 0, {2, 0, 2, 2, 2});
         b.code(3, 2).put(127, 7).code(3, 2).put(127, 7).code(3, 2).put(127, 7);
-        EXPECT_EQ(decode(b.bytes()).result, 1);
+        EXPECT_EQ(decode(b.bytes()).result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("a lone 1-bit code-length code meets its missing code");
         Bits b = dynamicHeader(0, 0, {1, 0, 0, 0});  // only 18, code 0
         b.code(1, 1);
-        EXPECT_EQ(decode(b.bytes()).result, 1);
+        EXPECT_EQ(decode(b.bytes()).result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("all code-length lengths 0: no table");
-        EXPECT_EQ(decode(dynamicHeader(0, 0, {0, 0, 0, 0}).bytes()).result, 1);
+        EXPECT_EQ(decode(dynamicHeader(0, 0, {0, 0, 0, 0}).bytes()).result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("over-subscribed code-length code");
-        EXPECT_EQ(decode(dynamicHeader(0, 0, {1, 1, 1, 0}).bytes()).result, 2);
+        EXPECT_EQ(decode(dynamicHeader(0, 0, {1, 1, 1, 0}).bytes()).result, INFLATE_ERR_FORMAT);
     }
     {
         SCOPED_TRACE("incomplete literal/length code");
@@ -278,13 +278,13 @@ TEST(InflateDynamic, HeaderRules) {
         b.code(3, 2).put(97 - 11, 7).code(1, 2);               // 'a': 1 bit
         b.code(3, 2).put(138 - 11, 7).code(3, 2).put(20 - 11, 7);
         b.code(0, 2).code(0, 2);                                // 256 has no code
-        EXPECT_EQ(decode(b.bytes()).result, 1);
+        EXPECT_EQ(decode(b.bytes()).result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("all literal/length lengths 0: lookup without a table");
         Bits b = dynamicHeader(0, 0, {2, 0, 2, 2, 2});
         b.code(3, 2).put(138 - 11, 7).code(3, 2).put(120 - 11, 7);  // 258 zeros
-        EXPECT_EQ(decode(b.bytes()).result, 1);
+        EXPECT_EQ(decode(b.bytes()).result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("a length without a distance code");
@@ -296,7 +296,7 @@ TEST(InflateDynamic, HeaderRules) {
         b.code(2, 2).code(2, 2).code(0, 2);  // 256, 257, one distance length 0
         b.code(0, 1).code(3, 2);             // 'a', then length 3
         Decoded d = decode(b.bytes());
-        EXPECT_EQ(d.result, 1);
+        EXPECT_EQ(d.result, INFLATE_ERR_DATA);
         EXPECT_TRUE(d.writes.empty());
     }
 }
@@ -330,12 +330,12 @@ TEST(InflateTables, EndOfBlockWidthAndFixedCodes) {
     for (int s : {286, 287}) {
         Bits b;
         b.put(5 | 8, 4).fixedSymbol(0x61).fixedSymbol(s).put(0, 16);
-        EXPECT_EQ(decode(b.bytes()).result, 1) << s;
+        EXPECT_EQ(decode(b.bytes()).result, INFLATE_ERR_DATA) << s;
     }
     for (int dcode : {30, 31}) {
         Bits b;
         b.put(5 | 8, 4).fixedSymbol(0x61).fixedSymbol(257).code(dcode, 5).put(0, 16);
-        EXPECT_EQ(decode(b.bytes()).result, 1) << dcode;
+        EXPECT_EQ(decode(b.bytes()).result, INFLATE_ERR_DATA) << dcode;
     }
 }
 
@@ -399,11 +399,11 @@ TEST(InflatePosition, LookAheadIsGivenBack) {
     Bytes trailing = {0x0F, 0x02, 0x00, 'x', 'y'};
     trailing.insert(trailing.end(), 50, 0xEE);
     Decoded d = decode(stream, 0, trailing);
-    ASSERT_EQ(d.result, 0);
+    ASSERT_EQ(d.result, INFLATE_OK);
     EXPECT_EQ(d.out, (Bytes{0x80, 'a', 0x9F}));
     EXPECT_EQ(d.consumed, stream.size());
     Decoded l = decode(stream, static_cast<uint32_t>(stream.size()), trailing);
-    EXPECT_EQ(l.result, 0);
+    EXPECT_EQ(l.result, INFLATE_OK);
     EXPECT_EQ(l.consumed, stream.size());
 
     // Two streams back to back, each preceded by its decoded size, as in the
@@ -418,7 +418,7 @@ TEST(InflatePosition, LookAheadIsGivenBack) {
     FileHandle f = openFile(dir.write("tables", file).c_str(), OPEN_READ);
     for (int k = 0; k < 3; k++) {
         uint32_t size;
-        ASSERT_EQ(readExact(f, &size, 4), 0);
+        ASSERT_EQ(readExact(f, &size, 4), READ_OK);
         ASSERT_EQ(size, 3u);
         uint8_t out[3];
         ASSERT_TRUE(decodeToMemory(out, 3, f, 0)) << k;
@@ -433,17 +433,17 @@ TEST(InflatePosition, LookAheadIsGivenBack) {
 TEST(InflateFailures, InputLimitsAndSinks) {
     {
         SCOPED_TRACE("stored block cut short");
-        EXPECT_EQ(decode({0x0F, 0x05, 0x00, 'a', 'b'}, 0, {}).result, 1);
+        EXPECT_EQ(decode({0x0F, 0x05, 0x00, 'a', 'b'}, 0, {}).result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("no input at all");
-        EXPECT_EQ(decode({}, 0, {}).result, 1);
+        EXPECT_EQ(decode({}, 0, {}).result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("fixed block without its end");
         Bits b;
         b.put(5 | 8, 4).fixedSymbol('a');
-        EXPECT_EQ(decode(b.bytes(), 0, {}).result, 1);
+        EXPECT_EQ(decode(b.bytes(), 0, {}).result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("dynamic block whose all-zero code is a literal, cut short");
@@ -453,25 +453,25 @@ TEST(InflateFailures, InputLimitsAndSinks) {
         b.code(1, 2).code(3, 2).put(138 - 11, 7).code(3, 2).put(117 - 11, 7).code(1, 2).code(0, 2);
         b.code(0, 1).code(0, 1);
         Decoded d = decode(b.bytes(), 0, {});
-        EXPECT_EQ(d.result, 1);
+        EXPECT_EQ(d.result, INFLATE_ERR_DATA);
     }
     {
         SCOPED_TRACE("a limit cuts the stream: the bytes after it are not read");
         Decoded d = decode({0x0F, 0x03, 0x00, 0x61, 0x62, 0x63}, 5);
-        EXPECT_EQ(d.result, 1);
+        EXPECT_EQ(d.result, INFLATE_ERR_DATA);
         EXPECT_LE(d.consumed, 5u);
     }
     {
         SCOPED_TRACE("a limit below the buffer size, stream followed by data");
         Decoded d = decode({0x0F, 0x03, 0x00, 0x61, 0x62, 0x63}, 6);
-        EXPECT_EQ(d.result, 0);
+        EXPECT_EQ(d.result, INFLATE_OK);
         EXPECT_EQ(d.out, str("abc"));
         EXPECT_EQ(d.consumed, 6u);
     }
     {
         SCOPED_TRACE("limited source: the volume ends before the limit, no next volume");
         Decoded d = decode({0x0F, 0x03, 0x00, 0x61}, 6, {});
-        EXPECT_EQ(d.result, 1);
+        EXPECT_EQ(d.result, INFLATE_ERR_DATA);
     }
     TempDir dir;
     std::string path = dir.write("s", {0x0F, 0x03, 0x00, 0x61, 0x62, 0x63});

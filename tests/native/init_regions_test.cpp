@@ -51,7 +51,7 @@ TEST_F(InitProject, BuildsOnceTheVersionsAreFilledAndPacksTheCopiedFiles) {
     std::string exe = temp.write("setup.exe", pkg::buildUpdateFromSets(olds, fresh, testsupport::fakeStub(), options).installer);
 
     copyText(state.sourcePath, exe.c_str());
-    ASSERT_EQ(loadPackage(), 1);
+    ASSERT_EQ(loadPackage(), LOAD_OK);
     EXPECT_STREQ(getString(0, 1), "Welcome, edited");
     EXPECT_EQ(state.entryCount, 1u);
     ASSERT_TRUE(state.frameImage);

@@ -37,7 +37,7 @@ TEST_F(Loader, AcceptsCompletePackagesAndKeepsTheirRecords) {
                                  textRecord(REC_REG_KEY, "Software\\Vendor"), textRecord(REC_TITLE, "Title"),
                                  caption()},
                                 data, &layout);
-    ASSERT_EQ(load(file), 1);
+    ASSERT_EQ(load(file), LOAD_OK);
     EXPECT_EQ(state.options, OPT_FULL_SCREEN);
     EXPECT_EQ(state.registryRoot, 2u);
     EXPECT_STREQ(state.registrySubKey, "Software\\Vendor");
@@ -52,7 +52,7 @@ TEST_F(Loader, AcceptsCompletePackagesAndKeepsTheirRecords) {
 }
 
 TEST_F(Loader, OnlyAStubFailsSilently) {
-    EXPECT_EQ(load(fakeStub()), 0);
+    EXPECT_EQ(load(fakeStub()), LOAD_FAILED);
     EXPECT_EQ(nativeMessages.count, 0);
 }
 
@@ -62,7 +62,7 @@ TEST_F(Loader, CutOrExtendedPackagesAreIncomplete) {
     // Extended by one byte: the chain reaches the data record, the size does not fit.
     Bytes longer = file;
     longer.push_back(0);
-    EXPECT_EQ(load(longer), 0);
+    EXPECT_EQ(load(longer), LOAD_INCOMPLETE);
     EXPECT_EQ(nativeMessages.count, 1);
     EXPECT_STREQ(nativeMessages.lastText, "Incomplete");
     EXPECT_EQ(nativeMessages.lastFlags, 0x40u);
@@ -71,7 +71,7 @@ TEST_F(Loader, CutOrExtendedPackagesAreIncomplete) {
     releasePackageData();
     nativeMessages = NativeMessages();
     Bytes cut(file.begin(), file.end() - 10);
-    EXPECT_EQ(load(cut), 0);
+    EXPECT_EQ(load(cut), LOAD_INCOMPLETE);
     EXPECT_EQ(nativeMessages.count, 1);
 
     // Cut before the data record: the chain breaks, no message.
@@ -79,7 +79,7 @@ TEST_F(Loader, CutOrExtendedPackagesAreIncomplete) {
         releasePackageData();
         nativeMessages = NativeMessages();
         Bytes shorter(file.begin(), file.begin() + keep);
-        EXPECT_EQ(load(shorter), 0) << keep;
+        EXPECT_EQ(load(shorter), LOAD_FAILED) << keep;
         EXPECT_EQ(nativeMessages.count, 0) << keep;
     }
 }
@@ -87,7 +87,7 @@ TEST_F(Loader, CutOrExtendedPackagesAreIncomplete) {
 TEST_F(Loader, IncompleteMessageIsShownOnlyWhenItHasText) {
     Bytes file = buildInstaller(fakeStub(), {caption("")}, Bytes(10, 1));
     file.push_back(0);
-    EXPECT_EQ(load(file), 0);
+    EXPECT_EQ(load(file), LOAD_INCOMPLETE);
     EXPECT_EQ(nativeMessages.count, 0);
 }
 
@@ -98,7 +98,7 @@ TEST_F(Loader, StartPageRecordMakesThePackageComplete) {
     appendRecord(file, startPageRecord(6));
     appendRecord(file, rawRecord(REC_FILE_DATA, {}));
     file.push_back(0x55);
-    EXPECT_EQ(load(file), 1);
+    EXPECT_EQ(load(file), LOAD_OK);
     EXPECT_EQ(stubData.header.startPage, 6);
     EXPECT_EQ(state.dataAreaOffset, 0u);
 }
@@ -114,14 +114,14 @@ TEST_F(Loader, SkipsUnknownTagsAndEmptyRecords) {
     Bytes tail = buildInstaller(fakeStub(), {}, Bytes(4, 9));
     file.insert(file.end(), tail.begin() + STUB_SIZE, tail.end());
     // The file length is no longer 8-aligned, which does not matter.
-    EXPECT_EQ(load(file), 1);
+    EXPECT_EQ(load(file), LOAD_OK);
     EXPECT_EQ(state.titleText, nullptr);
     EXPECT_STREQ(state.iniKey, "Path");
 }
 
 TEST_F(Loader, LaterRecordReplacesEarlierOne) {
     Bytes file = buildInstaller(fakeStub(), {textRecord(REC_TITLE, "first"), textRecord(REC_TITLE, "second")}, {});
-    ASSERT_EQ(load(file), 1);
+    ASSERT_EQ(load(file), LOAD_OK);
     EXPECT_STREQ(state.titleText, "second");
 }
 
@@ -129,7 +129,7 @@ TEST_F(Loader, ReadsAtMostEightStringTables) {
     std::vector<std::vector<std::string>> tables;
     for (int i = 0; i < 9; i++) tables.push_back({"table " + std::to_string(i)});
     Bytes file = buildInstaller(fakeStub(), {stringTablesRecord(tables), textRecord(REC_TITLE, "after")}, {});
-    ASSERT_EQ(load(file), 1);
+    ASSERT_EQ(load(file), LOAD_OK);
     for (int i = 0; i < 8; i++) EXPECT_EQ(getString(i, 0), "table " + std::to_string(i));
     EXPECT_STREQ(state.titleText, "after") << "the rest of the record was skipped by its length";
 }
@@ -137,14 +137,14 @@ TEST_F(Loader, ReadsAtMostEightStringTables) {
 TEST_F(Loader, LongDestinationIsCutTo259Characters) {
     std::string dir(300, 'd');
     Bytes file = buildInstaller(fakeStub(), {textRecord(REC_DEST_DIR, dir)}, {});
-    ASSERT_EQ(load(file), 1);
+    ASSERT_EQ(load(file), LOAD_OK);
     EXPECT_EQ(std::string(state.destinationDir), dir.substr(0, 259));
 }
 
 TEST_F(Loader, CompressedPayloadGetsExactlyItsStatedSize) {
     Bytes blob(5000, 0x11);
     Bytes file = buildInstaller(fakeStub(), {bufferRecord(REC_TEMPLATES, blob, Compression::Always)}, {});
-    ASSERT_EQ(load(file), 1);
+    ASSERT_EQ(load(file), LOAD_OK);
     EXPECT_EQ(state.templateBlobSize, 5000u);
     EXPECT_EQ(std::memcmp(state.templateBlob, blob.data(), blob.size()), 0);
 }
@@ -156,7 +156,7 @@ TEST_F(Loader, DamagedStreamsAndHostileLengthsFailSilently) {
     bad.flags = RECORD_COMPRESSED;
     put32(bad.payload, 10);
     bad.payload.push_back(0x08);
-    EXPECT_EQ(load(buildInstaller(fakeStub(), {bad}, {})), 0);
+    EXPECT_EQ(load(buildInstaller(fakeStub(), {bad}, {})), LOAD_FAILED);
     EXPECT_EQ(nativeMessages.count, 0);
 
     // A length that would wrap the position round to an earlier record must
@@ -166,7 +166,7 @@ TEST_F(Loader, DamagedStreamsAndHostileLengthsFailSilently) {
     put16(file, REC_TITLE);
     put16(file, 0);
     put32(file, 0xFFFFFFF8u);
-    EXPECT_EQ(load(file), 0);
+    EXPECT_EQ(load(file), LOAD_FAILED);
 
     // A compressed record that states 0xFFFFFFFF bytes: one more for the
     // terminator would wrap round to an empty block.
@@ -177,7 +177,7 @@ TEST_F(Loader, DamagedStreamsAndHostileLengthsFailSilently) {
         huge.flags = RECORD_COMPRESSED;
         put32(huge.payload, 0xFFFFFFFFu);
         huge.payload.push_back(0x03);
-        EXPECT_EQ(load(buildInstaller(fakeStub(), {huge}, {})), 0) << tag;
+        EXPECT_EQ(load(buildInstaller(fakeStub(), {huge}, {})), LOAD_FAILED) << tag;
     }
     // ... and is refused as an impossible size before any memory is asked
     // for, not as a stream that failed to decode.
@@ -193,7 +193,7 @@ TEST_F(Loader, DamagedStreamsAndHostileLengthsFailSilently) {
     PackageRecordHeader header = {REC_TITLE, RECORD_COMPRESSED, static_cast<uint32_t>(huge.payload.size())};
     uint8_t* block = nullptr;
     uint32_t size = 0;
-    EXPECT_EQ(readRecordPayload(f, header, &block, &size), 5);
+    EXPECT_EQ(readRecordPayload(f, header, &block, &size), PAYLOAD_NO_MEMORY);
     EXPECT_EQ(block, nullptr);
     closeFile(f);
 
@@ -205,7 +205,7 @@ TEST_F(Loader, DamagedStreamsAndHostileLengthsFailSilently) {
     put16(tables.payload, 1);
     put32(tables.payload, 0xFFFFFFFFu);
     appendRecord(file, tables);
-    EXPECT_EQ(load(file), 0);
+    EXPECT_EQ(load(file), LOAD_FAILED);
 }
 
 // Declared sizes are checked against what the record can hold before any
@@ -230,7 +230,7 @@ TEST_F(BoundedLoading, EightTablesOfAlmostTwoGigabytesAreRefused) {
     EXPECT_LT(file.size(), 65536u + 1024);
     int result;
     EXPECT_LT(peakOfLoad(file, &result), kLittle) << "refused before allocating";
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, LOAD_FAILED);
     EXPECT_EQ(nativeMessages.count, 0);
     for (auto* table : state.stringTables) EXPECT_EQ(table, nullptr);
 }
@@ -239,7 +239,7 @@ TEST_F(BoundedLoading, CompressedSizesMustFitTheirRecordAndTheirStream) {
     Bytes text(3000, 'x');
     Record good = bufferRecord(REC_TITLE, text, Compression::Always);
     ASSERT_EQ(good.flags, RECORD_COMPRESSED);
-    ASSERT_EQ(load(buildInstaller(fakeStub(), {good}, {})), 1);
+    ASSERT_EQ(load(buildInstaller(fakeStub(), {good}, {})), LOAD_OK);
 
     // One byte more or less than the stream decodes to: damaged.
     for (int delta : {-1, 1}) {
@@ -247,7 +247,7 @@ TEST_F(BoundedLoading, CompressedSizesMustFitTheirRecordAndTheirStream) {
         Record r = good;
         uint32_t size = 3000 + delta;
         std::memcpy(r.payload.data(), &size, 4);
-        EXPECT_EQ(load(buildInstaller(fakeStub(), {r}, {})), 0) << delta;
+        EXPECT_EQ(load(buildInstaller(fakeStub(), {r}, {})), LOAD_FAILED) << delta;
         EXPECT_EQ(state.titleText, nullptr);
     }
 
@@ -261,7 +261,7 @@ TEST_F(BoundedLoading, CompressedSizesMustFitTheirRecordAndTheirStream) {
         std::memcpy(r.payload.data(), &claim, 4);
         int result;
         EXPECT_LT(peakOfLoad(buildInstaller(fakeStub(), {r}, {}), &result), kLittle) << size;
-        EXPECT_EQ(result, 0);
+        EXPECT_EQ(result, LOAD_FAILED);
     }
     Record big;
     big.tag = REC_TITLE;
@@ -271,7 +271,7 @@ TEST_F(BoundedLoading, CompressedSizesMustFitTheirRecordAndTheirStream) {
     releasePackageData();
     int result;
     EXPECT_LT(peakOfLoad(buildInstaller(fakeStub(), {big}, {}), &result), kLittle);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, LOAD_FAILED);
     EXPECT_TRUE(possibleBufferSize(RECORD_BUFFER_MAX, RECORD_BUFFER_MAX / INFLATE_MAX_EXPANSION + 1, true));
     EXPECT_FALSE(possibleBufferSize(RECORD_BUFFER_MAX + 1, 0xFFFFFFF0u, true));
     EXPECT_FALSE(possibleBufferSize(10, 0, true)) << "a compressed payload needs a stream";
@@ -281,7 +281,7 @@ TEST_F(BoundedLoading, CompressedSizesMustFitTheirRecordAndTheirStream) {
 TEST_F(BoundedLoading, StringTablesStayWithinTheirRecord) {
     std::vector<std::vector<std::string>> tables = {{"zero"}, {"one", "uno"}};
     Record r = stringTablesRecord(tables);
-    ASSERT_EQ(load(buildInstaller(fakeStub(), {r, textRecord(REC_TITLE, "after")}, {})), 1);
+    ASSERT_EQ(load(buildInstaller(fakeStub(), {r, textRecord(REC_TITLE, "after")}, {})), LOAD_OK);
     EXPECT_STREQ(getString(1, 1), "uno");
 
     // The record cut by its length before the second stream ends: the
@@ -291,14 +291,14 @@ TEST_F(BoundedLoading, StringTablesStayWithinTheirRecord) {
         Record shorter = r;
         shorter.payload.resize(r.payload.size() - cut);
         Bytes file = buildInstaller(fakeStub(), {shorter, textRecord(REC_TITLE, "after")}, {});
-        EXPECT_EQ(load(file), 0) << cut;
+        EXPECT_EQ(load(file), LOAD_FAILED) << cut;
     }
 
     // A table count beyond what the record holds.
     releasePackageData();
     Record counted = r;
     counted.payload[0] = 5;
-    EXPECT_EQ(load(buildInstaller(fakeStub(), {counted}, {})), 0);
+    EXPECT_EQ(load(buildInstaller(fakeStub(), {counted}, {})), LOAD_FAILED);
 }
 
 TEST_F(BoundedLoading, RecordsMustLieWithinTheFile) {
@@ -314,7 +314,7 @@ TEST_F(BoundedLoading, RecordsMustLieWithinTheFile) {
         lying.insert(lying.end(), file.begin() + STUB_SIZE, file.end());
         int result;
         EXPECT_LT(peakOfLoad(lying, &result), kLittle) << tag;
-        EXPECT_EQ(result, 0) << tag;
+        EXPECT_EQ(result, LOAD_FAILED) << tag;
     }
     // A record that would put the next one between 2 and 4 GiB: on Win32
     // the seek fails and the loader would read on inside this payload.
@@ -325,7 +325,7 @@ TEST_F(BoundedLoading, RecordsMustLieWithinTheFile) {
     put32(file, 0x90000000u);
     Bytes rest = buildInstaller(fakeStub(), {startPageRecord(6)}, {});
     file.insert(file.end(), rest.begin() + STUB_SIZE, rest.end());
-    EXPECT_EQ(load(file), 0);
+    EXPECT_EQ(load(file), LOAD_FAILED);
 }
 
 TEST_F(BoundedLoading, PicturesAndTheTitleFontKeepTheirSize) {
@@ -346,7 +346,7 @@ TEST_F(BoundedLoading, PicturesAndTheTitleFontKeepTheirSize) {
                                     bufferRecord(REC_TITLE_FONT, titleFont)},
                                    {}));
     };
-    ASSERT_EQ(loadWith(bmp, font), 1);
+    ASSERT_EQ(loadWith(bmp, font), LOAD_OK);
     EXPECT_NE(state.frameImage, nullptr);
     EXPECT_NE(state.backgroundImage, nullptr);
     EXPECT_NE(state.titleFont, nullptr);
@@ -364,27 +364,27 @@ TEST_F(BoundedLoading, PicturesAndTheTitleFontKeepTheirSize) {
     Bytes wide = bmp;
     wide[21] = 0x7F;  // width near 2^31
     for (const Bytes& bad : {cut, colours, rle, header, wide, Bytes(10, 'B')}) {
-        ASSERT_EQ(loadWith(bad, Bytes(59, 0)), 1);
+        ASSERT_EQ(loadWith(bad, Bytes(59, 0)), LOAD_OK);
         EXPECT_EQ(state.frameImage, nullptr);
         EXPECT_EQ(state.backgroundImage, nullptr);
         EXPECT_EQ(state.titleFont, nullptr);
     }
-    ASSERT_EQ(loadWith(bmp, Bytes(61, 0)), 1);
+    ASSERT_EQ(loadWith(bmp, Bytes(61, 0)), LOAD_OK);
     EXPECT_EQ(state.titleFont, nullptr);
 }
 
 TEST_F(Loader, StubSizeZeroRefusesAtOnce) {
     stubData.header.stubSize = 0;
-    EXPECT_EQ(load(buildInstaller(fakeStub(), {}, {})), 0);
+    EXPECT_EQ(load(buildInstaller(fakeStub(), {}, {})), LOAD_FAILED);
 }
 
 TEST_F(Loader, BindingKeyComesFromTheStub) {
     Bytes stub = fakeStub();
-    ASSERT_EQ(load(buildInstaller(stub, {}, {})), 1);
+    ASSERT_EQ(load(buildInstaller(stub, {}, {})), LOAD_OK);
     EXPECT_EQ(state.bindingKey, stubBindingKey(stub));
     stub[100] ^= 1;
     releasePackageData();
-    ASSERT_EQ(load(buildInstaller(stub, {}, {})), 1);
+    ASSERT_EQ(load(buildInstaller(stub, {}, {})), LOAD_OK);
     EXPECT_EQ(state.bindingKey, stubBindingKey(stub));
     EXPECT_NE(state.bindingKey, stubBindingKey(fakeStub()));
 }

@@ -19,7 +19,7 @@ class PackedProject : public testsupport::StateTest {
 protected:
     void load(const std::string& path) {
         copyText(state.sourcePath, testsupport::packProject(temp, path).c_str());
-        ASSERT_EQ(loadPackage(), 1);
+        ASSERT_EQ(loadPackage(), LOAD_OK);
     }
 };
 

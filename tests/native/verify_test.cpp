@@ -12,6 +12,7 @@
 #include <map>
 
 #include "engine/filetable.h"
+#include "engine/results.h"
 #include "package/format.h"
 #include "pkg/differ.h"
 #include "support.h"
@@ -242,7 +243,7 @@ TEST_F(VerifyTest, DiagnoseNamesTheVersionOfEveryFile) {
     pkg::writeFile(installed + "/settings.ini", text(settings("1.0", "Bryony")));
     auto before = snapshot(installed);
     updpack::Diagnosis d = updpack::diagnoseFolder(installer, installed, {v10, v11});
-    EXPECT_EQ(d.result, 0) << d.resultText;
+    EXPECT_EQ(d.result, ERR_NONE) << d.resultText;
     for (const char* path : {"app.exe", "readme.txt", "settings.ini", "docs\\guide.txt", "old-notes.txt"}) {
         const updpack::Finding& f = finding(d, path);
         EXPECT_GE(f.chosenVersion, 0) << path;
@@ -260,7 +261,7 @@ TEST_F(VerifyTest, DiagnoseNamesTheVersionOfEveryFile) {
     EXPECT_EQ(finding(d, "docs\\guide.txt").folders, (std::vector<std::string>{"1.0", "1.1"}));
 
     d = updpack::diagnoseFolder(installer, v20, {});
-    EXPECT_EQ(d.result, 3);  // nothing to do
+    EXPECT_EQ(d.result, ERR_NOTHING_TO_DO);
     EXPECT_EQ(finding(d, "app.exe").chosenVersion, CV_CURRENT);
     EXPECT_EQ(finding(d, "old-notes.txt").chosenVersion, CV_ABSENT);
 }

@@ -164,7 +164,7 @@ protected:
         project = updpack::loadProject(path);
         std::string exe = temp.write("setup.exe", buildInstaller(testsupport::fakeStub(), updpack::projectRecords(project), {}));
         copyText(state.sourcePath, exe.c_str());
-        ASSERT_EQ(loadPackage(), 1);
+        ASSERT_EQ(loadPackage(), LOAD_OK);
     }
     updpack::Project project;
 };

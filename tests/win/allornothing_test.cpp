@@ -53,9 +53,9 @@ protected:
 TEST_F(AllOrNothing, EveryFileIsProvenBeforeAnyIsReplaced) {
     buildIt();
     ASSERT_EQ(verify(), ERR_NONE);
-    ASSERT_EQ(beginInstallation(), 1);
+    ASSERT_EQ(beginInstallation(), ERR_NONE);
     int built = 0;
-    while (installNextFile(0)) {
+    while (installNextFile(0) == STEP_OK) {
         built++;
         for (const auto& [rel, bytes] : before) EXPECT_TRUE(read(rel) == bytes) << rel << " after step " << built;
         EXPECT_TRUE(outcomes.empty()) << "nothing is reported before the replacement phase";
@@ -110,8 +110,8 @@ TEST_F(AllOrNothing, FullDiskOnTheSecondFileChangesNothing) {
 TEST_F(AllOrNothing, CancelBetweenFilesChangesNothing) {
     buildIt();
     ASSERT_EQ(verify(), ERR_NONE);
-    ASSERT_EQ(beginInstallation(), 1);
-    for (int i = 0; i < 5; i++) ASSERT_EQ(installNextFile(0), 1);  // up to the new file in its new folder
+    ASSERT_EQ(beginInstallation(), ERR_NONE);
+    for (int i = 0; i < 5; i++) ASSERT_EQ(installNextFile(0), STEP_OK);  // up to the new file in its new folder
     EXPECT_TRUE(exists("new")) << "the run made the folder";
     EXPECT_EQ(leftovers(), 6) << "five proven temporary files and the journal";
     // What the progress page does on Yes to its cancel question.
@@ -183,7 +183,7 @@ TEST_F(AllOrNothing, SpaceForEveryTemporaryFileAtOnce) {
         *bps = 4096;
         *fc = freeClusters;
         *tc = freeClusters;
-        return 1;
+        return true;
     };
     uint32_t all = 0;
     for (const auto& [rel, bytes] : after) all += uint32_t(bytes.size() + 4095) / 4096;

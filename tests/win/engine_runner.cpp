@@ -1,7 +1,7 @@
 // A small program that runs one installation the way the wizard does
 // (what a killed all-or-nothing run left undone first, verification, then
-// installNextFile until it returns 0), so that a test can kill it at chosen
-// points and the benchmark can time it.
+// installNextFile until it stops returning STEP_OK), so that a test can
+// kill it at chosen points and the benchmark can time it.
 // usage: engine_runner [--report] [--versions] [--count-calls] [--trace]
 //                      [--kill-at N] INSTALLER DESTINATION
 // Exit code: the finish page's result code, or 100 + the verification
@@ -214,7 +214,7 @@ int main(int argc, char** argv) {
     state.dataFile = INVALID_FILE;
     if (!allocateTextBuffers()) return 98;
     copyText(state.sourcePath, argv[1]);
-    if (!loadPackage()) return 97;
+    if (loadPackage() != LOAD_OK) return 97;
     copyText(state.destinationDir, argv[2]);  // the user's choice, not the package's default
     appendBackslash(state.destinationDir);
     if (state.options & OPT_ALL_OR_NOTHING) recoverJournal();  // as the destination page does
@@ -240,8 +240,8 @@ int main(int argc, char** argv) {
     uint32_t heapBefore = memoryInUse;
     memoryPeak = memoryInUse;
     if (countCalls || killpoints::killAt > 0) killpoints::install();
-    if (!beginInstallation()) return state.resultCode;
-    while (installNextFile(0)) {
+    if (beginInstallation() != ERR_NONE) return state.resultCode;
+    while (installNextFile(0) == STEP_OK) {
     }
     finishInstallation();
     if (countCalls) {

@@ -88,7 +88,7 @@ protected:
 
     void load() {
         copyText(state.sourcePath, installer.c_str());
-        ASSERT_EQ(loadPackage(), 1);
+        ASSERT_EQ(loadPackage(), LOAD_OK);
     }
 
     pkg::BuiltUpdate build(const std::vector<pkg::FileSet>& olds, const pkg::FileSet& next,
@@ -143,8 +143,8 @@ protected:
     int runAll() {
         outcomes.clear();
         percents.clear();
-        if (!beginInstallation()) return state.resultCode;
-        while (installNextFile(0)) {
+        if (beginInstallation() != ERR_NONE) return state.resultCode;
+        while (installNextFile(0) == STEP_OK) {
         }
         finishInstallation();
         return finalResultCode();

@@ -34,7 +34,7 @@ TEST_F(LoaderWin32, LoadsAnInstallerBuiltOnTheRealStub) {
     tables[6] = {"Caption"};
     Bytes file = buildInstaller(realStub(), {stringTablesRecord(tables), startPageRecord(6)}, Bytes(64, 7));
     copyText(state.sourcePath, temp.write("setup.exe", file).c_str());
-    ASSERT_EQ(loadPackage(), 1);
+    ASSERT_EQ(loadPackage(), LOAD_OK);
     EXPECT_STREQ(getString(6, 0), "Caption");
     EXPECT_EQ(stubData.header.startPage, 6);
 }
@@ -51,7 +51,7 @@ TEST_F(LoaderWin32, ARecordEndingBeyondTheFileIsRefused) {
     Bytes rest = buildInstaller(realStub(), {startPageRecord(6)}, {});
     file.insert(file.end(), rest.begin() + STUB_SIZE, rest.end());
     copyText(state.sourcePath, temp.write("setup.exe", file).c_str());
-    EXPECT_EQ(loadPackage(), 0);
+    EXPECT_EQ(loadPackage(), LOAD_FAILED);
 }
 
 }  // namespace

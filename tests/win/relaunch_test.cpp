@@ -260,7 +260,7 @@ TEST(Wininit, MatchingLineBecomesNulAndTheRestStays) {
     std::string ini = temp.path("WININIT.INI");
     std::string before = "[boot]\r\nshell=x\r\n[Rename]\r\nNUL=C:\\TEMP\\_UPD0.EXE\r\nNUL=C:\\OLD.TMP\r\n";
     temp.write("WININIT.INI", Bytes(before.begin(), before.end()));
-    EXPECT_EQ(patchWininit(ini.c_str(), "C:\\TEMP\\_UPD3.EXE"), 1);
+    EXPECT_TRUE(patchWininit(ini.c_str(), "C:\\TEMP\\_UPD3.EXE"));
     char value[MAX_PATH];
     GetPrivateProfileStringA("Rename", "NUL", "", value, MAX_PATH, ini.c_str());
     HANDLE h = CreateFileA(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
@@ -285,7 +285,7 @@ TEST(Wininit, TinyFilesAreLeftAlone) {
         Bytes content(n, 'x');
         if (n == 4) content = {'x', 'y', 'z', '='};
         std::string ini = temp.write(name, content);
-        EXPECT_EQ(patchRenameLine(ini.c_str(), ""), 0) << n;
+        EXPECT_FALSE(patchRenameLine(ini.c_str(), "")) << n;
         EXPECT_EQ(fileSizeOf(ini), static_cast<DWORD>(n));
     }
 }

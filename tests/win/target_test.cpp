@@ -43,7 +43,7 @@ protected:
         fakeCurrent = fakeSuggested = "";
     }
     void TearDown() override { sharedFileSearch = platformSearch; }
-    std::string resolve(uint8_t location, const std::string& rel, int expected = 0) {
+    std::string resolve(uint8_t location, const std::string& rel, int expected = ERR_NONE) {
         pkg::TableEntry e;
         e.relativePath = rel;
         e.location = location;
@@ -88,5 +88,5 @@ TEST_F(Target, SharedSearchAnswers) {
 
     fakeSuggested = "C:\\windows\\system32";
     fakeResult = VFF_FILEINUSE;  // in use: the path of the copy in use
-    EXPECT_EQ(resolve(LOC_SHARED, "lib\\x.dll", 1), other / "x.dll");
+    EXPECT_EQ(resolve(LOC_SHARED, "lib\\x.dll", ERR_FILE_IN_USE), other / "x.dll");
 }

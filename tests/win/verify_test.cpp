@@ -20,7 +20,7 @@ const AlternateFolderDialog platformDialog = alternateFolderDialog;
 // Free space as each test wants it, in 4 KiB clusters.
 uint32_t fakeFreeClusters;
 bool fakeDriveFails;
-int fakeDiskFreeSpace(const char*, uint32_t* spc, uint32_t* bps, uint32_t* fc, uint32_t* tc) {
+bool fakeDiskFreeSpace(const char*, uint32_t* spc, uint32_t* bps, uint32_t* fc, uint32_t* tc) {
     *spc = 8, *bps = 512, *fc = fakeFreeClusters, *tc = fakeFreeClusters;
     return !fakeDriveFails;
 }
@@ -268,17 +268,17 @@ TEST(DriveQueries, LargeDrivesDoNotWrapAndClustersRoundUp) {
     diskFreeSpaceQuery = [](const char* root, uint32_t* spc, uint32_t* bps, uint32_t* fc, uint32_t*) {
         EXPECT_STREQ(root, "C:\\");
         *spc = 8, *bps = 512, *fc = 0x40000000;  // 4 TiB free
-        return 1;
+        return true;
     };
     EXPECT_EQ(freeSpaceKiB("C:\\Apps\\Tool\\"), int64_t(0x40000000) * 4);
     EXPECT_EQ(clusterKiB("C:\\Apps"), 4u);
     diskFreeSpaceQuery = [](const char*, uint32_t* spc, uint32_t* bps, uint32_t* fc, uint32_t*) {
         *spc = 3, *bps = 512, *fc = 10;  // 1.5 KiB clusters
-        return 1;
+        return true;
     };
     EXPECT_EQ(clusterKiB("D:\\"), 2u);
     EXPECT_EQ(freeSpaceKiB("D:\\"), 15);
-    diskFreeSpaceQuery = [](const char*, uint32_t*, uint32_t*, uint32_t*, uint32_t*) { return 0; };
+    diskFreeSpaceQuery = [](const char*, uint32_t*, uint32_t*, uint32_t*, uint32_t*) { return false; };
     EXPECT_EQ(freeSpaceKiB("D:\\"), -1);
     EXPECT_EQ(clusterKiB("D:\\"), 32u);
     diskFreeSpaceQuery = platformDiskQuery;

@@ -286,7 +286,7 @@ Walk walkRecords(const std::string& path) {
         if (tag == REC_CODE_PAGE && r.header.length >= 4) w.codePage = get32(&w.file[pos + 8]);
         if (r.header.length && tag == REC_STRING_TABLES) {
             seekTo(file, static_cast<uint32_t>(pos + 8));
-            if (!readStringTables(file, static_cast<uint32_t>(next))) {
+            if (readStringTables(file, static_cast<uint32_t>(next)) != PAYLOAD_OK) {
                 w.records.push_back(r);
                 char text[160];
                 std::snprintf(text, sizeof text,
@@ -672,7 +672,7 @@ int inspect(const std::string& path, unsigned sections) {
     if (sections & INSPECT_RECORDS) printRecords(w);
     if (!w.problem.empty()) throw std::runtime_error(path + ": " + w.problem);
 
-    if (!loadPackage()) {
+    if (loadPackage() != LOAD_OK) {
         std::string why = "the installer would refuse it";
         if (state.fileTable && !state.firstEntry) why = "its file table does not hold together";
         else if (w.dataRecord) {

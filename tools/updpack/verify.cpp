@@ -235,7 +235,7 @@ EngineSession::EngineSession(const std::string& installer) {
     sessionLeadBytes = sessionCodePage.leadBytes();
     leadByteFlags = sessionLeadBytes.data();  // the loader checks the names as written
     std::string problem;
-    if (!loadPackage()) {
+    if (loadPackage() != LOAD_OK) {
         problem = installer + ": the package behind the stub does not load: it is incomplete or damaged";
         if (nativeMessages.count && nativeMessages.lastText[0])
             problem += " (the installer would say: \"" + sessionCodePage.toUtf8(nativeMessages.lastText) + "\")";
@@ -481,10 +481,10 @@ Trial tryUpdate(const std::string& installer, const std::string& oldFolder, cons
         outcomeListener = recordOutcome;
         int code = ERR_NONE;
         int32_t failedAt = -1;
-        if (!beginInstallation()) {
+        if (beginInstallation() != ERR_NONE) {
             code = state.resultCode;
         } else {
-            while (installNextFile(nullptr)) {
+            while (installNextFile(nullptr) == STEP_OK) {
             }
             if (state.resultCode != ERR_NONE) failedAt = state.currentEntryIndex;
             finishInstallation();
