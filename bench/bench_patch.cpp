@@ -44,7 +44,7 @@ bool readStream(FileHandle h, pkg::Bytes& out, uint32_t expected = 0xFFFFFFFF) {
     if (expected != 0xFFFFFFFF && size != expected) return false;
     out.resize(size);
     if (!size) return true;
-    if (!(header & STREAM_COMPRESSED)) return readExact(h, out.data(), size) == 0;
+    if (!(header & STREAM_COMPRESSED)) return readExact(h, out.data(), size) == READ_OK;
     uint32_t packed = fieldAt(h, header & STREAM_PACKED_32);
     uint32_t start = tellFile(h);
     bool ok = decodeToMemory(out.data(), size, h, 0);

@@ -45,7 +45,6 @@
 #include "engine/verify.h"
 #include "package/inflate.h"
 #include "package/strings.h"
-#include "package/volume.h"
 #include "run/state.h"
 
 ProgressListener progressListener = 0;
