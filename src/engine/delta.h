@@ -85,7 +85,8 @@ enum {
 };
 
 // The difference bytes, a chunk at a time. next loads the chunk after the
-// current one into bytes/length and returns 0, or its own failure code.
+// current one into bytes/length and returns ERR_NONE, or the ResultCode it
+// recorded (engine/results.h).
 struct DifferenceSource {
     const uint8_t* bytes;   // unread bytes of the current chunk
     uint32_t length;

@@ -5,8 +5,8 @@
 // update completed, else its result code (engine/results.h). The
 // destination (/D= or the default from registry, INI or macros) is entered
 // and verified as the destination page does it, and installed by the engine
-// steps the progress page takes (beginInstallation, installNextFile until it
-// returns 0, finishInstallation), so a package installs exactly as it would
+// steps the progress page takes (beginInstallation, installNextFile while it
+// returns STEP_OK, finishInstallation), so a package installs exactly as it would
 // in the wizard, all-or-nothing packages included. What would need the user:
 //   - a destination folder that cannot be entered: ERR_NOTHING_FOUND (6);
 //   - an installed file of no known version whose entry asks for a folder

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "pkg/stub.h"
+#include "run/run.h"
 #include "wizard_support.h"
 
 using namespace pkg;
@@ -139,7 +140,7 @@ TEST_F(MultiDisk, CopyAsksForTheNextDiskAndGoesOnWhenItIsThere) {
     run.press(IDCANCEL);
     DWORD code = 1;
     ASSERT_TRUE(run.waitExit(&code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, DWORD(EXIT_DONE));
     EXPECT_EQ(pkg::readFile(folder + "\\a.bin"), Bytes(newA.begin(), newA.end()));
     EXPECT_EQ(pkg::readFile(folder + "\\b.bin"), Bytes(newB.begin(), newB.end()));
 }
@@ -162,7 +163,7 @@ TEST_F(MultiDisk, GivingUpOnTheNextDiskEndsTheInstallation) {
     run.press(IDCANCEL);
     DWORD code = 1;
     ASSERT_TRUE(run.waitExit(&code)) << "the wizard ended";
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, DWORD(EXIT_DONE));
     EXPECT_EQ(pkg::readFile(folder + "\\b.bin"), Bytes(oldB.begin(), oldB.end())) << "the file whose data was lost stays old";
 }
 
@@ -182,7 +183,7 @@ TEST_F(MultiDisk, GivingUpOnTheNextDiskOfAnAllOrNothingRunChangesNothing) {
     run.press(IDCANCEL);
     DWORD code = 1;
     ASSERT_TRUE(run.waitExit(&code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, DWORD(EXIT_DONE));
     EXPECT_EQ(pkg::readFile(folder + "\\a.bin"), Bytes(oldA.begin(), oldA.end()));
     EXPECT_EQ(pkg::readFile(folder + "\\b.bin"), Bytes(oldB.begin(), oldB.end()));
     for (const char* temp : {"\\a.$$A", "\\b.$$A", "\\~update.$$J"})

@@ -10,6 +10,7 @@
 #include "package/libraries.h"
 #include "pkg/stub.h"
 #include "planted.h"
+#include "run/run.h"
 #include "wizard_support.h"
 
 using namespace wiztest;
@@ -77,7 +78,7 @@ struct SharedUpdate : ::testing::Test {
         run.press(IDCANCEL);
         DWORD code = 0xDEADBEEF;
         EXPECT_TRUE(run.waitExit(&code));
-        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(code, DWORD(EXIT_DONE));
         EXPECT_EQ(readAll(inSystem), kNew) << "the shared copy in the system folder was updated";
     }
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "package/format.h"
+#include "run/run.h"
 #include "support.h"
 
 using namespace pkg;
@@ -103,7 +104,7 @@ TEST(StubRun, FrameAndPageFromThePackageRunUntilCancelled) {
     ASSERT_TRUE(waitPumping(pi.hProcess, 30000));
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, DWORD(EXIT_DONE));
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "pkg/stub.h"
+#include "run/run.h"
 #include "wizard_support.h"
 
 using namespace wiztest;
@@ -366,7 +367,7 @@ TEST(WizardFlow, SystemMenuCloseEndsWithoutAQuestion) {
         PostMessageA(background ? run.background() : run.frame(), WM_SYSCOMMAND, SC_CLOSE, 0);
         DWORD code = 1;
         ASSERT_TRUE(run.waitExit(&code));
-        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(code, DWORD(EXIT_DONE));
     }
 }
 

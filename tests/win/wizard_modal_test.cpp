@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "pkg/stub.h"
+#include "run/run.h"
 #include "wizard_support.h"
 
 using namespace wiztest;
@@ -254,7 +255,7 @@ TEST(WizardModal, ClosingDuringTheInstallationAsksFirst) {
         }
         DWORD code = 1;
         ASSERT_TRUE(run.waitExit(&code));
-        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(code, DWORD(EXIT_DONE));
         EXPECT_EQ(readAll(product.folder + "\\f149.txt"), kOld) << "the last file was installed after Yes";
     }
 }
@@ -272,7 +273,7 @@ TEST(WizardModal, ClosingBeforeTheInstallationEndsAtOnce) {
         keys({VK_MENU, VK_F4});
         DWORD code = 1;
         ASSERT_TRUE(run.waitExit(&code));
-        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(code, DWORD(EXIT_DONE));
         EXPECT_FALSE(run.dialogShown("6.15"));
         EXPECT_EQ(readAll(product.folder + "\\f0.txt"), kOld);
     }
@@ -296,7 +297,7 @@ TEST(WizardModal, PackageThatCannotBeOpenedIsReportedOnTheFinishPage) {
     run.press(IDCANCEL);
     DWORD code = 1;
     ASSERT_TRUE(run.waitExit(&code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, DWORD(EXIT_DONE));
     EXPECT_FALSE(run.dialogShown("6.15"));
     EXPECT_EQ(readAll(product.folder + "\\f0.txt"), kOld);
 }
@@ -410,7 +411,7 @@ TEST(WizardKeyboard, WalkThroughEveryPageWithKeys) {
         keys({VK_ESCAPE});
         DWORD code = 1;
         ASSERT_TRUE(run.waitExit(&code));
-        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(code, DWORD(EXIT_DONE));
         EXPECT_FALSE(run.dialogShown("6.16"));
         EXPECT_EQ(readAll(product.folder + "\\f0.txt"), kNew);
     }
