@@ -73,6 +73,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/names.cpp
   pkg/peversion.cpp
   pkg/picture.cpp
+  pkg/rawdeflate.cpp
   pkg/resources.cpp
   pkg/stub.cpp
   pkg/suffixdiff.cpp
