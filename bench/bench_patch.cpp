@@ -21,6 +21,7 @@
 #include "package/inflate.h"
 #include "pkg/difference.h"
 #include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/stub.h"
 #include "pkg/suffixdiff.h"
 

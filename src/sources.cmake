@@ -70,6 +70,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/difference.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
+  pkg/folders.cpp
   pkg/names.cpp
   pkg/peversion.cpp
   pkg/picture.cpp
@@ -77,6 +78,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/resources.cpp
   pkg/stub.cpp
   pkg/suffixdiff.cpp
+  pkg/update.cpp
   pkg/writer.cpp
 )
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)

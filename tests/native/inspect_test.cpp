@@ -9,7 +9,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "support.h"
 #include "updpack/commands.h"
 

@@ -228,13 +228,13 @@ Walk walkRecords(const std::string& path) {
     if (file == INVALID_FILE) throw std::runtime_error(path + ": cannot be opened");
     size_t pos = w.stubSize;
     while (true) {
-        if (pos + 8 > w.file.size()) {
+        if (pos + sizeof(PackageRecordHeader) > w.file.size()) {
             w.problem = pos == w.file.size() ? "the record chain ends without a file-data record"
                                              : "the file ends inside a record header at " + std::to_string(pos);
             break;
         }
         RecordAt r{pos, {}, std::nullopt};
-        std::memcpy(&r.header, w.file.data() + pos, 8);
+        std::memcpy(&r.header, w.file.data() + pos, sizeof r.header);
         uint16_t tag = r.header.tag;
         if (tag == REC_FILE_DATA) {
             w.records.push_back(r);
@@ -242,13 +242,13 @@ Walk walkRecords(const std::string& path) {
             // such a package has no data area at all.
             if (r.header.length == 0)
                 break;
-            else if (pos + 12 > w.file.size())
+            else if (pos + FILE_DATA_PREFIX > w.file.size())
                 w.problem = "the file ends inside the file-data record";
             else
-                w.dataRecord = pos + 8;
+                w.dataRecord = pos + sizeof(PackageRecordHeader);
             break;
         }
-        uint64_t next = pos + 8 + uint64_t(r.header.length);
+        uint64_t next = pos + sizeof(PackageRecordHeader) + uint64_t(r.header.length);
         if (r.header.length && next > w.file.size()) {
             w.records.push_back(r);
             char text[160];
@@ -258,14 +258,14 @@ Walk walkRecords(const std::string& path) {
             break;
         }
         if (r.header.length && isBufferRecord(tag)) {
-            seekTo(file, static_cast<uint32_t>(pos + 8));
+            seekTo(file, static_cast<uint32_t>(pos + sizeof(PackageRecordHeader)));
             uint8_t* block = nullptr;
             uint32_t size = 0;
             int rc = readRecordPayload(file, r.header, &block, &size);
             if (rc) {
                 w.records.push_back(r);
                 bool compressed = r.header.flags & RECORD_COMPRESSED;
-                uint32_t claimed = compressed && r.header.length >= 4 ? get32(&w.file[pos + 8]) : r.header.length;
+                uint32_t claimed = compressed && r.header.length >= 4 ? get32(&w.file[pos + sizeof(PackageRecordHeader)]) : r.header.length;
                 char text[200];
                 bool possible = !(compressed && r.header.length < 4) &&
                                 possibleBufferSize(claimed, r.header.length - (compressed ? 4 : 0), compressed);
@@ -283,9 +283,9 @@ Walk walkRecords(const std::string& path) {
             w.buffers[tag] = pkg::Bytes(block, block + size);
             freeBuffer(block);
         }
-        if (tag == REC_CODE_PAGE && r.header.length >= 4) w.codePage = get32(&w.file[pos + 8]);
+        if (tag == REC_CODE_PAGE && r.header.length >= 4) w.codePage = get32(&w.file[pos + sizeof(PackageRecordHeader)]);
         if (r.header.length && tag == REC_STRING_TABLES) {
-            seekTo(file, static_cast<uint32_t>(pos + 8));
+            seekTo(file, static_cast<uint32_t>(pos + sizeof(PackageRecordHeader)));
             if (!readStringTables(file, static_cast<uint32_t>(next))) {
                 w.records.push_back(r);
                 char text[160];
@@ -479,29 +479,19 @@ struct DataArea {
     std::string firstMissing;                                // the volume not found
 };
 
-std::string volumeName(const std::string& installer, size_t k) {
-    std::string base = installer;
-    size_t dot = base.find_last_of('.');
-    size_t slash = base.find_last_of("/\\");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, ".D%02zu", k);
-    return base + suffix;
-}
-
 DataArea readDataArea(const std::string& path, const Walk& w) {
     DataArea area;
     if (!w.dataRecord) {
         area.parts.push_back({path, "no data area"});
         return area;
     }
-    size_t at = state.dataAreaOffset + 4;
+    size_t at = state.dataAreaOffset + DATA_SIZE_WORD;
     size_t inFile = std::min<size_t>(state.volumeDataSize, w.file.size() - std::min(at, w.file.size()));
     area.bytes.assign(w.file.begin() + at, w.file.begin() + at + inFile);
     area.parts.push_back({path, grouped(state.volumeDataSize) + " bytes at " + std::to_string(at)});
     // Volumes follow one another until one is missing (.D01 ... .D99, .D100 ...).
     for (size_t k = 1;; k++) {
-        std::string name = volumeName(path, k);
+        std::string name = pkg::volumePath(path, k);
         std::error_code ec;
         if (!std::filesystem::is_regular_file(name, ec)) {
             area.firstMissing = name;
@@ -509,17 +499,17 @@ DataArea readDataArea(const std::string& path, const Walk& w) {
         }
         checkedSize(name);
         pkg::Bytes v = pkg::readFile(name);
-        if (v.size() < 4) {
+        if (v.size() < DATA_SIZE_WORD) {
             area.parts.push_back({name, "too short for a volume (" + std::to_string(v.size()) + " bytes)"});
             break;
         }
         uint32_t declared = get32(v.data());
         std::string what = grouped(declared) + " bytes";
-        if (v.size() != 4 + uint64_t(declared))
-            what += ", but the file holds " + grouped(v.size() - 4) + ": damaged";
+        if (v.size() != DATA_SIZE_WORD + uint64_t(declared))
+            what += ", but the file holds " + grouped(v.size() - DATA_SIZE_WORD) + ": damaged";
         area.parts.push_back({name, what});
-        size_t take = std::min<size_t>(declared, v.size() - 4);
-        area.bytes.insert(area.bytes.end(), v.begin() + 4, v.begin() + 4 + take);
+        size_t take = std::min<size_t>(declared, v.size() - DATA_SIZE_WORD);
+        area.bytes.insert(area.bytes.end(), v.begin() + DATA_SIZE_WORD, v.begin() + DATA_SIZE_WORD + take);
     }
     return area;
 }

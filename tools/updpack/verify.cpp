@@ -36,7 +36,7 @@
 #include "pkg/codepage.h"
 #include "pkg/filetable.h"
 #include "pkg/names.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/stub.h"
 #include "run/state.h"
 #include "updpack/commands.h"
