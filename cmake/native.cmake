@@ -51,6 +51,7 @@ add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
 target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/init.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/regions.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/inspect.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/verify.cpp
+  ${CMAKE_SOURCE_DIR}/tools/updpack/inspect_walk.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/inspect_files.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/diagnose.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/build.cpp)
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)

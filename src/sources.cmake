@@ -91,6 +91,8 @@ set(UPD_UPDPACK_SOURCES
   updpack/diagnose.cpp
   updpack/init.cpp
   updpack/inspect.cpp
+  updpack/inspect_files.cpp
+  updpack/inspect_walk.cpp
   updpack/main.cpp
   updpack/project.cpp
   updpack/regions.cpp

@@ -91,8 +91,8 @@ static_assert(FILE_DATA_PREFIX == 12, "file-data record: header and size word");
 // volume number, two digits at least (".D01" ... ".D99", ".D100" ...). A
 // volume holds a size word (DATA_SIZE_WORD) and that many bytes. The
 // printf-style formats of the extension below 10 and from 10 on:
-const char VOLUME_EXTENSION_BELOW_10[] = ".D0%d";
-const char VOLUME_EXTENSION[] = ".D%d";
+const char* const VOLUME_EXTENSION_BELOW_10 = ".D0%d";
+const char* const VOLUME_EXTENSION = ".D%d";
 
 // The largest buffer one record (or one string table) may declare: 64 MiB.
 // The largest buffers a package carries are pictures and the file table: a

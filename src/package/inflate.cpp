@@ -410,7 +410,7 @@ int InflateDecoder::decodeFixedBlock() {
         memset(lengths + FIXED_8_END, 9, FIXED_9_END - FIXED_8_END);
         memset(lengths + FIXED_9_END, 7, FIXED_7_END - FIXED_9_END);
         memset(lengths + FIXED_7_END, 8, FIXED_LITERAL_CODES - FIXED_7_END);
-        int r = buildHuffmanTable(lengths, FIXED_LITERAL_CODES, FIRST_LENGTH_SYMBOL, LENGTH_BASE, LENGTH_EXTRA, 7,
+        int r = buildHuffmanTable(lengths, FIXED_LITERAL_CODES, FIRST_LENGTH_SYMBOL, streamcodes::LENGTH_BASE, streamcodes::LENGTH_EXTRA, 7,
                                   &fixedLiteralTable, &fixedLiteralBits);
         if (r) {
             freeHuffmanTable(fixedLiteralTable);
@@ -418,7 +418,7 @@ int InflateDecoder::decodeFixedBlock() {
         }
         memset(lengths, FIXED_DISTANCE_BITS, FIXED_DISTANCE_CODES);
         // Codes 30 and 31 have no symbol: the code is incomplete, accepted.
-        r = buildHuffmanTable(lengths, FIXED_DISTANCE_CODES, 0, DISTANCE_BASE, DISTANCE_EXTRA, 5, &fixedDistanceTable,
+        r = buildHuffmanTable(lengths, FIXED_DISTANCE_CODES, 0, streamcodes::DISTANCE_BASE, streamcodes::DISTANCE_EXTRA, 5, &fixedDistanceTable,
                               &fixedDistanceBits);
         if (r > INFLATE_ERR_DATA) {
             freeHuffmanTable(fixedLiteralTable);
@@ -442,7 +442,7 @@ int InflateDecoder::decodeDynamicBlock() {
     memset(lengths, 0, CODE_LENGTH_CODES);
     for (uint32_t j = 0; j < nb; j++) {
         if (!need(3)) return INFLATE_ERR_DATA;
-        lengths[CODE_LENGTH_ORDER[j]] = static_cast<uint8_t>(bitBuffer & 7);
+        lengths[streamcodes::CODE_LENGTH_ORDER[j]] = static_cast<uint8_t>(bitBuffer & 7);
         drop(3);
     }
     HuffmanEntry* table;
@@ -492,12 +492,12 @@ int InflateDecoder::decodeDynamicBlock() {
     HuffmanEntry* literals;
     HuffmanEntry* distances;
     int literalWidth, distanceWidth;
-    r = buildHuffmanTable(lengths, nl, FIRST_LENGTH_SYMBOL, LENGTH_BASE, LENGTH_EXTRA, 9, &literals, &literalWidth);
+    r = buildHuffmanTable(lengths, nl, FIRST_LENGTH_SYMBOL, streamcodes::LENGTH_BASE, streamcodes::LENGTH_EXTRA, 9, &literals, &literalWidth);
     if (r) {
         freeHuffmanTable(literals);
         return r;
     }
-    r = buildHuffmanTable(lengths + nl, nd, 0, DISTANCE_BASE, DISTANCE_EXTRA, 6, &distances,
+    r = buildHuffmanTable(lengths + nl, nd, 0, streamcodes::DISTANCE_BASE, streamcodes::DISTANCE_EXTRA, 6, &distances,
                           &distanceWidth);
     if (r) {
         freeHuffmanTable(literals);

@@ -180,9 +180,9 @@ void putSymbols(BitWriter& w, const std::vector<Symbol>& symbols, const std::vec
     for (const Symbol& s : symbols) {
         w.put(litCodes[s.litlen], lit[s.litlen]);
         if (s.litlen > END_OF_BLOCK) {
-            w.put(s.lengthExtra, LENGTH_EXTRA[s.litlen - FIRST_LENGTH_SYMBOL]);
+            w.put(s.lengthExtra, streamcodes::LENGTH_EXTRA[s.litlen - FIRST_LENGTH_SYMBOL]);
             w.put(distCodes[s.dist], dist[s.dist]);
-            w.put(s.distExtra, DISTANCE_EXTRA[s.dist]);
+            w.put(s.distExtra, streamcodes::DISTANCE_EXTRA[s.dist]);
         }
     }
 }
@@ -238,12 +238,12 @@ bool writeDynamic(BitWriter& w, const Block& b) {
     for (const Run& r : runs) freq[r.symbol]++;
     std::vector<uint8_t> cl = limitedLengths(freq, 7);
     size_t nc = CODE_LENGTH_CODES;
-    while (nc > 4 && !cl[CODE_LENGTH_ORDER[nc - 1]]) nc--;
+    while (nc > 4 && !cl[streamcodes::CODE_LENGTH_ORDER[nc - 1]]) nc--;
 
     w.put(static_cast<uint32_t>(nl - FIRST_LENGTH_SYMBOL), 5);
     w.put(static_cast<uint32_t>(nd - 1), 5);
     w.put(static_cast<uint32_t>(nc - 4), 4);
-    for (size_t i = 0; i < nc; i++) w.put(cl[CODE_LENGTH_ORDER[i]], 3);
+    for (size_t i = 0; i < nc; i++) w.put(cl[streamcodes::CODE_LENGTH_ORDER[i]], 3);
     std::vector<uint16_t> clCodes = canonicalCodes(cl);
     for (const Run& r : runs) {
         w.put(clCodes[r.symbol], cl[r.symbol]);

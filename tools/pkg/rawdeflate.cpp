@@ -10,7 +10,7 @@ namespace pkg {
 namespace {
 
 // RFC 1951's transmission order of the code-length code lengths (the
-// package's own order is CODE_LENGTH_ORDER).
+// package's own order is streamcodes::CODE_LENGTH_ORDER).
 const uint8_t RFC_CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 class BitReader {
@@ -130,10 +130,10 @@ std::vector<DeflateBlock> parseDeflate(const uint8_t* p, size_t n) {
                     out++;
                 } else if (s.litlen > END_OF_BLOCK) {
                     int li = s.litlen - FIRST_LENGTH_SYMBOL;
-                    s.lengthExtra = static_cast<uint16_t>(in.bits(LENGTH_EXTRA[li]));
+                    s.lengthExtra = static_cast<uint16_t>(in.bits(streamcodes::LENGTH_EXTRA[li]));
                     s.dist = static_cast<uint16_t>(distDec.decode(in));
-                    s.distExtra = static_cast<uint16_t>(in.bits(DISTANCE_EXTRA[s.dist]));
-                    out += LENGTH_BASE[li] + s.lengthExtra;
+                    s.distExtra = static_cast<uint16_t>(in.bits(streamcodes::DISTANCE_EXTRA[s.dist]));
+                    out += streamcodes::LENGTH_BASE[li] + s.lengthExtra;
                 }
                 b.symbols.push_back(s);
                 if (s.litlen == END_OF_BLOCK) break;
