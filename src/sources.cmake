@@ -95,6 +95,9 @@ set(UPD_UPDPACK_SOURCES
   updpack/inspect_walk.cpp
   updpack/main.cpp
   updpack/project.cpp
+  updpack/rules.cpp
+  updpack/texts.cpp
+  updpack/windres.cpp
   updpack/regions.cpp
   updpack/verify.cpp
 )
