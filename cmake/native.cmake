@@ -53,6 +53,7 @@ target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cp
   ${CMAKE_SOURCE_DIR}/tools/updpack/init.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/regions.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/inspect.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/verify.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/inspect_walk.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/inspect_files.cpp
+  ${CMAKE_SOURCE_DIR}/tools/updpack/session.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/diagnose.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/build.cpp)
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)

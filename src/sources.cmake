@@ -99,6 +99,7 @@ set(UPD_UPDPACK_SOURCES
   updpack/texts.cpp
   updpack/windres.cpp
   updpack/regions.cpp
+  updpack/session.cpp
   updpack/verify.cpp
 )
 list(TRANSFORM UPD_UPDPACK_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)
