@@ -79,6 +79,7 @@ set(UPD_PKGTOOL_SOURCES
   pkg/stub.cpp
   pkg/suffixdiff.cpp
   pkg/update.cpp
+  pkg/updatework.cpp
   pkg/writer.cpp
 )
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)

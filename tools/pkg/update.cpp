@@ -2,23 +2,15 @@
 #include "pkg/update.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <mutex>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
-#include "pkg/compress.h"
 #include "pkg/differ.h"
 #include "pkg/difference.h"
 #include "pkg/names.h"
 #include "pkg/stub.h"
-#include "pkg/suffixdiff.h"
+#include "pkg/updatework.h"
 
 namespace pkg {
-
-
 namespace {
 
 // "1.0, 1.1": old sets by their names, or "old #1" for the first old set.
@@ -27,12 +19,6 @@ std::string setList(const std::vector<size_t>& sets, const std::vector<std::stri
     for (size_t s : sets)
         out += (out.empty() ? "" : ", ") + (s < names.size() ? names[s] : "old #" + std::to_string(s + 1));
     return out;
-}
-
-Bytes blanked(const Bytes& data, const std::vector<Region>& regions) {
-    Bytes copy = data;
-    blankRegions(copy, regions);
-    return copy;
 }
 
 Proof proofOf(const Bytes& data, const std::vector<Region>& regions) {
@@ -45,95 +31,6 @@ bool sameIdentity(const Proof& a, size_t sizeA, const Proof& b, size_t sizeB, bo
     return sizeA == sizeB && a.checksum == b.checksum && (!digest || a.digest == b.digest);
 }
 
-// One entry of the new set before its data is known, with the work that
-// will give it: a diff per old version and one compression of the new file.
-struct Planned {
-    TableEntry entry;
-    EntryCost cost;
-    const Bytes* newBytes = nullptr;
-    std::vector<const Bytes*> olds;  // distinct old contents that differ from the new file
-    Proof newProof;
-    std::vector<Proof> oldProofs;    // one per old
-    std::string indistinct;          // why the versions cannot be told apart, if so
-    bool absentSomewhere = false;
-    // One per old, filled by the workers: the plain delta, the sum of its
-    // copy lengths, and the delta with difference copies (empty if none).
-    std::vector<Bytes> deltas;
-    std::vector<uint64_t> copied;
-    std::vector<Bytes> differences;
-    Bytes whole;                     // filled by the workers
-};
-
-struct WorkItem {
-    size_t plan;
-    int old;  // index into olds; -1 = compress the new file
-};
-
-// Runs every item on up to `jobs` threads. Items are taken in the order
-// given; each writes only its own slot, so the order of completion does not
-// matter. After a failure no further item starts; the first failure (in item
-// order) is rethrown once all threads have stopped.
-void runWork(std::vector<Planned>& plans, const std::vector<WorkItem>& items, const UpdateOptions& options) {
-    uint64_t bytesTotal = 0;
-    for (const WorkItem& w : items) bytesTotal += plans[w.plan].newBytes->size();
-    std::mutex lock;
-    size_t done = 0;
-    uint64_t bytesDone = 0;
-    auto report = [&](const WorkItem& w, bool finished) {
-        if (!options.progress) return;
-        std::lock_guard<std::mutex> hold(lock);
-        if (finished) {
-            done++;
-            bytesDone += plans[w.plan].newBytes->size();
-        }
-        options.progress(BuildProgress{plans[w.plan].entry.relativePath, w.old < 0 ? "compress" : "diff",
-                                       finished, done, items.size(), bytesDone, bytesTotal});
-    };
-    std::vector<std::exception_ptr> failures(items.size());
-    std::atomic<size_t> next{0};
-    auto worker = [&] {
-        for (size_t k; (k = next.fetch_add(1)) < items.size();) {
-            const WorkItem& w = items[k];
-            Planned& p = plans[w.plan];
-            try {
-                report(w, false);
-                if (w.old < 0) {
-                    p.whole = compressStream(p.newBytes->data(), p.newBytes->size());
-                } else {
-                    size_t k = size_t(w.old);
-                    Bytes old = blanked(*p.olds[k], p.entry.regions);
-                    std::optional<DeltaStreams> plain;
-                    if (options.differenceCopies) {
-                        if (auto d = diffApproximate(old, *p.newBytes)) {
-                            p.differences[k] = encodeDelta(d->streams);
-                            p.differences[k].insert(p.differences[k].end(), d->difference.begin(), d->difference.end());
-                            if (old.size() > kSearchPlainLimit) plain = exactCopies(d->streams, old, *p.newBytes);
-                        }
-                    }
-                    if (!plain) plain = diffFiles(old, *p.newBytes);
-                    p.copied[k] = copiedBytes(plain->commands);
-                    p.deltas[k] = encodeDelta(*plain);
-                }
-                report(w, true);
-            } catch (...) {
-                failures[k] = std::current_exception();
-                next.store(items.size());
-            }
-        }
-    };
-    unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-    size_t threads = std::min<size_t>(jobs, items.size());
-    std::vector<std::thread> pool;
-    try {
-        while (threads > 1 && pool.size() < threads) pool.emplace_back(worker);
-    } catch (const std::system_error&) {
-        // Fewer threads than asked for: those that started share the work.
-    }
-    if (pool.empty()) worker();
-    for (std::thread& t : pool) t.join();
-    for (const auto& failure : failures)
-        if (failure) std::rethrow_exception(failure);
-}
 
 // A name that is a file in one version and a folder in another cannot be
 // changed by the installer: it replaces and deletes files, never folders,
