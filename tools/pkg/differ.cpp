@@ -14,16 +14,16 @@ namespace pkg {
 // ---- Encoding ----
 
 void encodeDistance(Bytes& out, int32_t d) {
-    if (d >= -32 && d <= 31) {
+    if (d >= -DELTA_DISTANCE_1 && d < DELTA_DISTANCE_1) {
         out.push_back(static_cast<uint8_t>(0x80 | (d & 0x3F)));
-    } else if (d >= -16416 && d <= 16415) {
-        int32_t v = d > 0 ? d - 32 : d + 32;
+    } else if (d >= -DELTA_DISTANCE_2 && d < DELTA_DISTANCE_2) {
+        int32_t v = d > 0 ? d - DELTA_DISTANCE_1 : d + DELTA_DISTANCE_1;
         out.push_back(static_cast<uint8_t>((v >> 8) & 0x7F));
         out.push_back(static_cast<uint8_t>(v));
     } else {
         if (d < DELTA_DISTANCE_MIN || d > DELTA_DISTANCE_MAX)
             throw std::logic_error("differ: copy distance out of range");
-        int32_t v = d > 0 ? d - 16416 : d + 16416;
+        int32_t v = d > 0 ? d - DELTA_DISTANCE_2 : d + DELTA_DISTANCE_2;
         out.push_back(static_cast<uint8_t>(0xC0 | ((v >> 16) & 0x3F)));
         out.push_back(static_cast<uint8_t>(v >> 8));
         out.push_back(static_cast<uint8_t>(v));
@@ -42,21 +42,22 @@ void encodeInsert(DeltaStreams& delta, const uint8_t* bytes, size_t n) {
 void encodeCopy(Bytes& commands, uint32_t length, int32_t distance, uint32_t fusedInsert) {
     if (length < 2 || length > DELTA_COPY_MAX) throw std::logic_error("differ: copy length");
     if (fusedInsert) {
-        if (fusedInsert > 3 || length > 33) throw std::logic_error("differ: fused command");
+        if (fusedInsert > DELTA_FUSED_INSERT_MAX || length > DELTA_FUSED_COPY_MAX)
+            throw std::logic_error("differ: fused command");
         commands.push_back(static_cast<uint8_t>(0x80 | (fusedInsert << 5) | (length - 2)));
-    } else if (length <= 128) {
+    } else if (length <= DELTA_SHORT_COPY_MAX) {
         commands.push_back(static_cast<uint8_t>(length - 1));
     } else {
         commands.push_back(0);
-        commands.push_back(static_cast<uint8_t>(length - 129));
-        commands.push_back(static_cast<uint8_t>((length - 129) >> 8));
+        commands.push_back(static_cast<uint8_t>(length - DELTA_SHORT_COPY_MAX - 1));
+        commands.push_back(static_cast<uint8_t>((length - DELTA_SHORT_COPY_MAX - 1) >> 8));
     }
     encodeDistance(commands, distance);
 }
 
 static int distanceBytes(int64_t d) {
-    if (d >= -32 && d <= 31) return 1;
-    if (d >= -16416 && d <= 16415) return 2;
+    if (d >= -DELTA_DISTANCE_1 && d < DELTA_DISTANCE_1) return 1;
+    if (d >= -DELTA_DISTANCE_2 && d < DELTA_DISTANCE_2) return 2;
     return 3;
 }
 
@@ -143,9 +144,10 @@ private:
     static double gainOf(size_t length, int64_t distance, size_t pending) {
         if (distance < DELTA_DISTANCE_MIN || distance > DELTA_DISTANCE_MAX) return -1;
         double cost = 1 + distanceBytes(distance);
-        if (length > 128) cost += 2;
+        if (length > DELTA_SHORT_COPY_MAX) cost += 2;
         if (length > DELTA_COPY_MAX) cost += double(length / DELTA_COPY_MAX) * 4;
-        if (pending >= 1 && pending % 32 >= 1 && pending % 32 <= 3 && length <= 33) cost -= 1;
+        size_t tail = pending % DELTA_INSERT_MAX;
+        if (tail >= 1 && tail <= DELTA_FUSED_INSERT_MAX && length <= DELTA_FUSED_COPY_MAX) cost -= 1;
         return double(length) * kLit - cost * kCmd - kBias;
     }
 
@@ -206,7 +208,7 @@ private:
         uint32_t fused = 0;
         if (pending) {
             size_t tail = pending % DELTA_INSERT_MAX;
-            if (tail >= 1 && tail <= 3 && m.length <= 33) {
+            if (tail >= 1 && tail <= DELTA_FUSED_INSERT_MAX && m.length <= DELTA_FUSED_COPY_MAX) {
                 if (pending > tail) encodeInsert(out, n_.data() + litStart, pending - tail);
                 out.data.insert(out.data.end(), n_.data() + at - tail, n_.data() + at);
                 fused = static_cast<uint32_t>(tail);
