@@ -59,7 +59,7 @@ static void keep(T*& field, uint8_t* block) {
 bool readStringTables(FileHandle file, uint32_t end) {
     uint16_t count = 0;
     if (end - tellFile(file) < 2 || readExact(file, &count, 2)) return false;
-    for (unsigned i = 0; i < count && i < 8; i++) {
+    for (unsigned i = 0; i < count && i < TEXT_TABLE_COUNT; i++) {
         uint32_t size, left = end - tellFile(file);
         if (left < 4 || readExact(file, &size, 4)) return false;
         uint8_t* block;
@@ -220,7 +220,7 @@ int loadPackage() {
     closeFile(file);
     if (error) return 0;
     if (complete && !badTable) return 1;
-    const char* text = getString(6, 33);
+    const char* text = getString(TABLE_MESSAGES, TEXT_DAMAGED_INSTALLER);
     if (*text) showMessage(text, MB_INFO);
     return 0;
 }
@@ -240,7 +240,7 @@ void releasePackageData() {
     freeBuffer(state.backgroundImage);
     freeBuffer(state.titleFont);
     freeBuffer(state.titleText);
-    for (int i = 0; i < 8; i++) {
+    for (unsigned i = 0; i < TEXT_TABLE_COUNT; i++) {
         freeBuffer(state.stringTables[i]);
         state.stringTableSizes[i] = 0;
     }

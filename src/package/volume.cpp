@@ -84,10 +84,10 @@ FileHandle openNextVolume() {
         if (openVolume(resume)) return state.dataFile;
         if (!asksForVolumes()) return INVALID_FILE;
         char text[1024];
-        expandText(text, sizeof text, getString(6, 32), 0, state.volumeNumber + 1, true);
+        expandText(text, sizeof text, getString(TABLE_MESSAGES, TEXT_INSERT_DISK), 0, state.volumeNumber + 1, true);
         if (showMessage(text, MB_INFO_OKCANCEL) == BOX_OK) continue;
         if (showMessage(cancelQuestion(), MB_QUESTION_YESNO) != BOX_YES) continue;
-        showMessage(getString(6, 17), MB_INFO);
+        showMessage(getString(TABLE_MESSAGES, TEXT_CANCELLED), MB_INFO);
         state.pageResult = PAGE_RESULT_CANCEL;
         return INVALID_FILE;
     }

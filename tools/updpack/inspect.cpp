@@ -230,7 +230,7 @@ void printSettings(const Walk& w) {
 // of 65,535 texts costs no more than a sound one.
 void printTexts() {
     std::printf("texts:\n");
-    for (unsigned t = 0; t < 8; t++) {
+    for (unsigned t = 0; t < TEXT_TABLE_COUNT; t++) {
         const uint8_t* table = reinterpret_cast<const uint8_t*>(state.stringTables[t]);
         uint32_t size = state.stringTableSizes[t];
         if (!table) {

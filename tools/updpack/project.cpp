@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 
+#include "package/textnumbers.h"
 #include "pkg/names.h"
 #include "pkg/picture.h"
 #include "pkg/stub.h"
@@ -238,7 +239,7 @@ std::vector<pkg::Record> projectRecords(const Project& p) {
     if (!p.textsFile.empty())
         for (const auto& [at, text] : loadTexts(p.textsFile)) texts[at] = text;
     for (const auto& [at, text] : p.texts) texts[at] = text;  // the project's word wins
-    std::vector<std::vector<std::string>> tables(8);
+    std::vector<std::vector<std::string>> tables(TEXT_TABLE_COUNT);
     for (const auto& [at, text] : texts) {
         auto& table = tables[at.first];
         if (table.size() <= static_cast<size_t>(at.second)) table.resize(at.second + 1);

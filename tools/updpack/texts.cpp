@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "engine/results.h"
+#include "package/textnumbers.h"
 #include "updpack/section.h"
 
 namespace fs = std::filesystem;
@@ -32,7 +34,7 @@ std::map<std::pair<int, int>, std::string> textsOf(const std::string& path, cons
                 index = static_cast<unsigned>(n.index);
                 named = true;
             }
-        if (!named && (std::sscanf(k.c_str(), "%u.%u%c", &table, &index, &tail) != 2 || table > 7 || index > 65534))
+        if (!named && (std::sscanf(k.c_str(), "%u.%u%c", &table, &index, &tail) != 2 || table >= TEXT_TABLE_COUNT || index > 65534))
             throw ProjectError(where + "expected a key \"TABLE.INDEX\" with TABLE 0-7, or a text's name");
         if (!node.is_string()) throw ProjectError(where + "expected a text");
         std::string why;
@@ -51,23 +53,52 @@ const std::vector<TextName>& textNames() {
     // The texts a publisher most often rewords; every other text keeps its
     // "TABLE.INDEX" key (tools/defaults/texts.toml lists them all).
     static const std::vector<TextName> names = {
-        {"welcome_caption", 0, 0},     {"welcome_title", 0, 1},       {"welcome_text", 0, 2},
-        {"welcome_note", 0, 3},        {"welcome_hint", 0, 4},        {"information_caption", 1, 0},
-        {"information_text", 1, 1},    {"destination_caption", 2, 0}, {"destination_title", 2, 1},
-        {"destination_text", 2, 2},    {"destination_note", 2, 3},    {"destination_hint", 2, 4},
-        {"ready_caption", 3, 0},       {"ready_title", 3, 1},         {"ready_text", 3, 2},
-        {"ready_hint", 3, 3},          {"progress_caption", 4, 0},    {"progress_title", 4, 1},
-        {"progress_file_label", 4, 2}, {"progress_done_label", 4, 3}, {"finish_caption", 5, 0},
-        {"finish_title", 5, 1},        {"finish_failed", 5, 2},       {"finish_up_to_date", 5, 3},
-        {"finish_hint", 5, 4},         {"caption", 6, 0},             {"browse_title", 6, 1},
-        {"checking", 6, 4},            {"cancel_question", 6, 15},    {"leave_question", 6, 16},
-        {"locate_text", 6, 30},        {"newer_question", 6, 31},     {"insert_disk", 6, 32},
-        {"damaged_installer", 6, 33},  {"at_restart", 6, 34},         {"path_too_long", 6, 35},
-        {"restart_needed", 6, 36},     {"nothing_changed", 6, 37},    {"stop_question", 6, 38},
-        {"button_back", 7, 0},         {"button_next", 7, 1},
-        {"button_cancel", 7, 2},       {"button_update", 7, 3},       {"button_ok", 7, 4},
-        {"button_dialog_cancel", 7, 5},
-        {"switch_list", 6, 39},
+        {"welcome_caption", TABLE_WELCOME, TEXT_PAGE_CAPTION},
+        {"welcome_title", TABLE_WELCOME, TEXT_WELCOME_TITLE},
+        {"welcome_text", TABLE_WELCOME, TEXT_WELCOME_TEXT},
+        {"welcome_note", TABLE_WELCOME, TEXT_WELCOME_NOTE},
+        {"welcome_hint", TABLE_WELCOME, TEXT_WELCOME_HINT},
+        {"information_caption", TABLE_INFORMATION, TEXT_PAGE_CAPTION},
+        {"information_text", TABLE_INFORMATION, TEXT_INFORMATION},
+        {"destination_caption", TABLE_DESTINATION, TEXT_PAGE_CAPTION},
+        {"destination_title", TABLE_DESTINATION, TEXT_DESTINATION_TITLE},
+        {"destination_text", TABLE_DESTINATION, TEXT_DESTINATION_TEXT},
+        {"destination_note", TABLE_DESTINATION, TEXT_DESTINATION_NOTE},
+        {"destination_hint", TABLE_DESTINATION, TEXT_DESTINATION_HINT},
+        {"ready_caption", TABLE_READY, TEXT_PAGE_CAPTION},
+        {"ready_title", TABLE_READY, TEXT_READY_TITLE},
+        {"ready_text", TABLE_READY, TEXT_READY_TEXT},
+        {"ready_hint", TABLE_READY, TEXT_READY_HINT},
+        {"progress_caption", TABLE_PROGRESS, TEXT_PAGE_CAPTION},
+        {"progress_title", TABLE_PROGRESS, TEXT_PROGRESS_TITLE},
+        {"progress_file_label", TABLE_PROGRESS, TEXT_PROGRESS_FILE_LABEL},
+        {"progress_done_label", TABLE_PROGRESS, TEXT_PROGRESS_DONE_LABEL},
+        {"finish_caption", TABLE_FINISH, TEXT_PAGE_CAPTION},
+        {"finish_title", TABLE_FINISH, TEXT_FINISH_TITLE},
+        {"finish_failed", TABLE_FINISH, TEXT_FINISH_FAILED},
+        {"finish_up_to_date", TABLE_FINISH, TEXT_FINISH_UP_TO_DATE},
+        {"finish_hint", TABLE_FINISH, TEXT_FINISH_HINT},
+        {"caption", TABLE_MESSAGES, TEXT_CAPTION},
+        {"browse_title", TABLE_MESSAGES, TEXT_BROWSE_TITLE},
+        {"checking", TABLE_MESSAGES, TEXT_CHECKING},
+        {"cancel_question", TABLE_MESSAGES, TEXT_CANCEL_QUESTION},
+        {"leave_question", TABLE_MESSAGES, TEXT_LEAVE_QUESTION},
+        {"locate_text", TABLE_MESSAGES, TEXT_LOCATE},
+        {"newer_question", TABLE_MESSAGES, TEXT_NEWER_QUESTION},
+        {"insert_disk", TABLE_MESSAGES, TEXT_INSERT_DISK},
+        {"damaged_installer", TABLE_MESSAGES, TEXT_DAMAGED_INSTALLER},
+        {"at_restart", TABLE_MESSAGES, OUT_AT_RESTART},
+        {"path_too_long", TABLE_MESSAGES, ERR_PATH_TOO_LONG},
+        {"restart_needed", TABLE_MESSAGES, ERR_RESTART_NEEDED},
+        {"nothing_changed", TABLE_MESSAGES, TEXT_NOTHING_CHANGED},
+        {"stop_question", TABLE_MESSAGES, TEXT_CANCEL_NOTHING_CHANGED},
+        {"button_back", TABLE_BUTTONS, TEXT_BUTTON_BACK},
+        {"button_next", TABLE_BUTTONS, TEXT_BUTTON_NEXT},
+        {"button_cancel", TABLE_BUTTONS, TEXT_BUTTON_CANCEL},
+        {"button_update", TABLE_BUTTONS, TEXT_BUTTON_UPDATE},
+        {"button_ok", TABLE_BUTTONS, TEXT_BUTTON_OK},
+        {"button_dialog_cancel", TABLE_BUTTONS, TEXT_BUTTON_DIALOG_CANCEL},
+        {"switch_list", TABLE_MESSAGES, TEXT_SWITCH_LIST},
     };
     return names;
 }
