@@ -3,20 +3,16 @@
 // these names are the one home of those numbers, for the stub's call sites
 // and for the names updpack's project files may use instead of "T.I".
 //
-// Table p (0-5) belongs to wizard page p: index 0 its caption, 1-4 the texts
-// of its controls 1000-1003. Table 6 holds the caption of every window and
+// Table p (0-5) belongs to wizard page p and is named by the page's number
+// (PAGE_WELCOME ... PAGE_FINISH, run/state.h): index 0 its caption, 1-4 the
+// texts of its controls 1000-1003. Table 6 holds the caption of every window and
 // message box and the messages; index N is also the message of result code
 // N and of outcome N (engine/results.h). Table 7 holds the button labels.
 // Platform-free; names only, no code.
 #pragma once
 
+// The tables beyond the pages'.
 enum TextTable {
-    TABLE_WELCOME = 0,
-    TABLE_INFORMATION = 1,
-    TABLE_DESTINATION = 2,
-    TABLE_READY = 3,
-    TABLE_PROGRESS = 4,
-    TABLE_FINISH = 5,
     TABLE_MESSAGES = 6,
     TABLE_BUTTONS = 7
 };

@@ -107,7 +107,7 @@ void writeRunLog(int resultCode, int exitCode) {
             putNumber(line, "result %d: ", resultCode);
             char message[1024];
             if (resultCode == ERR_NONE)
-                put(line, getString(TABLE_FINISH, TEXT_FINISH_TITLE));
+                put(line, getString(PAGE_FINISH, TEXT_FINISH_TITLE));
             else if (formatMessage(message, sizeof message, resultCode))
                 put(line, message);
             endLine(line);

@@ -42,7 +42,7 @@ static void readFolderField(HWND dialog, char* into) {
 
 static void restoreStatusTexts(HWND page) {
     for (int i = TEXT_DESTINATION_TEXT; i <= TEXT_DESTINATION_HINT; i++)
-        setControlText(page, ID_TEXT_FIRST + i - TEXT_PAGE_FIRST, getString(TABLE_DESTINATION, i));
+        setControlText(page, ID_TEXT_FIRST + i - TEXT_PAGE_FIRST, getString(PAGE_DESTINATION, i));
 }
 
 // Set while the verification runs (it may open dialogs with their own
@@ -125,7 +125,7 @@ INT_PTR CALLBACK destinationPageProcedure(HWND page, UINT message, WPARAM wParam
             if (!verifying && acceptFolder(page)) return FALSE;
             return markHandled(page);
         }
-        if (id == ID_BACK && !getString(TABLE_INFORMATION, TEXT_INFORMATION)[0]) {
+        if (id == ID_BACK && !getString(PAGE_INFO, TEXT_INFORMATION)[0]) {
             goToPage(PAGE_WELCOME);
             return markHandled(page);
         }

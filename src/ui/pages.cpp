@@ -26,7 +26,7 @@ INT_PTR CALLBACK welcomePageProcedure(HWND page, UINT message, WPARAM wParam, LP
         focusFrameButton(ID_NEXT);  // the page itself has nothing to focus
         return FALSE;
     }
-    if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && !getString(TABLE_INFORMATION, TEXT_INFORMATION)[0]) {
+    if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && !getString(PAGE_INFO, TEXT_INFORMATION)[0]) {
         goToPage(PAGE_DESTINATION);
         return markHandled(page);
     }
@@ -63,19 +63,19 @@ static void showResult(HWND page) {
     int code = state.resultCode = finalResultCode();
     char* buffer = static_cast<char*>(allocBuffer(3072));
     if (!buffer) return;
-    const char* text = getString(TABLE_FINISH, TEXT_FINISH_TITLE);
+    const char* text = getString(PAGE_FINISH, TEXT_FINISH_TITLE);
     if (code != 0) {
         bool changedNothing = (state.options & OPT_ALL_OR_NOTHING) && code != ERR_NOT_REPLACED;
         if (code == ERR_RESTART_NEEDED || (code == ERR_CANCELLED && !changedNothing)) {
             formatMessage(buffer, 1024, code);
         } else {
             formatMessage(buffer + 1024, 1024, code);
-            expandText(buffer, 1024, changedNothing ? getString(TABLE_MESSAGES, TEXT_NOTHING_CHANGED) : getString(TABLE_FINISH, TEXT_FINISH_FAILED),
+            expandText(buffer, 1024, changedNothing ? getString(TABLE_MESSAGES, TEXT_NOTHING_CHANGED) : getString(PAGE_FINISH, TEXT_FINISH_FAILED),
                        buffer + 1024, 0, false);
         }
         text = buffer;
     } else if (state.verifyResult == ERR_NOTHING_TO_DO) {
-        text = getString(TABLE_FINISH, TEXT_FINISH_UP_TO_DATE);
+        text = getString(PAGE_FINISH, TEXT_FINISH_UP_TO_DATE);
     }
     HWND message = GetDlgItem(page, ID_TEXT_FIRST);
     if (message) setScrollingText(message, text);
