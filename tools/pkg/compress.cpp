@@ -12,7 +12,8 @@
 //   stored   the block's bytes in stored blocks of at most 65,535 bytes
 //            (LEN only, no NLEN).
 // Every block starts with our 4-bit header (package/streamformat.h).
-// Reading libdeflate's output back is pkg/rawdeflate.h's job. Without libdeflate (the Windows test programs) every stream is stored.
+// Reading libdeflate's output back is pkg/rawdeflate.h's job. Without
+// libdeflate (the Windows test programs) every stream is stored.
 #include "pkg/compress.h"
 
 #include <algorithm>
