@@ -21,6 +21,7 @@
 #include "package/inflate.h"
 #include "pkg/difference.h"
 #include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/stub.h"
 #include "pkg/suffixdiff.h"
 
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     std::string mode = argv[1];
     if (mode == "diff") {
         pkg::Bytes o = pkg::readFile(argv[2]), n = pkg::readFile(argv[3]);
-        // As updpack's differ does it (differ.cpp runWork).
+        // As updpack's differ does it (pkg/updatework.cpp runWork).
         double t = now();
         pkg::Bytes diff, plain;
         std::optional<pkg::DeltaStreams> plainStreams;

@@ -49,8 +49,11 @@ add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
 # The wizard's defaults, init and regions are checked through the project
 # reader; inspect on damaged installers, verify and diagnose in-process.
 target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp
+  ${CMAKE_SOURCE_DIR}/tools/updpack/rules.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/texts.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/windres.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/init.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/regions.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/inspect.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/verify.cpp
+  ${CMAKE_SOURCE_DIR}/tools/updpack/inspect_walk.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/inspect_files.cpp
+  ${CMAKE_SOURCE_DIR}/tools/updpack/session.cpp
   ${CMAKE_SOURCE_DIR}/tools/updpack/diagnose.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/build.cpp)
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)
@@ -65,7 +68,8 @@ target_compile_definitions(inflate_bits32 PUBLIC UPD_BITWORD_32)
 target_compile_options(inflate_bits32 PRIVATE -O2 ${UPD_WARNINGS})
 add_executable(native_tests_bits32 ${CMAKE_SOURCE_DIR}/tests/native/inflate_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/native/compress_test.cpp ${CMAKE_SOURCE_DIR}/tests/native/support.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp $<TARGET_OBJECTS:inflate_bits32>)
+  ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/rules.cpp
+  ${CMAKE_SOURCE_DIR}/tools/updpack/texts.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/windres.cpp $<TARGET_OBJECTS:inflate_bits32>)
 target_compile_definitions(native_tests_bits32 PRIVATE UPD_BITWORD_32)
 target_include_directories(native_tests_bits32 PRIVATE ${CMAKE_SOURCE_DIR}/tests/native ${CMAKE_SOURCE_DIR}/tools)
 target_link_libraries(native_tests_bits32 PRIVATE pkgtool testcommon GTest::gtest GTest::gtest_main tomlplusplus::tomlplusplus)

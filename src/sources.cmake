@@ -71,12 +71,16 @@ set(UPD_PKGTOOL_SOURCES
   pkg/difference.cpp
   pkg/differ.cpp
   pkg/filetable.cpp
+  pkg/folders.cpp
   pkg/names.cpp
   pkg/peversion.cpp
   pkg/picture.cpp
+  pkg/rawdeflate.cpp
   pkg/resources.cpp
   pkg/stub.cpp
   pkg/suffixdiff.cpp
+  pkg/update.cpp
+  pkg/updatework.cpp
   pkg/writer.cpp
 )
 list(TRANSFORM UPD_PKGTOOL_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)
@@ -89,9 +93,15 @@ set(UPD_UPDPACK_SOURCES
   updpack/diagnose.cpp
   updpack/init.cpp
   updpack/inspect.cpp
+  updpack/inspect_files.cpp
+  updpack/inspect_walk.cpp
   updpack/main.cpp
   updpack/project.cpp
+  updpack/rules.cpp
+  updpack/texts.cpp
+  updpack/windres.cpp
   updpack/regions.cpp
+  updpack/session.cpp
   updpack/verify.cpp
 )
 list(TRANSFORM UPD_UPDPACK_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/tools/)

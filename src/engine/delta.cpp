@@ -22,7 +22,7 @@ bool readDeltaCommand(const uint8_t** pos, const uint8_t* end, DeltaCommand* com
         command->copyLength = x + 1;
     } else {
         if (end - p < 2) return false;
-        command->copyLength = (p[0] | (uint32_t(p[1]) << 8)) + 129;
+        command->copyLength = (p[0] | (uint32_t(p[1]) << 8)) + DELTA_SHORT_COPY_MAX + 1;
         p += 2;
     }
     if (command->copyLength) {
@@ -37,13 +37,13 @@ bool readDeltaCommand(const uint8_t** pos, const uint8_t* end, DeltaCommand* com
             if (p >= end) return false;
             v = static_cast<int32_t>(((b1 & 0x7F) << 8) | *p++);
             if (v & 0x4000) v -= 0x8000;
-            command->distance = v >= 0 ? v + 32 : v - 32;
+            command->distance = v >= 0 ? v + DELTA_DISTANCE_1 : v - DELTA_DISTANCE_1;
         } else {
             if (end - p < 2) return false;
             v = static_cast<int32_t>(((b1 & 0x3F) << 16) | (uint32_t(p[0]) << 8) | p[1]);
             p += 2;
             if (v & 0x200000) v -= 0x400000;
-            command->distance = v >= 0 ? v + 16416 : v - 16416;
+            command->distance = v >= 0 ? v + DELTA_DISTANCE_2 : v - DELTA_DISTANCE_2;
         }
     }
     *pos = p;

@@ -55,8 +55,21 @@ enum {
 // The largest copy the engine carries out (the copy buffer).
 const uint32_t DELTA_COPY_MAX = 65536;
 const uint32_t DELTA_INSERT_MAX = 32;
-const int32_t DELTA_DISTANCE_MAX = 2113567;
-const int32_t DELTA_DISTANCE_MIN = -2113568;
+// Command forms: a copy of up to DELTA_SHORT_COPY_MAX bytes takes one byte,
+// a longer one three; an insert of up to DELTA_FUSED_INSERT_MAX bytes fuses
+// with a following copy of up to DELTA_FUSED_COPY_MAX bytes.
+const uint32_t DELTA_SHORT_COPY_MAX = 128;
+const uint32_t DELTA_FUSED_INSERT_MAX = 3;
+const uint32_t DELTA_FUSED_COPY_MAX = 33;
+// Distance fields: one byte holds -DELTA_DISTANCE_1..DELTA_DISTANCE_1 - 1,
+// two bytes reach +-DELTA_DISTANCE_2 (their 15-bit value moved on by
+// DELTA_DISTANCE_1), three bytes a 22-bit value moved on by
+// DELTA_DISTANCE_2.
+const int32_t DELTA_DISTANCE_1 = 32;
+const int32_t DELTA_DISTANCE_2 = DELTA_DISTANCE_1 + 0x4000;
+const int32_t DELTA_DISTANCE_MAX = DELTA_DISTANCE_2 + 0x1FFFFF;
+const int32_t DELTA_DISTANCE_MIN = -DELTA_DISTANCE_2 - 0x200000;
+static_assert(DELTA_DISTANCE_2 == 16416 && DELTA_DISTANCE_MAX == 2113567, "distance ranges");
 // Decoded bytes per chunk of a difference stream (all chunks but the last).
 const uint32_t DELTA_DIFFERENCE_CHUNK = 1048576;
 

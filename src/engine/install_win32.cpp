@@ -42,7 +42,7 @@ bool confirmOlderVersion(FileEntry* entry) {
         if (newer) {
             char* text = static_cast<char*>(allocBuffer(2048));
             if (text) {
-                expandText(text, 2048, getString(6, 31), state.targetPath, 0, false);
+                expandText(text, 2048, getString(TABLE_MESSAGES, TEXT_NEWER_QUESTION), state.targetPath, 0, false);
                 answer = showMessage(text, MB_QUESTION_YESNO) == BOX_YES;
                 freeBuffer(text);
             }

@@ -166,7 +166,7 @@ void reportOutcome(void* page, unsigned outcome, const char* path) {
                                                        static_cast<int>(base), state.destinationDir,
                                                        static_cast<int>(base)) == CSTR_EQUAL)
         shown = path + base;
-    const char* text = getString(6, outcome);
+    const char* text = getString(TABLE_MESSAGES, outcome);
     uint32_t size = static_cast<uint32_t>(strlen(shown) + strlen(text) + 16);
     char* line = static_cast<char*>(allocBuffer(size));
     if (!line) return;

@@ -39,3 +39,7 @@ struct DialogShape {
 uint32_t walkDialogTemplate(const uint8_t* data, uint32_t size);
 // The walk, and on success the template's shape (for inspect and tests).
 uint32_t describeDialogTemplate(const uint8_t* data, uint32_t size, DialogShape* shape);
+// The walk, and on success the control ids of its items in order (the
+// first `capacity` of them): returns the number of items, 0 when the walk
+// refuses the template. For updpack and tests; the stub's linker drops it.
+uint32_t dialogControlIds(const uint8_t* data, uint32_t size, uint32_t* ids, uint32_t capacity);

@@ -80,6 +80,20 @@ const uint16_t START_PAGE_WIZARD = 0xFFFF;
 
 const uint16_t RECORD_COMPRESSED = 1;
 
+// The file-data record's header is followed by the 32-bit data size D and D
+// bytes; the data area starts FILE_DATA_PREFIX bytes behind the record.
+const uint32_t DATA_SIZE_WORD = 4;
+const uint32_t FILE_DATA_PREFIX = sizeof(PackageRecordHeader) + DATA_SIZE_WORD;
+static_assert(FILE_DATA_PREFIX == 12, "file-data record: header and size word");
+
+// A data area too large for one file continues in volume files beside the
+// package: the package path with its extension replaced by ".D" and the
+// volume number, two digits at least (".D01" ... ".D99", ".D100" ...). A
+// volume holds a size word (DATA_SIZE_WORD) and that many bytes. The
+// printf-style formats of the extension below 10 and from 10 on:
+const char* const VOLUME_EXTENSION_BELOW_10 = ".D0%d";
+const char* const VOLUME_EXTENSION = ".D%d";
+
 // The largest buffer one record (or one string table) may declare: 64 MiB.
 // The largest buffers a package carries are pictures and the file table: a
 // full-screen picture at 3840 x 2160 and 32 bits per pixel takes 33 MB, and

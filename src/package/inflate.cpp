@@ -43,20 +43,7 @@ const uint32_t BUFFER_END = HISTORY + OUTPUT_WINDOWS * INFLATE_WINDOW;
 const uint32_t WINDOW_ALLOC = BUFFER_END + 258 + 16;
 const uint32_t BITWORD_BITS = sizeof(BitWord) * 8;
 
-// RFC 1951 3.2.5: base lengths and extra bits of symbols 257-285; 286 and
-// 287 have no length (OP_INVALID).
-const uint16_t lengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
-                                 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
-const uint16_t lengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-                                  3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, OP_INVALID, OP_INVALID};
-// RFC 1951 3.2.5: base distances and extra bits of distance symbols 0-29.
-const uint16_t distanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
-                                   33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
-                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const uint16_t distanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// Transmission order of the code-length code lengths (not RFC 1951's).
-const uint8_t codeLengthOrder[19] = {18, 17, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+static_assert(LENGTH_EXTRA_NONE == OP_INVALID, "length symbols 286 and 287 decode to no code");
 
 // Lookups in a code that has no table (all lengths 0) land here and fail.
 const HuffmanEntry noCode[1] = {{OP_INVALID, 0, 0}};
@@ -125,7 +112,7 @@ uint32_t walkCodes(HuffmanEntry* pool, const uint16_t* count, const uint16_t* so
                 } else {
                     uint32_t v = sorted[next++];
                     if (v < s) {
-                        e.op = v < 256 ? OP_LITERAL : OP_END_OF_BLOCK;
+                        e.op = v < END_OF_BLOCK ? OP_LITERAL : OP_END_OF_BLOCK;
                         e.value = static_cast<uint16_t>(v);
                     } else {
                         e.op = static_cast<uint8_t>(extras[v - s]);
@@ -164,7 +151,7 @@ int buildHuffmanTable(const uint8_t* lengths, uint32_t n, uint32_t s, const uint
         if (lengths[i] > 16) return INFLATE_ERR_FORMAT;
         count[lengths[i]]++;
     }
-    int eobLength = n > 256 ? lengths[256] : 16;
+    int eobLength = n > END_OF_BLOCK ? lengths[END_OF_BLOCK] : 16;
     if (count[0] == n) return INFLATE_OK;
     int shortest = 1;
     while (!count[shortest]) shortest++;
@@ -418,20 +405,20 @@ int InflateDecoder::decodeStoredBlock() {
 
 int InflateDecoder::decodeFixedBlock() {
     if (!fixedLiteralTable) {
-        uint8_t lengths[288];
-        memset(lengths, 8, 144);
-        memset(lengths + 144, 9, 112);
-        memset(lengths + 256, 7, 24);
-        memset(lengths + 280, 8, 8);
-        int r = buildHuffmanTable(lengths, 288, 257, lengthBase, lengthExtra, 7,
+        uint8_t lengths[FIXED_LITERAL_CODES];
+        memset(lengths, 8, FIXED_8_END);
+        memset(lengths + FIXED_8_END, 9, FIXED_9_END - FIXED_8_END);
+        memset(lengths + FIXED_9_END, 7, FIXED_7_END - FIXED_9_END);
+        memset(lengths + FIXED_7_END, 8, FIXED_LITERAL_CODES - FIXED_7_END);
+        int r = buildHuffmanTable(lengths, FIXED_LITERAL_CODES, FIRST_LENGTH_SYMBOL, streamcodes::LENGTH_BASE, streamcodes::LENGTH_EXTRA, 7,
                                   &fixedLiteralTable, &fixedLiteralBits);
         if (r) {
             freeHuffmanTable(fixedLiteralTable);
             return r;
         }
-        memset(lengths, 5, 30);
+        memset(lengths, FIXED_DISTANCE_BITS, FIXED_DISTANCE_CODES);
         // Codes 30 and 31 have no symbol: the code is incomplete, accepted.
-        r = buildHuffmanTable(lengths, 30, 0, distanceBase, distanceExtra, 5, &fixedDistanceTable,
+        r = buildHuffmanTable(lengths, FIXED_DISTANCE_CODES, 0, streamcodes::DISTANCE_BASE, streamcodes::DISTANCE_EXTRA, 5, &fixedDistanceTable,
                               &fixedDistanceBits);
         if (r > INFLATE_ERR_DATA) {
             freeHuffmanTable(fixedLiteralTable);
@@ -445,22 +432,22 @@ int InflateDecoder::decodeFixedBlock() {
 
 int InflateDecoder::decodeDynamicBlock() {
     if (!need(14)) return INFLATE_ERR_DATA;
-    uint32_t nl = 257 + static_cast<uint32_t>(bitBuffer & 31);
+    uint32_t nl = FIRST_LENGTH_SYMBOL + static_cast<uint32_t>(bitBuffer & 31);
     uint32_t nd = 1 + static_cast<uint32_t>((bitBuffer >> 5) & 31);
     uint32_t nb = 4 + static_cast<uint32_t>((bitBuffer >> 10) & 15);
     drop(14);
-    if (nl > 286 || nd > 30) return INFLATE_ERR_DATA;
+    if (nl > LITERAL_CODES_MAX || nd > DISTANCE_CODES_MAX) return INFLATE_ERR_DATA;
 
     uint8_t lengths[320];
-    memset(lengths, 0, 19);
+    memset(lengths, 0, CODE_LENGTH_CODES);
     for (uint32_t j = 0; j < nb; j++) {
         if (!need(3)) return INFLATE_ERR_DATA;
-        lengths[codeLengthOrder[j]] = static_cast<uint8_t>(bitBuffer & 7);
+        lengths[streamcodes::CODE_LENGTH_ORDER[j]] = static_cast<uint8_t>(bitBuffer & 7);
         drop(3);
     }
     HuffmanEntry* table;
     int width;
-    int r = buildHuffmanTable(lengths, 19, 19, 0, 0, 7, &table, &width);
+    int r = buildHuffmanTable(lengths, CODE_LENGTH_CODES, CODE_LENGTH_CODES, 0, 0, 7, &table, &width);
     if (r) {
         freeHuffmanTable(table);
         return r;
@@ -505,12 +492,12 @@ int InflateDecoder::decodeDynamicBlock() {
     HuffmanEntry* literals;
     HuffmanEntry* distances;
     int literalWidth, distanceWidth;
-    r = buildHuffmanTable(lengths, nl, 257, lengthBase, lengthExtra, 9, &literals, &literalWidth);
+    r = buildHuffmanTable(lengths, nl, FIRST_LENGTH_SYMBOL, streamcodes::LENGTH_BASE, streamcodes::LENGTH_EXTRA, 9, &literals, &literalWidth);
     if (r) {
         freeHuffmanTable(literals);
         return r;
     }
-    r = buildHuffmanTable(lengths + nl, nd, 0, distanceBase, distanceExtra, 6, &distances,
+    r = buildHuffmanTable(lengths + nl, nd, 0, streamcodes::DISTANCE_BASE, streamcodes::DISTANCE_EXTRA, 6, &distances,
                           &distanceWidth);
     if (r) {
         freeHuffmanTable(literals);

@@ -32,6 +32,7 @@
 #include <stdint.h>
 
 #include "package/fileops.h"
+#include "package/streamformat.h"
 
 enum {
     INFLATE_OK = 0,
@@ -40,12 +41,6 @@ enum {
     INFLATE_ERR_MEMORY = 3
 };
 
-enum {
-    BLOCK_FIXED = 5,
-    BLOCK_DYNAMIC = 6,
-    BLOCK_STORED = 7,
-    BLOCK_LAST = 8
-};
 
 // HuffmanEntry.op values; 0-13 are the extra bits of a length or distance
 // whose base is in value, 16 + n (n >= 1) links to a sub-table of 2^n entries.

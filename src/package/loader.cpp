@@ -59,7 +59,7 @@ static void keep(T*& field, uint8_t* block) {
 int readStringTables(FileHandle file, uint32_t end) {
     uint16_t count = 0;
     if (end - tellFile(file) < 2 || readExact(file, &count, 2)) return PAYLOAD_DAMAGED;
-    for (unsigned i = 0; i < count && i < 8; i++) {
+    for (unsigned i = 0; i < count && i < TEXT_TABLE_COUNT; i++) {
         uint32_t size, left = end - tellFile(file);
         if (left < 4 || readExact(file, &size, 4)) return PAYLOAD_DAMAGED;
         uint8_t* block;
@@ -130,7 +130,7 @@ static void keepPayload(uint16_t tag, uint8_t* block, uint32_t size, bool* badTa
     }
 }
 
-static bool isBufferRecord(uint16_t tag) {
+bool isBufferRecord(uint16_t tag) {
     switch (tag) {
     case REC_DEST_DIR:
     case REC_FRAME_IMAGE:
@@ -246,7 +246,7 @@ int loadPackage() {
     closeFile(w.file);
     if (r) return LOAD_FAILED;
     if (w.complete && !w.badTable) return LOAD_OK;
-    const char* text = getString(6, 33);
+    const char* text = getString(TABLE_MESSAGES, TEXT_DAMAGED_INSTALLER);
     if (*text) showMessage(text, MB_INFO);
     return LOAD_INCOMPLETE;
 }
@@ -266,7 +266,7 @@ void releasePackageData() {
     freeBuffer(state.backgroundImage);
     freeBuffer(state.titleFont);
     freeBuffer(state.titleText);
-    for (int i = 0; i < 8; i++) {
+    for (unsigned i = 0; i < TEXT_TABLE_COUNT; i++) {
         freeBuffer(state.stringTables[i]);
         state.stringTableSizes[i] = 0;
     }

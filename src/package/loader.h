@@ -44,6 +44,10 @@ enum {
 int readRecordPayload(FileHandle file, const PackageRecordHeader& header, uint8_t** buffer,
                       uint32_t* size);
 
+// Whether a record of this tag carries a payload the loader keeps as a
+// buffer (read through readRecordPayload).
+bool isBufferRecord(uint16_t tag);
+
 // Whether a buffer of `size` bytes can come from `available` bytes of its
 // record: stored, at most those bytes; compressed, at most what they can
 // decode to. Never more than RECORD_BUFFER_MAX.

@@ -13,7 +13,7 @@ int showMessage(const char* text, unsigned flags) {
     // Owned by the window in front, with the whole wizard behind it disabled.
     ModalScope scope;
     HWND owner = beginModal(&scope);
-    int answer = MessageBoxA(owner, text, getString(6, 0), flags);
+    int answer = MessageBoxA(owner, text, getString(TABLE_MESSAGES, TEXT_CAPTION), flags);
     endModal(&scope);
     return answer;
 }

@@ -32,7 +32,7 @@ const char* getString(unsigned table, unsigned index) {
 }
 
 const char* cancelQuestion() {
-    return getString(6, (state.options & OPT_ALL_OR_NOTHING) ? TEXT_CANCEL_NOTHING_CHANGED : 15);
+    return getString(TABLE_MESSAGES, (state.options & OPT_ALL_OR_NOTHING) ? TEXT_CANCEL_NOTHING_CHANGED : TEXT_CANCEL_QUESTION);
 }
 
 void setMessageSubject(const char* text) { copyText(state.messageSubject, text); }
@@ -77,7 +77,7 @@ full:
 }
 
 uint32_t formatMessage(char* destination, uint32_t capacity, unsigned index) {
-    const char* text = getString(6, index);
+    const char* text = getString(TABLE_MESSAGES, index);
     if (strstr(text, "%s"))
         return expandText(destination, capacity, text, state.messageSubject, 0, false);
     // A text without "%s" is used as it stands.

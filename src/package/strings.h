@@ -13,6 +13,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "package/textnumbers.h"
+
 struct StringTable;  // opaque: the decoded block
 
 const char* getString(unsigned table, unsigned index);
@@ -33,17 +35,7 @@ uint32_t expandText(char* destination, uint32_t capacity, const char* text,
 // capacity bytes. Returns the length written.
 uint32_t formatMessage(char* destination, uint32_t capacity, unsigned index);
 
-// Texts of table 6 beyond the result codes and outcomes: the frame of a
-// failed all-or-nothing run ("%s" = the failure's message; nothing was
-// changed), the question before stopping such a run, and the list of
-// switches that /? shows.
-enum {
-    TEXT_NOTHING_CHANGED = 37,
-    TEXT_CANCEL_NOTHING_CHANGED = 38,
-    TEXT_SWITCH_LIST = 39
-};
-
-// The question before stopping an installation: (6, 15), or in an
+// The question before stopping an installation: TEXT_CANCEL_QUESTION, or in an
 // all-or-nothing run TEXT_CANCEL_NOTHING_CHANGED (nothing changed yet).
 const char* cancelQuestion();
 

@@ -3,7 +3,7 @@
 // Volume 0 is the package file: its data starts behind the size word at
 // state.dataAreaOffset. Volume k (1, 2, ...) is the package path with its
 // extension replaced by ".D01", ".D02", ... (".D100" from 100 on): a 32-bit
-// size word, then that many bytes of data. Only a relaunched copy (/DEL)
+// size word, then that many bytes of data (package/format.h). Only a relaunched copy (/DEL)
 // asks for a missing disk; a started-from-disk installer fails at once.
 //
 // Reads never go past the current volume's declared data, so a certificate
@@ -11,10 +11,11 @@
 #include "package/volume.h"
 
 #include "package/codepage.h"
+#include "package/format.h"
 #include "package/strings.h"
 #include "run/state.h"
 
-// Replaces the extension of state.dataPath by ".D%2.2d".
+// Replaces the extension of state.dataPath by that of volume `number`.
 static void setVolumeSuffix(int number) {
     char* path = state.dataPath;
     uint32_t dot = 0xFFFFFFFF, len = 0;
@@ -28,7 +29,7 @@ static void setVolumeSuffix(int number) {
     }
     uint32_t at = dot != 0xFFFFFFFF ? dot : len;
     char suffix[16];
-    expandText(suffix, sizeof suffix, number < 10 ? ".D0%d" : ".D%d", 0, number, true);
+    expandText(suffix, sizeof suffix, number < 10 ? VOLUME_EXTENSION_BELOW_10 : VOLUME_EXTENSION, 0, number, true);
     for (uint32_t i = 0; suffix[i] && at < TEXT_MAX; i++) path[at++] = suffix[i];
     path[at] = 0;
 }
@@ -51,7 +52,7 @@ static bool openVolume(uint32_t resume) {
     uint32_t start = state.volumeNumber == 0 ? state.dataAreaOffset : 0;
     if (start) seekTo(state.dataFile, start);
     state.volumeDataSize = 0;
-    if (readExact(state.dataFile, &state.volumeDataSize, 4)) {
+    if (readExact(state.dataFile, &state.volumeDataSize, DATA_SIZE_WORD)) {
         loseVolume();
         return false;
     }
@@ -62,7 +63,7 @@ static bool openVolume(uint32_t resume) {
     state.volumeBytesLeft = state.volumeDataSize - resume;
     if (resume) {
         seekBy(state.dataFile, static_cast<int32_t>(resume));
-        if (tellFile(state.dataFile) != start + resume + 4) loseVolume();
+        if (tellFile(state.dataFile) != start + resume + DATA_SIZE_WORD) loseVolume();
     }
     return true;
 }
@@ -83,10 +84,10 @@ FileHandle openNextVolume() {
         if (openVolume(resume)) return state.dataFile;
         if (!asksForVolumes()) return INVALID_FILE;
         char text[1024];
-        expandText(text, sizeof text, getString(6, 32), 0, state.volumeNumber + 1, true);
+        expandText(text, sizeof text, getString(TABLE_MESSAGES, TEXT_INSERT_DISK), 0, state.volumeNumber + 1, true);
         if (showMessage(text, MB_INFO_OKCANCEL) == BOX_OK) continue;
         if (showMessage(cancelQuestion(), MB_QUESTION_YESNO) != BOX_YES) continue;
-        showMessage(getString(6, 17), MB_INFO);
+        showMessage(getString(TABLE_MESSAGES, TEXT_CANCELLED), MB_INFO);
         state.pageResult = PAGE_RESULT_CANCEL;
         return INVALID_FILE;
     }

@@ -38,6 +38,6 @@ int runQuiet() {
 }
 
 void showSwitchList() {
-    const char* text = getString(6, TEXT_SWITCH_LIST);
+    const char* text = getString(TABLE_MESSAGES, TEXT_SWITCH_LIST);
     showMessage(*text ? text : "/Q  /D=folder  /L=file  /?", MB_INFO);
 }

@@ -100,14 +100,14 @@ void writeRunLog(int resultCode, int exitCode) {
                 putFinding(line, e);
                 if (e->outcome) {
                     put(line, ", ");
-                    put(line, getString(6, e->outcome));
+                    put(line, getString(TABLE_MESSAGES, e->outcome));
                 }
                 endLine(line);
             }
             putNumber(line, "result %d: ", resultCode);
             char message[1024];
             if (resultCode == ERR_NONE)
-                put(line, getString(5, 1));
+                put(line, getString(PAGE_FINISH, TEXT_FINISH_TITLE));
             else if (formatMessage(message, sizeof message, resultCode))
                 put(line, message);
             endLine(line);

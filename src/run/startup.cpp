@@ -74,7 +74,7 @@ BOOL registerBackgroundClass() {
 
 bool createBackgroundWindow() {
     DWORD style = (state.options & OPT_FULL_SCREEN) ? STYLE_FULL_SCREEN : STYLE_WINDOWED;
-    HWND w = CreateWindowExA(0, BACKGROUND_CLASS, getString(6, 0), style, 0, 0, state.screenWidth,
+    HWND w = CreateWindowExA(0, BACKGROUND_CLASS, getString(TABLE_MESSAGES, TEXT_CAPTION), style, 0, 0, state.screenWidth,
                              state.screenHeight, 0, 0, static_cast<HINSTANCE>(state.instance), 0);
     if (!w) return false;
     state.backgroundWindow = w;
@@ -104,7 +104,7 @@ static void placeWindowed() {
 // text for a damaged installer, else a built-in one (before the package is
 // loaded there is none).
 static void reportBrokenWizard() {
-    const char* text = getString(6, 33);
+    const char* text = getString(TABLE_MESSAGES, TEXT_DAMAGED_INSTALLER);
     showMessage(*text ? text : "This installer cannot show its wizard. It may be damaged.", MB_INFO);
 }
 

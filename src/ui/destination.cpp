@@ -41,7 +41,8 @@ static void readFolderField(HWND dialog, char* into) {
 }
 
 static void restoreStatusTexts(HWND page) {
-    for (int i = 2; i <= 4; i++) setControlText(page, ID_TEXT_FIRST - 1 + i, getString(2, i));
+    for (int i = TEXT_DESTINATION_TEXT; i <= TEXT_DESTINATION_HINT; i++)
+        setControlText(page, ID_TEXT_FIRST + i - TEXT_PAGE_FIRST, getString(PAGE_DESTINATION, i));
 }
 
 // Set while the verification runs (it may open dialogs with their own
@@ -56,11 +57,11 @@ static bool acceptFolder(HWND page) {
     DWORD n = GetFullPathNameA(dir, TEXT_CAPACITY, state.targetPath, 0);
     if (n && n < TEXT_CAPACITY) copyText(dir, state.targetPath);
     if (!SetCurrentDirectoryA(dir)) {
-        showMessage(getString(6, 5), MB_INFO);
+        showMessage(getString(TABLE_MESSAGES, TEXT_FOLDER_UNUSABLE), MB_INFO);
         return false;
     }
     appendBackslash(dir);
-    setControlText(page, ID_TEXT_FIRST + 1, getString(6, 4));
+    setControlText(page, ID_TEXT_FIRST + 1, getString(TABLE_MESSAGES, TEXT_CHECKING));
     setControlText(page, ID_TEXT_FIRST + 2, "");
     setControlText(page, ID_TEXT_FIRST + 3, "");
     UpdateWindow(page);
@@ -83,7 +84,7 @@ static bool acceptFolder(HWND page) {
     if (char* text = static_cast<char*>(allocBuffer(1024))) {
         // The heading as it stands, an empty line, then the message.
         uint32_t used = 0;
-        for (const char* p = getString(6, 8); *p && used < 1021; p++) text[used++] = *p;
+        for (const char* p = getString(TABLE_MESSAGES, TEXT_WRONG_FOLDER); *p && used < 1021; p++) text[used++] = *p;
         text[used++] = '\n';
         text[used++] = '\n';
         formatMessage(text + used, 1024 - used, state.verifyResult);
@@ -124,7 +125,7 @@ INT_PTR CALLBACK destinationPageProcedure(HWND page, UINT message, WPARAM wParam
             if (!verifying && acceptFolder(page)) return FALSE;
             return markHandled(page);
         }
-        if (id == ID_BACK && !getString(1, 1)[0]) {
+        if (id == ID_BACK && !getString(PAGE_INFO, TEXT_INFORMATION)[0]) {
             goToPage(PAGE_WELCOME);
             return markHandled(page);
         }
@@ -159,11 +160,11 @@ static UINT_PTR CALLBACK browseHook(HWND dialog, UINT message, WPARAM wParam, LP
         applyDialogFont(dialog);
         SetDlgItemTextA(dialog, ID_BROWSE_FOLDER, state.browseFolder);
         state.browseHookReady = 1;
-        SetWindowTextA(dialog, getString(6, 1));
-        SetDlgItemTextA(dialog, ID_BROWSE_LABEL1, getString(6, 2));
-        SetDlgItemTextA(dialog, ID_BROWSE_LABEL2, getString(6, 3));
-        SetDlgItemTextA(dialog, IDOK, getString(7, 4));
-        SetDlgItemTextA(dialog, IDCANCEL, getString(7, 5));
+        SetWindowTextA(dialog, getString(TABLE_MESSAGES, TEXT_BROWSE_TITLE));
+        SetDlgItemTextA(dialog, ID_BROWSE_LABEL1, getString(TABLE_MESSAGES, TEXT_BROWSE_FOLDER));
+        SetDlgItemTextA(dialog, ID_BROWSE_LABEL2, getString(TABLE_MESSAGES, TEXT_BROWSE_DRIVES));
+        SetDlgItemTextA(dialog, IDOK, getString(TABLE_BUTTONS, TEXT_BUTTON_OK));
+        SetDlgItemTextA(dialog, IDCANCEL, getString(TABLE_BUTTONS, TEXT_BUTTON_DIALOG_CANCEL));
         centreDialog(dialog);
         return TRUE;
     case WM_COMMAND:
@@ -247,10 +248,10 @@ static INT_PTR CALLBACK alternateFolderProcedure(HWND dialog, UINT message, WPAR
     if (message == WM_INITDIALOG) {
         setFrontDialog(dialog);
         applyDialogFont(dialog);
-        SetWindowTextA(dialog, getString(6, 0));
-        SetDlgItemTextA(dialog, ID_TEXT_FIRST, getString(6, 30));
-        SetDlgItemTextA(dialog, IDOK, getString(7, 4));
-        SetDlgItemTextA(dialog, IDCANCEL, getString(7, 5));
+        SetWindowTextA(dialog, getString(TABLE_MESSAGES, TEXT_CAPTION));
+        SetDlgItemTextA(dialog, ID_TEXT_FIRST, getString(TABLE_MESSAGES, TEXT_LOCATE));
+        SetDlgItemTextA(dialog, IDOK, getString(TABLE_BUTTONS, TEXT_BUTTON_OK));
+        SetDlgItemTextA(dialog, IDCANCEL, getString(TABLE_BUTTONS, TEXT_BUTTON_DIALOG_CANCEL));
         centreDialog(dialog);
         return TRUE;
     }
@@ -259,7 +260,7 @@ static INT_PTR CALLBACK alternateFolderProcedure(HWND dialog, UINT message, WPAR
     case IDOK:
         readFolderField(dialog, folder);
         if (!folder[0]) {
-            showMessage(getString(6, 5), MB_INFO);
+            showMessage(getString(TABLE_MESSAGES, TEXT_FOLDER_UNUSABLE), MB_INFO);
             break;
         }
         appendBackslash(folder);

@@ -107,8 +107,8 @@ static void frameCancel() {
         state.pageResult = PAGE_RESULT_CANCEL;
         return;
     }
-    if (showMessage(getString(6, 16), MB_QUESTION_YESNO) == BOX_YES) {
-        showMessage(getString(6, 17), MB_INFO);
+    if (showMessage(getString(TABLE_MESSAGES, TEXT_LEAVE_QUESTION), MB_QUESTION_YESNO) == BOX_YES) {
+        showMessage(getString(TABLE_MESSAGES, TEXT_CANCELLED), MB_INFO);
         state.pageResult = PAGE_RESULT_CANCEL;
     }
 }
@@ -190,9 +190,9 @@ void initPage(HWND page, unsigned mask) {
         MapWindowPoints(0, frame, reinterpret_cast<POINT*>(&r), 1);
         SetWindowPos(page, 0, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     }
-    const char* caption = getString(6, 0);
+    const char* caption = getString(TABLE_MESSAGES, TEXT_CAPTION);
     SetWindowTextA(background, caption);
-    const char* title = getString(state.pageIndex, 0);
+    const char* title = getString(state.pageIndex, TEXT_PAGE_CAPTION);
     if (title[0]) {
         if (state.options & OPT_FULL_SCREEN) {
             SetWindowTextA(frame, title);
@@ -202,14 +202,14 @@ void initPage(HWND page, unsigned mask) {
             freeBlock(both);
         }
     }
-    for (int i = 1; i <= 4; i++) {
+    for (int i = TEXT_PAGE_FIRST; i <= TEXT_PAGE_LAST; i++) {
         const char* text = getString(state.pageIndex, i);
-        setControlText(page, ID_TEXT_FIRST - 1 + i, text);
-        scrollIfCut(page, ID_TEXT_FIRST - 1 + i, text);
+        setControlText(page, ID_TEXT_FIRST + i - TEXT_PAGE_FIRST, text);
+        scrollIfCut(page, ID_TEXT_FIRST + i - TEXT_PAGE_FIRST, text);
     }
-    setButtonCaption(BTN_BACK, 0);
-    setButtonCaption(BTN_NEXT, 1);
-    setButtonCaption(BTN_CANCEL, 2);
+    setButtonCaption(BTN_BACK, TEXT_BUTTON_BACK);
+    setButtonCaption(BTN_NEXT, TEXT_BUTTON_NEXT);
+    setButtonCaption(BTN_CANCEL, TEXT_BUTTON_CANCEL);
     if (singlePageMode()) mask |= BTN_NO_CONFIRM;
     setButtonMask(mask);
 }
@@ -235,7 +235,7 @@ void focusFrameButton(int id) {
 
 void setButtonCaption(unsigned button, unsigned index) {
     int id = button == BTN_BACK ? ID_BACK : button == BTN_NEXT ? ID_NEXT : button == BTN_CANCEL ? ID_CANCEL : 0;
-    if (id) setControlText(frameWnd(), id, getString(7, index));
+    if (id) setControlText(frameWnd(), id, getString(TABLE_BUTTONS, index));
 }
 
 INT_PTR markHandled(HWND page) {

@@ -26,7 +26,7 @@ INT_PTR CALLBACK welcomePageProcedure(HWND page, UINT message, WPARAM wParam, LP
         focusFrameButton(ID_NEXT);  // the page itself has nothing to focus
         return FALSE;
     }
-    if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && !getString(1, 1)[0]) {
+    if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && !getString(PAGE_INFO, TEXT_INFORMATION)[0]) {
         goToPage(PAGE_DESTINATION);
         return markHandled(page);
     }
@@ -45,12 +45,12 @@ INT_PTR CALLBACK infoPageProcedure(HWND page, UINT message, WPARAM wParam, LPARA
 INT_PTR CALLBACK readyPageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         initPage(page, BTN_BACK | BTN_NEXT | BTN_CANCEL);
-        setButtonCaption(BTN_NEXT, 3);
+        setButtonCaption(BTN_NEXT, TEXT_BUTTON_UPDATE);
         focusFrameButton(ID_NEXT);
         return FALSE;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == ID_NEXT && state.attributesChanged &&
-        showMessage(getString(6, 7), MB_QUESTION_YESNO) == BOX_NO)
+        showMessage(getString(TABLE_MESSAGES, TEXT_READ_ONLY_QUESTION), MB_QUESTION_YESNO) == BOX_NO)
         return markHandled(page);
     return dialogColourReply(page, message, wParam);
 }
@@ -63,19 +63,19 @@ static void showResult(HWND page) {
     int code = state.resultCode = finalResultCode();
     char* buffer = static_cast<char*>(allocBuffer(3072));
     if (!buffer) return;
-    const char* text = getString(5, 1);
+    const char* text = getString(PAGE_FINISH, TEXT_FINISH_TITLE);
     if (code != 0) {
         bool changedNothing = (state.options & OPT_ALL_OR_NOTHING) && code != ERR_NOT_REPLACED;
         if (code == ERR_RESTART_NEEDED || (code == ERR_CANCELLED && !changedNothing)) {
             formatMessage(buffer, 1024, code);
         } else {
             formatMessage(buffer + 1024, 1024, code);
-            expandText(buffer, 1024, changedNothing ? getString(6, TEXT_NOTHING_CHANGED) : getString(5, 2),
+            expandText(buffer, 1024, changedNothing ? getString(TABLE_MESSAGES, TEXT_NOTHING_CHANGED) : getString(PAGE_FINISH, TEXT_FINISH_FAILED),
                        buffer + 1024, 0, false);
         }
         text = buffer;
     } else if (state.verifyResult == ERR_NOTHING_TO_DO) {
-        text = getString(5, 3);
+        text = getString(PAGE_FINISH, TEXT_FINISH_UP_TO_DATE);
     }
     HWND message = GetDlgItem(page, ID_TEXT_FIRST);
     if (message) setScrollingText(message, text);

@@ -75,7 +75,7 @@ void insertListColumn(HWND page) {
 static void askCancel(HWND page) {
     cancelPending = 1;
     if (showMessage(cancelQuestion(), MB_QUESTION_YESNO) == BOX_YES) {
-        showMessage(getString(6, 17), MB_INFO);
+        showMessage(getString(TABLE_MESSAGES, TEXT_CANCELLED), MB_INFO);
         state.pageResult = PAGE_RESULT_CANCEL;  // cancelPending stays: no step runs again
         if (state.stagedLetters && state.installRunning) {
             state.resultCode = ERR_CANCELLED;
@@ -92,7 +92,7 @@ INT_PTR CALLBACK progressPageProcedure(HWND page, UINT message, WPARAM wParam, L
         state.progressWindow = page;
         progressListener = setProgress;
         initPage(page, BTN_CANCEL);
-        setButtonCaption(BTN_CANCEL, 5);
+        setButtonCaption(BTN_CANCEL, TEXT_BUTTON_DIALOG_CANCEL);
         focusFrameButton(ID_CANCEL);
         insertListColumn(page);
         cancelPending = 0;

@@ -12,7 +12,7 @@
 
 #include "common/common.h"
 #include "pkg/compress.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/stub.h"
 
 namespace {

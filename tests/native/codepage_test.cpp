@@ -16,7 +16,7 @@
 #include "package/loader.h"
 #include "package/strings.h"
 #include "pkg/codepage.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/names.h"
 #include "support.h"
 #include "updpack/commands.h"

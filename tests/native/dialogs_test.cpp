@@ -40,6 +40,31 @@ TEST(DialogWalk, SoundTemplatesWalkToTheirEnd) {
     }
 }
 
+// The ids the walk lists are the items' own, in order, in both forms (an
+// extended item's id is 32 bits); a refused template lists none, and a
+// short list still counts every item.
+TEST(DialogWalk, ControlIdsInOrder) {
+    for (bool extended : {false, true}) {
+        SCOPED_TRACE(extended ? "extended" : "classic");
+        Bytes t = dialogTemplate("Caption", 3, extended);
+        uint32_t ids[8] = {0};
+        ASSERT_EQ(dialogControlIds(t.data(), static_cast<uint32_t>(t.size()), ids, 8), 3u);
+        EXPECT_EQ(ids[0], 1000u);
+        EXPECT_EQ(ids[1], 1001u);
+        EXPECT_EQ(ids[2], 1002u);
+        uint32_t one[1] = {0};
+        EXPECT_EQ(dialogControlIds(t.data(), static_cast<uint32_t>(t.size()), one, 1), 3u);
+        EXPECT_EQ(one[0], 1000u);
+        EXPECT_EQ(dialogControlIds(t.data(), static_cast<uint32_t>(t.size() - 1), ids, 8), 0u);
+    }
+    Bytes wide = dialogTemplate("Caption", 1, true);
+    size_t at = wide.size() - 2 - 4 - 2 * 7 - 4;  // creation count, class, title "Text 0", then the id
+    wide[at + 2] = 0x01;  // id 0x000103E8
+    uint32_t id = 0;
+    ASSERT_EQ(dialogControlIds(wide.data(), static_cast<uint32_t>(wide.size()), &id, 1), 1u);
+    EXPECT_EQ(id, 0x103E8u);
+}
+
 TEST(DialogWalk, NamesOrdinalsMenusAndCreationData) {
     // Classic header without a font: menu as an ordinal, class as a string.
     Bytes t;

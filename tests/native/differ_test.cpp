@@ -12,6 +12,7 @@
 #include "package/inflate.h"
 #include "pkg/compress.h"
 #include "pkg/differ.h"
+#include "pkg/update.h"
 #include "support.h"
 
 using Bytes = std::vector<uint8_t>;

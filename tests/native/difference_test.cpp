@@ -19,6 +19,7 @@
 #include "package/inflate.h"
 #include "pkg/difference.h"
 #include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/suffixdiff.h"
 #include "support.h"
 #include "updpack/commands.h"

@@ -8,7 +8,7 @@
 #include "engine/checksum.h"
 #include "engine/filetable.h"
 #include "pkg/compress.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "support.h"
 #include "updpack/verify.h"
 

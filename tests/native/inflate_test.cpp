@@ -39,11 +39,9 @@ public:
     }
     // A match in a fixed block: length symbol, extras, distance code, extras.
     Bits& fixedMatch(int length, int distance) {
-        static const int lbase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-        static const int lextra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-        int l = 28;
+        const uint16_t* lbase = streamcodes::LENGTH_BASE;
+        const uint16_t* lextra = streamcodes::LENGTH_EXTRA;
+        int l = 28;  // symbol 285
         while (lbase[l] > length) l--;
         fixedSymbol(257 + l).put(length - lbase[l], lextra[l]);
         int d = 0, base = 1, extra = 0;
@@ -147,10 +145,10 @@ TEST(InflateExamples, MixedBlocks) {
     Bytes stored;
     for (int i = 0; i < 40; i++) stored.push_back(static_cast<uint8_t>(i * 5 + 2));
     Bits b;
-    b.put(5, 4).fixedSymbol('w').fixedSymbol('x').fixedSymbol(256);  // fixed, not last
-    b.put(7, 4).align().put(static_cast<uint32_t>(stored.size()), 16);
+    b.put(BLOCK_FIXED, 4).fixedSymbol('w').fixedSymbol('x').fixedSymbol(256);  // fixed, not last
+    b.put(BLOCK_STORED, 4).align().put(static_cast<uint32_t>(stored.size()), 16);
     for (uint8_t x : stored) b.put(x, 8);
-    b.put(5 | 8, 4).fixedMatch(10, 42).fixedSymbol('y').fixedSymbol(256);
+    b.put(BLOCK_FIXED | BLOCK_LAST, 4).fixedMatch(10, 42).fixedSymbol('y').fixedSymbol(256);
     Decoded d = decode(b.bytes());
     ASSERT_EQ(d.result, INFLATE_OK);
     Bytes expect = {'w', 'x'};
@@ -167,7 +165,7 @@ TEST(InflateOutput, CopiesAndWindows) {
     {
         SCOPED_TRACE("distance before the first byte copies zeros");
         Bits b;
-        b.put(5 | 8, 4).fixedSymbol(0x61).fixedMatch(3, 4).fixedSymbol(256);
+        b.put(BLOCK_FIXED | BLOCK_LAST, 4).fixedSymbol(0x61).fixedMatch(3, 4).fixedSymbol(256);
         Decoded d = decode(b.bytes());
         EXPECT_EQ(d.result, INFLATE_OK);
         EXPECT_EQ(d.out, (Bytes{0x61, 0, 0, 0}));
@@ -178,9 +176,9 @@ TEST(InflateOutput, CopiesAndWindows) {
     {
         SCOPED_TRACE("distance 32,768");
         Bits b;
-        b.put(7, 4).align().put(32768 & 0xFFFF, 16);
+        b.put(BLOCK_STORED, 4).align().put(32768 & 0xFFFF, 16);
         for (uint8_t x : data) b.put(x, 8);
-        b.put(5 | 8, 4).fixedMatch(258, 32768).fixedMatch(3, 32768).fixedSymbol(256);
+        b.put(BLOCK_FIXED | BLOCK_LAST, 4).fixedMatch(258, 32768).fixedMatch(3, 32768).fixedSymbol(256);
         Decoded d = decode(b.bytes());
         ASSERT_EQ(d.result, INFLATE_OK);
         Bytes expect = data;
@@ -192,7 +190,7 @@ TEST(InflateOutput, CopiesAndWindows) {
         SCOPED_TRACE(size);
         // A run of one byte: a literal and long copies at distance 1 and 8.
         Bits b;
-        b.put(5 | 8, 4);
+        b.put(BLOCK_FIXED | BLOCK_LAST, 4);
         Bytes expect;
         for (int i = 0; i < 8; i++) {
             b.fixedSymbol(i);
@@ -222,7 +220,7 @@ TEST(InflateOutput, CopiesAndWindows) {
 // that the decoder must refuse.
 Bits dynamicHeader(int hlit, int hdist, const std::vector<int>& clInOrder) {
     Bits b;
-    b.put(6 | 8, 4).put(hlit, 5).put(hdist, 5).put(static_cast<int>(clInOrder.size()) - 4, 4);
+    b.put(BLOCK_DYNAMIC | BLOCK_LAST, 4).put(hlit, 5).put(hdist, 5).put(static_cast<int>(clInOrder.size()) - 4, 4);
     for (int l : clInOrder) b.put(l, 3);
     return b;
 }
@@ -329,12 +327,12 @@ TEST(InflateTables, EndOfBlockWidthAndFixedCodes) {
 
     for (int s : {286, 287}) {
         Bits b;
-        b.put(5 | 8, 4).fixedSymbol(0x61).fixedSymbol(s).put(0, 16);
+        b.put(BLOCK_FIXED | BLOCK_LAST, 4).fixedSymbol(0x61).fixedSymbol(s).put(0, 16);
         EXPECT_EQ(decode(b.bytes()).result, INFLATE_ERR_DATA) << s;
     }
     for (int dcode : {30, 31}) {
         Bits b;
-        b.put(5 | 8, 4).fixedSymbol(0x61).fixedSymbol(257).code(dcode, 5).put(0, 16);
+        b.put(BLOCK_FIXED | BLOCK_LAST, 4).fixedSymbol(0x61).fixedSymbol(257).code(dcode, 5).put(0, 16);
         EXPECT_EQ(decode(b.bytes()).result, INFLATE_ERR_DATA) << dcode;
     }
 }
@@ -364,7 +362,7 @@ TEST(InflatePosition, LookAheadIsGivenBack) {
             code <<= 1;
         }
     }
-    static const int order[19] = {18, 17, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const uint8_t* order = streamcodes::CODE_LENGTH_ORDER;
     std::vector<int> inOrder;
     for (int i = 0; i < 19; i++) inOrder.push_back(clLen[order[i]]);
     while (inOrder.back() == 0) inOrder.pop_back();
@@ -442,7 +440,7 @@ TEST(InflateFailures, InputLimitsAndSinks) {
     {
         SCOPED_TRACE("fixed block without its end");
         Bits b;
-        b.put(5 | 8, 4).fixedSymbol('a');
+        b.put(BLOCK_FIXED | BLOCK_LAST, 4).fixedSymbol('a');
         EXPECT_EQ(decode(b.bytes(), 0, {}).result, INFLATE_ERR_DATA);
     }
     {

@@ -10,7 +10,7 @@
 #include "package/loader.h"
 #include "package/strings.h"
 #include "support.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "updpack/commands.h"
 #include "updpack/project.h"
 #include "updpack/regions.h"

@@ -9,7 +9,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "support.h"
 #include "updpack/commands.h"
 
@@ -96,11 +96,7 @@ TEST_F(Inspect, NamesTheFirstMissingVolumeAndFails) {
 TEST_F(Inspect, FindsVolumesBeyondTheNinetyNinthAndChecksTheirSizeFirst) {
     // Empty volumes .D03 to .D100 behind the two real ones.
     Bytes empty(4, 0);
-    for (int k = 3; k <= 100; k++) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "setup.D%02d", k);
-        temp.write(suffix, empty);
-    }
+    for (int k = 3; k <= 100; k++) temp.write(pkg::volumePath("setup.exe", k), empty);
     std::string out = run(installer, updpack::INSPECT_DATA);
     EXPECT_NE(out.find("setup.D100"), std::string::npos) << out;
     EXPECT_EQ(out.find("missing"), std::string::npos) << out;

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "engine/filetable.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/names.h"
 #include "support.h"
 #include "updpack/verify.h"

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "support.h"
 
 using pkg::Bytes;

@@ -14,7 +14,7 @@
 #include "engine/filetable.h"
 #include "engine/results.h"
 #include "package/format.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "support.h"
 #include "updpack/commands.h"
 #include "updpack/verify.h"

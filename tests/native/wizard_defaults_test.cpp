@@ -6,6 +6,7 @@
 #include <fstream>
 #include <set>
 
+#include "package/dialogs.h"
 #include "package/loader.h"
 #include "package/strings.h"
 #include "pkg/resources.h"
@@ -25,39 +26,24 @@ std::map<std::pair<int, int>, std::string> defaultTexts() {
     return updpack::loadTexts(defaults() + "/texts.toml");
 }
 
-// Control ids of a DLGTEMPLATE (not the extended form) and its style.
+// Control ids of a template, as the stub's walk reads them, and its style.
 struct Layout {
     uint32_t style = 0;
     std::set<int> ids;
 };
 
-size_t skipText(const Bytes& b, size_t at) {  // sz_Or_Ord
-    uint16_t first = b[at] | b[at + 1] << 8;
-    if (first == 0xFFFF) return at + 4;
-    while (b[at] | b[at + 1]) at += 2;
-    return at + 2;
-}
-
 Layout parse(const Bytes& blob, unsigned number) {
     uint32_t offset;
     std::memcpy(&offset, blob.data() + 4 * number, 4);
-    Bytes b(blob.begin() + offset, blob.end());
+    const uint8_t* t = blob.data() + offset;
+    uint32_t size = static_cast<uint32_t>(blob.size() - offset);
     Layout l;
-    std::memcpy(&l.style, b.data(), 4);
-    uint16_t count = b[8] | b[9] << 8;
-    size_t at = skipText(b, 18);  // menu
-    at = skipText(b, at);         // class
-    at = skipText(b, at);         // title
-    if (l.style & 0x40) at = skipText(b, at + 2);  // DS_SETFONT: point size, face
-    for (uint16_t i = 0; i < count; i++) {
-        at = (at + 3) & ~size_t(3);
-        int16_t id = static_cast<int16_t>(b[at + 16] | b[at + 17] << 8);
-        l.ids.insert(id);
-        at = skipText(b, at + 18);  // class
-        at = skipText(b, at);       // text
-        uint16_t extra = b[at] | b[at + 1] << 8;
-        at += 2 + extra;
-    }
+    DialogShape shape{};
+    EXPECT_NE(describeDialogTemplate(t, size, &shape), 0u) << "template " << number;
+    l.style = shape.style;
+    uint32_t ids[256];
+    uint32_t count = dialogControlIds(t, size, ids, 256);
+    for (uint32_t i = 0; i < count && i < 256; i++) l.ids.insert(static_cast<int16_t>(ids[i]));
     return l;
 }
 

@@ -17,7 +17,7 @@
 #include "engine_support.h"
 #include "package/loader.h"
 #include "pkg/compress.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/stub.h"
 
 namespace installtest {

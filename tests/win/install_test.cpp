@@ -4,6 +4,7 @@
 #include "install_support.h"
 
 #include "engine/delta.h"
+#include "pkg/differ.h"
 
 using namespace installtest;
 

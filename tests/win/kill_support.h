@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "package/format.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/stub.h"
 #include "support.h"
 

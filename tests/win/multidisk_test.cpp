@@ -9,6 +9,7 @@
 
 #include "pkg/stub.h"
 #include "run/run.h"
+#include "pkg/writer.h"
 #include "wizard_support.h"
 
 using namespace pkg;
@@ -76,11 +77,7 @@ struct MultiDisk : ::testing::Test {
     }
     void TearDown() override {
         DeleteFileA("R:\\setup.exe");
-        for (size_t k = 1; k <= volumes.size(); k++) {
-            char name[32];
-            wsprintfA(name, "R:\\setup.D%02d", static_cast<int>(k));
-            DeleteFileA(name);
-        }
+        for (size_t k = 1; k <= volumes.size(); k++) DeleteFileA(pkg::volumePath("R:\\setup.exe", k).c_str());
         for (int i = 0; i < 4; i++) DeleteFileA((tempFolder() + "_upd" + std::to_string(i) + ".exe").c_str());
     }
 
@@ -128,11 +125,7 @@ TEST_F(MultiDisk, CopyAsksForTheNextDiskAndGoesOnWhenItIsThere) {
     HWND ready = toProgress(run);
     HWND prompt = run.waitDialog("6.32", 30000);
     ASSERT_TRUE(prompt) << "the copy asks for the disk that holds the missing volume";
-    for (size_t k = 1; k < volumes.size(); k++) {
-        char name[32];
-        wsprintfA(name, "R:\\setup.D%02d", static_cast<int>(k + 1));
-        writeTo(name, volumes[k]);
-    }
+    for (size_t k = 1; k < volumes.size(); k++) writeTo(pkg::volumePath("R:\\setup.exe", k + 1), volumes[k]);
     run.answer("6.32", IDOK);
     HWND finish = run.waitPage("Page 5", ready);
     EXPECT_EQ(run.controlText(finish, 1000), "5.1");

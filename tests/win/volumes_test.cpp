@@ -25,7 +25,7 @@ protected:
         ASSERT_EQ(u.volumes.size(), 2u) << "three volumes in all";
         place(before);
     }
-    std::string volume(int k) { return packageDir / ("setup.D0" + std::to_string(k)); }
+    std::string volume(int k) { return pkg::volumePath(packageDir / "setup.exe", k); }
     void expectDone() {
         for (const auto& [rel, bytes] : after) EXPECT_TRUE(read(rel) == bytes) << rel;
         EXPECT_FALSE(exists("gone.txt"));

@@ -11,7 +11,7 @@
 
 #include "driver.h"
 #include "package/format.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/filetable.h"
 #include "pkg/writer.h"
 #include "support.h"

@@ -11,8 +11,9 @@
 //   fixed    the RFC 1951 fixed codes;
 //   stored   the block's bytes in stored blocks of at most 65,535 bytes
 //            (LEN only, no NLEN).
-// Every block starts with our 4-bit header (type 5/6/7, bit 3 on the last).
-// Without libdeflate (the Windows test programs) every stream is stored.
+// Every block starts with our 4-bit header (package/streamformat.h).
+// Reading libdeflate's output back is pkg/rawdeflate.h's job. Without
+// libdeflate (the Windows test programs) every stream is stored.
 #include "pkg/compress.h"
 
 #include <algorithm>
@@ -20,21 +21,25 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "package/streamformat.h"
+
 #ifdef UPD_HAVE_LIBDEFLATE
 #include <libdeflate.h>
+
+#include "pkg/rawdeflate.h"
 #endif
 
 namespace pkg {
 
 std::vector<uint8_t> storeStream(const uint8_t* data, size_t size) {
-    // Stored block: 4-bit header (type 7, bit 3 = last), pad to the byte,
-    // 16-bit LEN, LEN bytes. An empty input still needs one (empty) block.
+    // Stored blocks: header, pad to the byte, 16-bit LEN, LEN bytes. An
+    // empty input still needs one (empty) block.
     std::vector<uint8_t> out;
     size_t pos = 0;
     do {
-        size_t len = size - pos < 65535 ? size - pos : 65535;
+        size_t len = size - pos < STORED_BLOCK_MAX ? size - pos : STORED_BLOCK_MAX;
         bool last = pos + len == size;
-        out.push_back(static_cast<uint8_t>(7 | (last ? 8 : 0)));
+        out.push_back(static_cast<uint8_t>(BLOCK_STORED | (last ? BLOCK_LAST : 0)));
         out.push_back(static_cast<uint8_t>(len & 0xFF));
         out.push_back(static_cast<uint8_t>(len >> 8));
         out.insert(out.end(), data + pos, data + pos + len);
@@ -46,165 +51,8 @@ std::vector<uint8_t> storeStream(const uint8_t* data, size_t size) {
 #ifdef UPD_HAVE_LIBDEFLATE
 namespace {
 
-// Our block types (bits 0-2 of the 4-bit header; bit 3 marks the last block).
-const uint32_t BLOCK_TYPE_FIXED = 5, BLOCK_TYPE_DYNAMIC = 6, BLOCK_TYPE_STORED = 7;
-
-// RFC 1951 3.2.5 length and distance tables.
-const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// Our transmission order of the code-length code lengths.
-const uint8_t kOurOrder[19] = {18, 17, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-// RFC 1951's order, for reading libdeflate's output.
-const uint8_t kRfcOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
-struct Symbol {
-    uint16_t litlen;      // 0-285
-    uint16_t lengthExtra; // value of the length's extra bits
-    uint16_t dist;        // distance symbol (matches only)
-    uint16_t distExtra;
-};
-
-struct Block {
-    int type;  // 0 stored, 1 fixed, 2 dynamic (RFC 1951 numbers)
-    size_t start, end;  // range of the uncompressed input
-    std::vector<Symbol> symbols;
-    std::vector<uint8_t> litLengths, distLengths;  // dynamic only
-};
-
-class BitReader {
-public:
-    BitReader(const uint8_t* p, size_t n) : data_(p), size_(n) {}
-    uint32_t bits(int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; i++) v |= static_cast<uint32_t>(bit()) << i;
-        return v;
-    }
-    int bit() {
-        if (pos_ >= size_ * 8) throw std::runtime_error("deflate stream ended early");
-        int b = (data_[pos_ >> 3] >> (pos_ & 7)) & 1;
-        pos_++;
-        return b;
-    }
-    void alignToByte() { pos_ = (pos_ + 7) & ~size_t(7); }
-    size_t bytePos() const { return pos_ >> 3; }
-    void skipBytes(size_t n) { pos_ += n * 8; }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
-
-// Canonical Huffman decoding, one bit at a time (we only read libdeflate's
-// output, so speed hardly matters).
-class Decoder {
-public:
-    explicit Decoder(const std::vector<uint8_t>& lengths) {
-        count_.assign(16, 0);
-        for (uint8_t l : lengths) count_[l]++;
-        count_[0] = 0;
-        std::vector<int> offs(16, 0);
-        for (int l = 1; l < 15; l++) offs[l + 1] = offs[l] + count_[l];
-        symbols_.resize(lengths.size());
-        for (size_t s = 0; s < lengths.size(); s++)
-            if (lengths[s]) symbols_[offs[lengths[s]]++] = static_cast<int>(s);
-    }
-    int decode(BitReader& in) const {
-        int code = 0, first = 0, index = 0;
-        for (int l = 1; l <= 15; l++) {
-            code |= in.bit();
-            int c = count_[l];
-            if (code - c < first) return symbols_[index + (code - first)];
-            index += c;
-            first = (first + c) << 1;
-            code <<= 1;
-        }
-        throw std::runtime_error("bad code in deflate stream");
-    }
-
-private:
-    std::vector<int> count_, symbols_;
-};
-
-std::vector<uint8_t> fixedLitLengths() {
-    std::vector<uint8_t> l(288);
-    for (int i = 0; i < 288; i++) l[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-    return l;
-}
-
-std::vector<Block> parseDeflate(const uint8_t* p, size_t n) {
-    std::vector<Block> blocks;
-    BitReader in(p, n);
-    size_t out = 0;
-    bool last = false;
-    while (!last) {
-        last = in.bit();
-        Block b;
-        b.type = static_cast<int>(in.bits(2));
-        b.start = out;
-        if (b.type == 0) {
-            in.alignToByte();
-            uint32_t len = in.bits(16);
-            in.bits(16);
-            in.skipBytes(len);
-            out += len;
-        } else if (b.type == 1 || b.type == 2) {
-            std::vector<uint8_t> lit, dist;
-            if (b.type == 1) {
-                lit = fixedLitLengths();
-                dist.assign(30, 5);
-            } else {
-                uint32_t nl = in.bits(5) + 257, nd = in.bits(5) + 1, nc = in.bits(4) + 4;
-                std::vector<uint8_t> cl(19, 0);
-                for (uint32_t i = 0; i < nc; i++) cl[kRfcOrder[i]] = static_cast<uint8_t>(in.bits(3));
-                Decoder clDec(cl);
-                std::vector<uint8_t> all;
-                while (all.size() < nl + nd) {
-                    int s = clDec.decode(in);
-                    if (s < 16) {
-                        all.push_back(static_cast<uint8_t>(s));
-                    } else if (s == 16) {
-                        uint8_t prev = all.back();
-                        all.insert(all.end(), 3 + in.bits(2), prev);
-                    } else if (s == 17) {
-                        all.insert(all.end(), 3 + in.bits(3), 0);
-                    } else {
-                        all.insert(all.end(), 11 + in.bits(7), 0);
-                    }
-                }
-                lit.assign(all.begin(), all.begin() + nl);
-                dist.assign(all.begin() + nl, all.begin() + nl + nd);
-                b.litLengths = lit;
-                b.distLengths = dist;
-            }
-            Decoder litDec(lit), distDec(dist);
-            for (;;) {
-                Symbol s = {};
-                s.litlen = static_cast<uint16_t>(litDec.decode(in));
-                if (s.litlen < 256) {
-                    out++;
-                } else if (s.litlen > 256) {
-                    int li = s.litlen - 257;
-                    s.lengthExtra = static_cast<uint16_t>(in.bits(kLengthExtra[li]));
-                    s.dist = static_cast<uint16_t>(distDec.decode(in));
-                    s.distExtra = static_cast<uint16_t>(in.bits(kDistExtra[s.dist]));
-                    out += kLengthBase[li] + s.lengthExtra;
-                }
-                b.symbols.push_back(s);
-                if (s.litlen == 256) break;
-            }
-        } else {
-            throw std::runtime_error("bad deflate block type");
-        }
-        b.end = out;
-        blocks.push_back(std::move(b));
-    }
-    return blocks;
-}
+using Symbol = DeflateSymbol;
+using Block = DeflateBlock;
 
 class BitWriter {
 public:
@@ -332,10 +180,10 @@ void putSymbols(BitWriter& w, const std::vector<Symbol>& symbols, const std::vec
     std::vector<uint16_t> litCodes = canonicalCodes(lit), distCodes = canonicalCodes(dist);
     for (const Symbol& s : symbols) {
         w.put(litCodes[s.litlen], lit[s.litlen]);
-        if (s.litlen > 256) {
-            w.put(s.lengthExtra, kLengthExtra[s.litlen - 257]);
+        if (s.litlen > END_OF_BLOCK) {
+            w.put(s.lengthExtra, streamcodes::LENGTH_EXTRA[s.litlen - FIRST_LENGTH_SYMBOL]);
             w.put(distCodes[s.dist], dist[s.dist]);
-            w.put(s.distExtra, kDistExtra[s.dist]);
+            w.put(s.distExtra, streamcodes::DISTANCE_EXTRA[s.dist]);
         }
     }
 }
@@ -344,12 +192,12 @@ void putSymbols(BitWriter& w, const std::vector<Symbol>& symbols, const std::vec
 // when the block's codes cannot be made acceptable to our decoder.
 bool writeDynamic(BitWriter& w, const Block& b) {
     std::vector<uint8_t> lit = b.litLengths, dist = b.distLengths;
-    if (!makeAcceptable(lit, 286) || !makeAcceptable(dist, 30)) return false;
-    if (!lit[256]) return false;
+    if (!makeAcceptable(lit, LITERAL_CODES_MAX) || !makeAcceptable(dist, DISTANCE_CODES_MAX)) return false;
+    if (!lit[END_OF_BLOCK]) return false;
     for (const Symbol& s : b.symbols)
-        if (!lit[s.litlen] || (s.litlen > 256 && !dist[s.dist])) return false;
-    size_t nl = 286, nd = 30;
-    while (nl > 257 && !lit[nl - 1]) nl--;
+        if (!lit[s.litlen] || (s.litlen > END_OF_BLOCK && !dist[s.dist])) return false;
+    size_t nl = LITERAL_CODES_MAX, nd = DISTANCE_CODES_MAX;
+    while (nl > FIRST_LENGTH_SYMBOL && !lit[nl - 1]) nl--;
     while (nd > 1 && !dist[nd - 1]) nd--;
 
     // Run-length code the lengths, one sequence over both alphabets.
@@ -387,16 +235,16 @@ bool writeDynamic(BitWriter& w, const Block& b) {
         }
         i = j;
     }
-    std::vector<uint32_t> freq(19, 0);
+    std::vector<uint32_t> freq(CODE_LENGTH_CODES, 0);
     for (const Run& r : runs) freq[r.symbol]++;
     std::vector<uint8_t> cl = limitedLengths(freq, 7);
-    size_t nc = 19;
-    while (nc > 4 && !cl[kOurOrder[nc - 1]]) nc--;
+    size_t nc = CODE_LENGTH_CODES;
+    while (nc > 4 && !cl[streamcodes::CODE_LENGTH_ORDER[nc - 1]]) nc--;
 
-    w.put(static_cast<uint32_t>(nl - 257), 5);
+    w.put(static_cast<uint32_t>(nl - FIRST_LENGTH_SYMBOL), 5);
     w.put(static_cast<uint32_t>(nd - 1), 5);
     w.put(static_cast<uint32_t>(nc - 4), 4);
-    for (size_t i = 0; i < nc; i++) w.put(cl[kOurOrder[i]], 3);
+    for (size_t i = 0; i < nc; i++) w.put(cl[streamcodes::CODE_LENGTH_ORDER[i]], 3);
     std::vector<uint16_t> clCodes = canonicalCodes(cl);
     for (const Run& r : runs) {
         w.put(clCodes[r.symbol], cl[r.symbol]);
@@ -413,9 +261,9 @@ bool writeDynamic(BitWriter& w, const Block& b) {
 void writeStored(BitWriter& w, const uint8_t* data, size_t start, size_t end, bool last) {
     size_t pos = start;
     do {
-        size_t len = std::min<size_t>(end - pos, 65535);
+        size_t len = std::min<size_t>(end - pos, STORED_BLOCK_MAX);
         bool final = last && pos + len == end;
-        w.put(BLOCK_TYPE_STORED | (final ? 8u : 0u), 4);
+        w.put(BLOCK_STORED | (final ? BLOCK_LAST : 0), BLOCK_HEADER_BITS);
         w.alignToByte();
         w.put(static_cast<uint32_t>(len), 16);
         for (size_t i = 0; i < len; i++) w.put(data[pos + i], 8);
@@ -441,28 +289,28 @@ std::vector<uint8_t> compressStream(const uint8_t* data, size_t size, int level)
     } catch (const std::exception&) {
         return stored;
     }
-    std::vector<uint8_t> fixedLit = fixedLitLengths(), fixedDist(30, 5);
+    std::vector<uint8_t> fixedLit = fixedLiteralLengths(), fixedDist(FIXED_DISTANCE_CODES, FIXED_DISTANCE_BITS);
     BitWriter out;
     for (size_t k = 0; k < blocks.size(); k++) {
         const Block& b = blocks[k];
-        uint32_t lastFlag = k + 1 == blocks.size() ? 8u : 0u;
+        uint32_t lastFlag = k + 1 == blocks.size() ? BLOCK_LAST : 0;
         BitWriter best;
         bool haveBest = false;
         if (b.type != 0) {
             BitWriter fixed;
-            fixed.put(BLOCK_TYPE_FIXED | lastFlag, 4);
+            fixed.put(BLOCK_FIXED | lastFlag, BLOCK_HEADER_BITS);
             putSymbols(fixed, b.symbols, fixedLit, fixedDist);
             best = std::move(fixed);
             haveBest = true;
             if (b.type == 2) {
                 BitWriter dyn;
-                dyn.put(BLOCK_TYPE_DYNAMIC | lastFlag, 4);
+                dyn.put(BLOCK_DYNAMIC | lastFlag, BLOCK_HEADER_BITS);
                 if (writeDynamic(dyn, b) && dyn.bitLength() < best.bitLength()) best = std::move(dyn);
             }
         }
         // Stored blocks: their size depends on where the byte boundary falls.
         size_t len = b.end - b.start;
-        size_t chunks = len ? (len + 65534) / 65535 : 1;
+        size_t chunks = len ? (len + STORED_BLOCK_MAX - 1) / STORED_BLOCK_MAX : 1;
         size_t storedBits = (8 - (out.pendingBits() + 4) % 8) % 8 + 4 + 16 + 8 * len +
                             (chunks - 1) * (4 + 4 + 16);
         if (!haveBest || storedBits < best.bitLength()) {

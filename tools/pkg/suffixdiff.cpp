@@ -244,7 +244,7 @@ private:
         uint32_t fused = 0;
         if (pending) {
             size_t tail = pending % DELTA_INSERT_MAX;
-            if (tail >= 1 && tail <= 3 && length <= 33) {
+            if (tail >= 1 && tail <= DELTA_FUSED_INSERT_MAX && length <= DELTA_FUSED_COPY_MAX) {
                 if (pending > tail) encodeInsert(out_.streams, n_.data() + litStart_, pending - tail);
                 out_.streams.data.insert(out_.streams.data.end(), n_.data() + at - tail, n_.data() + at);
                 fused = static_cast<uint32_t>(tail);

@@ -1,5 +1,6 @@
 #include "pkg/writer.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "pkg/compress.h"
@@ -111,7 +112,7 @@ Bytes buildInstaller(const Bytes& stub, const std::vector<Record>& records, cons
     }
     // File-data record: header, size word, data. The file must end on an
     // 8-byte boundary for signing, so the data area takes the padding.
-    size_t end = out.size() + 8 + 4 + data.size();
+    size_t end = out.size() + FILE_DATA_PREFIX + data.size();
     size_t pad = (8 - end % 8) % 8;
     uint64_t total = static_cast<uint64_t>(end) + pad;
     if (total > 0x7FFFFFFF) throw std::runtime_error("installer would exceed 2 GiB");
@@ -121,7 +122,7 @@ Bytes buildInstaller(const Bytes& stub, const std::vector<Record>& records, cons
     // The header's length is only tested for zero; the size word follows
     // regardless. A zero would stop the loader before it learns the data
     // area's offset, so an empty area still gets a non-zero length.
-    put32(out, dataSize ? dataSize : 4);
+    put32(out, dataSize ? dataSize : DATA_SIZE_WORD);
     if (layout) {
         layout->dataAreaOffset = static_cast<uint32_t>(out.size());
         layout->dataSize = dataSize;
@@ -130,6 +131,16 @@ Bytes buildInstaller(const Bytes& stub, const std::vector<Record>& records, cons
     out.insert(out.end(), data.begin(), data.end());
     out.insert(out.end(), pad, 0);
     return out;
+}
+
+std::string volumePath(const std::string& installerPath, size_t k) {
+    std::string base = installerPath;
+    size_t dot = base.find_last_of('.');
+    size_t slash = base.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, k < 10 ? VOLUME_EXTENSION_BELOW_10 : VOLUME_EXTENSION, static_cast<int>(k));
+    return base + suffix;
 }
 
 }  // namespace pkg

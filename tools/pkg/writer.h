@@ -46,6 +46,10 @@ struct InstallerLayout {
 Bytes buildInstaller(const Bytes& stub, const std::vector<Record>& records, const Bytes& data,
                      InstallerLayout* layout = nullptr);
 
+// The path of volume k (1, 2, ...) of the installer at installerPath: its
+// extension replaced by the volume's (package/format.h).
+std::string volumePath(const std::string& installerPath, size_t k);
+
 // Little-endian helpers.
 void put16(Bytes& out, uint16_t v);
 void put32(Bytes& out, uint32_t v);

@@ -158,12 +158,12 @@ void printSummary(const pkg::BuiltUpdate& update, const std::vector<std::string>
     for (const auto& v : update.volumes) volumeBytes += v.size();
     std::printf("installer %s: %s bytes (stub %s, records %s, data %s)\n", output.c_str(),
                 grouped(update.installer.size()).c_str(), grouped(STUB_SIZE).c_str(),
-                grouped(update.installer.size() - STUB_SIZE - 12 - update.installerDataSize).c_str(),
+                grouped(update.installer.size() - STUB_SIZE - FILE_DATA_PREFIX - update.installerDataSize).c_str(),
                 grouped(update.installerDataSize).c_str());
     std::printf("data area: %s bytes", grouped(update.dataSize).c_str());
     if (!update.volumes.empty())
         std::printf(", %s in the installer, %s in %zu volume file%s", grouped(update.installerDataSize).c_str(),
-                    grouped(volumeBytes - 4 * update.volumes.size()).c_str(), update.volumes.size(),
+                    grouped(volumeBytes - DATA_SIZE_WORD * update.volumes.size()).c_str(), update.volumes.size(),
                     update.volumes.size() == 1 ? "" : "s");
     std::printf("\n");
     for (size_t k = 0; k < update.volumes.size(); k++)

@@ -16,15 +16,12 @@
 // std::runtime_error with the reason; nothing is ever read out of bounds.
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <stdexcept>
 
 #include "engine/checksum.h"
-#include "engine/delta.h"
-#include "engine/filetable.h"
 #include "package/codepage.h"
 #include "package/bitmap.h"
 #include "package/dialogs.h"
@@ -36,60 +33,15 @@
 #include "pkg/stub.h"
 #include "run/state.h"
 #include "updpack/commands.h"
+#include "updpack/inspect.h"
 
 namespace updpack {
-namespace {
-
-const char* tagName(uint16_t tag) {
-    switch (tag) {
-    case REC_OPTIONS: return "options";
-    case REC_DEST_DIR: return "destination";
-    case REC_FRAME_IMAGE: return "frame image";
-    case REC_BACKGROUND_IMAGE: return "background image";
-    case REC_TITLE: return "title";
-    case REC_STRING_TABLES: return "string tables";
-    case REC_REG_ROOT: return "registry root";
-    case REC_REG_KEY: return "registry key";
-    case REC_REG_VALUE: return "registry value";
-    case REC_INI_FILE: return "INI file";
-    case REC_INI_SECTION: return "INI section";
-    case REC_INI_KEY: return "INI key";
-    case REC_TEMPLATES: return "templates";
-    case REC_FILE_TABLE: return "file table";
-    case REC_START_PAGE: return "start page";
-    case REC_TITLE_FONT: return "title font";
-    case REC_CODE_PAGE: return "code page";
-    case REC_FILE_DATA: return "file data";
-    default: return "(skipped)";
-    }
-}
-
-bool isBufferRecord(uint16_t tag) {
-    switch (tag) {
-    case REC_DEST_DIR: case REC_FRAME_IMAGE: case REC_BACKGROUND_IMAGE: case REC_TITLE:
-    case REC_REG_KEY: case REC_REG_VALUE: case REC_INI_FILE: case REC_INI_SECTION: case REC_INI_KEY:
-    case REC_TEMPLATES: case REC_FILE_TABLE: case REC_TITLE_FONT:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// What each template number is for; 8 is never a template.
-const char* const kTemplateNames[10] = {
-    "wizard frame, windowed", "wizard frame, full screen", "page 2, destination", "page 1, information",
-    "page 4, progress", "pages 0 and 3, welcome and confirmation", "page 5, result",
-    "folder browse (save-file dialog)", "(unused)", "files in another folder"};
-
-// Registry root keys by registryRoot; 4 and above read the current user's.
-const char* const kRegistryRoots[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
-                                       "HKEY_USERS"};
 
 // The code page the package's texts are read in.
 pkg::CodePage packageCodePage;
 
 // Package bytes quoted for one line: control and 8-bit bytes as escapes.
-std::string quotedBytes(const char* text, size_t limit = std::string::npos) {
+std::string quotedBytes(const char* text, size_t limit) {
     std::string out = "\"";
     for (size_t k = 0; k < limit && text[k]; k++) {
         unsigned char c = static_cast<unsigned char>(text[k]);
@@ -143,18 +95,18 @@ std::string quotedUtf8(const std::string& text) {
     return out + "\"";
 }
 
-uint32_t get32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+namespace {
 
-struct RecordAt {
-    size_t offset;
-    PackageRecordHeader header;
-    std::optional<uint32_t> decodedSize;  // buffer payloads the loader decodes
-};
+
+// What each template number is for; 8 is never a template.
+const char* const kTemplateNames[10] = {
+    "wizard frame, windowed", "wizard frame, full screen", "page 2, destination", "page 1, information",
+    "page 4, progress", "pages 0 and 3, welcome and confirmation", "page 5, result",
+    "folder browse (save-file dialog)", "(unused)", "files in another folder"};
+
+// Registry root keys by registryRoot; 4 and above read the current user's.
+const char* const kRegistryRoots[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                                       "HKEY_USERS"};
 
 // The installer state for one inspection, released on every path out.
 class LoadedState {
@@ -182,126 +134,6 @@ public:
 private:
     std::array<uint8_t, 256> leadBytes_{};
 };
-
-// Everything inspect learnt by walking the file itself.
-struct Walk {
-    pkg::Bytes file;
-    uint32_t stubSize = STUB_SIZE;
-    std::vector<RecordAt> records;
-    std::map<uint16_t, pkg::Bytes> buffers;  // decoded, the last record of each tag
-    std::optional<size_t> dataRecord;        // offset of the size word
-    std::optional<uint32_t> codePage;        // what the code-page record says
-    std::string problem;                     // why the chain cannot be read to its end
-};
-
-// Size of a file that may be an installer or a volume, checked before it
-// is read: positions in the package are signed 32-bit.
-uint64_t checkedSize(const std::string& path) {
-    std::error_code ec;
-    uint64_t size = std::filesystem::file_size(path, ec);
-    if (ec) throw std::runtime_error(path + ": cannot be read (" + ec.message() + ")");
-    if (size > FILE_POSITION_MAX)
-        throw std::runtime_error(path + ": " + grouped(size) + " bytes; installers and volumes stay below 2 GiB");
-    return size;
-}
-
-// Walks the chain over the bytes and reads each payload through the loader's
-// own readers (readRecordPayload, readStringTables), with their bounds, as
-// the stub would. Sets the stub size the loader will use.
-Walk walkRecords(const std::string& path) {
-    Walk w;
-    checkedSize(path);
-    w.file = pkg::readFile(path);
-    if (w.file.size() < STUB_SIZE)
-        throw std::runtime_error(path + ": " + std::to_string(w.file.size()) + " bytes, shorter than a stub");
-    pkg::Bytes stub(w.file.begin(), w.file.begin() + STUB_SIZE);
-    long at = pkg::findStubHeader(stub);
-    if (at < 0) throw std::runtime_error(path + ": not an installer (no stub header in its first 65,536 bytes)");
-    StubHeader header;
-    std::memcpy(&header, stub.data() + at, sizeof header);
-    w.stubSize = header.stubSize;
-    if (w.stubSize < sizeof(StubData) || w.stubSize > w.file.size())
-        throw std::runtime_error(path + ": the stub header gives an impossible stub size " +
-                                 std::to_string(w.stubSize));
-    stubData.header.stubSize = w.stubSize;
-    FileHandle file = openFile(path.c_str(), OPEN_READ);
-    if (file == INVALID_FILE) throw std::runtime_error(path + ": cannot be opened");
-    size_t pos = w.stubSize;
-    while (true) {
-        if (pos + 8 > w.file.size()) {
-            w.problem = pos == w.file.size() ? "the record chain ends without a file-data record"
-                                             : "the file ends inside a record header at " + std::to_string(pos);
-            break;
-        }
-        RecordAt r{pos, {}, std::nullopt};
-        std::memcpy(&r.header, w.file.data() + pos, 8);
-        uint16_t tag = r.header.tag;
-        if (tag == REC_FILE_DATA) {
-            w.records.push_back(r);
-            // A header length of 0 stops the loader before the size word:
-            // such a package has no data area at all.
-            if (r.header.length == 0)
-                break;
-            else if (pos + 12 > w.file.size())
-                w.problem = "the file ends inside the file-data record";
-            else
-                w.dataRecord = pos + 8;
-            break;
-        }
-        uint64_t next = pos + 8 + uint64_t(r.header.length);
-        if (r.header.length && next > w.file.size()) {
-            w.records.push_back(r);
-            char text[160];
-            std::snprintf(text, sizeof text, "record %04X (%s) at %zX runs past the end of the file (%u bytes)",
-                          tag, tagName(tag), pos, r.header.length);
-            w.problem = text;
-            break;
-        }
-        if (r.header.length && isBufferRecord(tag)) {
-            seekTo(file, static_cast<uint32_t>(pos + 8));
-            uint8_t* block = nullptr;
-            uint32_t size = 0;
-            int rc = readRecordPayload(file, r.header, &block, &size);
-            if (rc) {
-                w.records.push_back(r);
-                bool compressed = r.header.flags & RECORD_COMPRESSED;
-                uint32_t claimed = compressed && r.header.length >= 4 ? get32(&w.file[pos + 8]) : r.header.length;
-                char text[200];
-                bool possible = !(compressed && r.header.length < 4) &&
-                                possibleBufferSize(claimed, r.header.length - (compressed ? 4 : 0), compressed);
-                if (rc == PAYLOAD_NO_MEMORY && !possible)
-                    std::snprintf(text, sizeof text, "record %04X (%s) at %zX claims an impossible size (%u bytes)",
-                                  tag, tagName(tag), pos, claimed);
-                else if (rc == PAYLOAD_NO_MEMORY)
-                    std::snprintf(text, sizeof text, "record %04X (%s) at %zX: out of memory", tag, tagName(tag), pos);
-                else
-                    std::snprintf(text, sizeof text, "record %04X (%s) at %zX cannot be decoded", tag, tagName(tag), pos);
-                w.problem = text;
-                break;
-            }
-            r.decodedSize = size;
-            w.buffers[tag] = pkg::Bytes(block, block + size);
-            freeBuffer(block);
-        }
-        if (tag == REC_CODE_PAGE && r.header.length >= 4) w.codePage = get32(&w.file[pos + 8]);
-        if (r.header.length && tag == REC_STRING_TABLES) {
-            seekTo(file, static_cast<uint32_t>(pos + 8));
-            if (readStringTables(file, static_cast<uint32_t>(next)) != PAYLOAD_OK) {
-                w.records.push_back(r);
-                char text[160];
-                std::snprintf(text, sizeof text,
-                              "the string tables at %zX cannot be decoded or declare sizes their record cannot hold",
-                              pos);
-                w.problem = text;
-                break;
-            }
-        }
-        w.records.push_back(r);
-        pos = static_cast<size_t>(next);
-    }
-    closeFile(file);
-    return w;
-}
 
 void printRecords(const Walk& w) {
     std::printf("records:\n");
@@ -398,7 +230,7 @@ void printSettings(const Walk& w) {
 // of 65,535 texts costs no more than a sound one.
 void printTexts() {
     std::printf("texts:\n");
-    for (unsigned t = 0; t < 8; t++) {
+    for (unsigned t = 0; t < TEXT_TABLE_COUNT; t++) {
         const uint8_t* table = reinterpret_cast<const uint8_t*>(state.stringTables[t]);
         uint32_t size = state.stringTableSizes[t];
         if (!table) {
@@ -470,188 +302,6 @@ void printTemplates() {
         std::printf("  %2u  %-40s at %6u, %5s bytes: %s\n", n, name, offset, grouped(used ? used : length).c_str(),
                     what.c_str());
     }
-}
-
-// The data area: the installer's part and the volume files beside it.
-struct DataArea {
-    pkg::Bytes bytes;  // all parts found, in order
-    std::vector<std::pair<std::string, std::string>> parts;  // name, what it holds
-    std::string firstMissing;                                // the volume not found
-};
-
-std::string volumeName(const std::string& installer, size_t k) {
-    std::string base = installer;
-    size_t dot = base.find_last_of('.');
-    size_t slash = base.find_last_of("/\\");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, ".D%02zu", k);
-    return base + suffix;
-}
-
-DataArea readDataArea(const std::string& path, const Walk& w) {
-    DataArea area;
-    if (!w.dataRecord) {
-        area.parts.push_back({path, "no data area"});
-        return area;
-    }
-    size_t at = state.dataAreaOffset + 4;
-    size_t inFile = std::min<size_t>(state.volumeDataSize, w.file.size() - std::min(at, w.file.size()));
-    area.bytes.assign(w.file.begin() + at, w.file.begin() + at + inFile);
-    area.parts.push_back({path, grouped(state.volumeDataSize) + " bytes at " + std::to_string(at)});
-    // Volumes follow one another until one is missing (.D01 ... .D99, .D100 ...).
-    for (size_t k = 1;; k++) {
-        std::string name = volumeName(path, k);
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(name, ec)) {
-            area.firstMissing = name;
-            break;
-        }
-        checkedSize(name);
-        pkg::Bytes v = pkg::readFile(name);
-        if (v.size() < 4) {
-            area.parts.push_back({name, "too short for a volume (" + std::to_string(v.size()) + " bytes)"});
-            break;
-        }
-        uint32_t declared = get32(v.data());
-        std::string what = grouped(declared) + " bytes";
-        if (v.size() != 4 + uint64_t(declared))
-            what += ", but the file holds " + grouped(v.size() - 4) + ": damaged";
-        area.parts.push_back({name, what});
-        size_t take = std::min<size_t>(declared, v.size() - 4);
-        area.bytes.insert(area.bytes.end(), v.begin() + 4, v.begin() + 4 + take);
-    }
-    return area;
-}
-
-// Length of one encoded stream (header, size, [packed length], body) at
-// `at`, or nothing when its header lies beyond the bytes at hand.
-std::optional<uint64_t> streamLength(const pkg::Bytes& area, uint64_t at) {
-    if (at >= area.size()) return std::nullopt;
-    uint8_t header = area[at];
-    uint64_t n = 1;
-    auto field = [&](bool wide) -> std::optional<uint32_t> {
-        if (at + n + (wide ? 4 : 2) > area.size()) return std::nullopt;
-        uint32_t v = wide ? get32(&area[at + n]) : get16(&area[at + n]);
-        n += wide ? 4 : 2;
-        return v;
-    };
-    auto size = field(header & STREAM_SIZE_32);
-    if (!size) return std::nullopt;
-    if (!(header & STREAM_COMPRESSED)) return n + *size;
-    auto packed = field(header & STREAM_PACKED_32);
-    if (!packed) return std::nullopt;
-    return n + *packed;
-}
-
-// Length of a difference stream (size word and chunks) at `at`.
-std::optional<uint64_t> differenceLength(const pkg::Bytes& area, uint64_t at) {
-    if (at + 4 > area.size()) return std::nullopt;
-    uint32_t size = get32(&area[at]);
-    uint64_t n = 4;
-    for (uint64_t chunks = (uint64_t(size) + DELTA_DIFFERENCE_CHUNK - 1) / DELTA_DIFFERENCE_CHUNK; chunks; chunks--) {
-        auto chunk = streamLength(area, at + n);
-        if (!chunk) return std::nullopt;
-        n += *chunk;
-    }
-    return n;
-}
-
-std::string fileTime(const EntryFileTime& t) {
-    uint64_t ticks = (uint64_t(t.high) << 32) | t.low;
-    int64_t seconds = int64_t(ticks / 10000000) - 11644473600LL;
-    std::time_t when = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    char text[40];
-    if (!gmtime_r(&when, &tm) || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm))
-        return "(out of range)";
-    return text;
-}
-
-// Prints the file table; returns the end of the data any entry uses.
-uint64_t printFiles(const DataArea& area, bool print) {
-    const char* locations[3] = {"installation folder", "Windows folder", "shared (system) folder"};
-    const char* presences[3] = {"optional", "new (may be absent)", "required"};
-    const char* unknowns[3] = {"fail", "skip", "ask for a folder"};
-    if (print) std::printf("files: %u entries\n", state.entryCount);
-    uint64_t used = 0;
-    FileEntry* e = state.firstEntry;
-    for (uint32_t i = 0; i < state.entryCount && e; i++, e = nextEntry(e)) {
-        bool remove = e->action == ACT_DELETE;
-        bool whole = e->flags & FE_WHOLE_FILE;
-        bool difference = !whole && !remove && (e->flags & FE_DIFFERENCE_COPIES);
-        if (print) {
-            std::printf("  %s\n", quoted(entryName(e, 0)).c_str());
-            std::printf("    %s, %s, unknown version: %s, location %s\n",
-                        remove ? "delete" : whole ? "whole file" : difference ? "delta with difference copies" : "delta",
-                        e->presence < 3 ? presences[e->presence] : "presence ?",
-                        e->onUnknownVersion < 3 ? unknowns[e->onUnknownVersion] : "?",
-                        e->location < 3 ? locations[e->location] : "?");
-            std::printf("    flags %04X", e->flags);
-            if (!remove) std::printf(", new %08X %s bytes", e->newChecksum, grouped(e->newSize).c_str());
-            if (*entryName(e, 1)) std::printf(", alternate folder %s", quoted(entryName(e, 1)).c_str());
-            std::printf("\n");
-            if (const EntryVersionBlock* v = entryVersionBlock(e))
-                std::printf("    version %u.%u.%u.%u\n", v->versionMs >> 16, v->versionMs & 0xFFFF,
-                            v->versionLs >> 16, v->versionLs & 0xFFFF);
-            if (const EntryTimesBlock* t = entryTimesBlock(e))
-                std::printf("    times created %s, accessed %s, written %s\n", fileTime(t->creation).c_str(),
-                            fileTime(t->lastAccess).c_str(), fileTime(t->lastWrite).c_str());
-        }
-        SourceVersion* versions = entryVersions(e);
-        for (unsigned k = 0; k < e->versionCount; k++) {
-            SourceVersion v;
-            std::memcpy(&v, versions + k, sizeof v);
-            std::string where;
-            std::optional<uint64_t> length;
-            if (whole) {
-                length = v.packedSize;
-            } else if (!remove) {
-                auto commands = streamLength(area.bytes, v.dataOffset);
-                auto data = commands ? streamLength(area.bytes, v.dataOffset + *commands) : std::nullopt;
-                if (commands && data) length = *commands + *data;
-                if (length && difference) {
-                    auto more = differenceLength(area.bytes, v.dataOffset + *length);
-                    length = more ? std::optional<uint64_t>(*length + *more) : std::nullopt;
-                }
-            }
-            if (length) used = std::max(used, v.dataOffset + *length);
-            else if (!remove) used = std::max<uint64_t>(used, uint64_t(v.dataOffset) + 1);
-            if (!print) continue;
-            if (remove) where = "data at " + grouped(v.dataOffset);
-            else if (length) where = (whole ? "stream at " : "delta at ") + grouped(v.dataOffset) + ", " +
-                                     grouped(*length) + " bytes";
-            else where = "delta at " + grouped(v.dataOffset) + " (beyond the data found)";
-            if (v.size == 0xFFFFFFFFu)
-                std::printf("    from nothing: %s\n", where.c_str());
-            else
-                std::printf("    from %08X %11s bytes: %s\n", v.maskedChecksum ^ state.bindingKey,
-                            grouped(v.size).c_str(), where.c_str());
-        }
-        if (!print) continue;
-        PreservedRegion* r = entryRegions(e);
-        for (unsigned k = 0; k < e->regionCount; k++, r = nextRegion(r)) {
-            PreservedRegion h;
-            std::memcpy(&h, r, sizeof h);
-            std::printf("    region %u: %s bytes, %s, %s\n", k, grouped(h.length).c_str(),
-                        h.patternLength ? ("after pattern " +
-                                           quotedBytes(reinterpret_cast<const char*>(regionPattern(r)), h.patternLength))
-                                              .c_str()
-                                        : ("at " + grouped(uint32_t(h.offset))).c_str(),
-                        h.restore ? "kept from the installed file" : "not compared");
-        }
-    }
-    return used;
-}
-
-void printData(const DataArea& area, uint64_t used) {
-    std::printf("data:\n");
-    std::printf("  data area %s bytes in all; the entries use %s\n", grouped(area.bytes.size()).c_str(),
-                grouped(used).c_str());
-    for (const auto& [name, what] : area.parts) std::printf("  %-40s %s\n", name.c_str(), what.c_str());
-    if (used > area.bytes.size())
-        std::printf("  missing: %s (and %s bytes of data in all)\n", area.firstMissing.c_str(),
-                    grouped(used - area.bytes.size()).c_str());
 }
 
 }  // namespace

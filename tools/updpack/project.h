@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "pkg/codepage.h"
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "pkg/writer.h"
 
 namespace updpack {

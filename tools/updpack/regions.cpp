@@ -7,7 +7,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "pkg/differ.h"
+#include "pkg/update.h"
 #include "updpack/commands.h"
 
 namespace updpack {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/filetable.h"
+#include "pkg/codepage.h"
 
 namespace updpack {
 
@@ -31,6 +32,8 @@ public:
     std::vector<FileEntry*> entries() const;
     // Where the engine looks for the entry's file (resolveTarget).
     std::string targetOf(FileEntry* entry) const;
+    // The code page the package's texts and names are written in.
+    const pkg::CodePage& codePage() const;
 };
 
 // Size and checksum of a file as verification sums it (the entry's
