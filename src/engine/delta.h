@@ -43,7 +43,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "package/fileops.h"
 
 enum {

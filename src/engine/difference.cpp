@@ -4,7 +4,7 @@
 #include "engine/install.h"
 #include "engine/results.h"
 #include "package/fileops.h"
-#include "run/state.h"
+#include "base/state.h"
 
 static int loadChunk(DifferenceSource* source) {
     DifferenceReader* reader = reinterpret_cast<DifferenceReader*>(source);

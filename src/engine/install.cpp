@@ -37,7 +37,7 @@
 #include "engine/delta.h"
 #include "engine/difference.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
 #include "engine/target.h"
@@ -45,7 +45,7 @@
 #include "package/inflate.h"
 #include "package/strings.h"
 #include "package/volume.h"
-#include "run/state.h"
+#include "base/state.h"
 
 ProgressListener progressListener = 0;
 
@@ -100,7 +100,7 @@ static int readData(void* buffer, uint32_t n) {
     int idle = 0;
     while (n) {
         uint32_t got = 0;
-        if (readAcrossVolumes(state.dataFile, out, n, &got)) return dataFailure();
+        if (readAcrossVolumes(out, n, &got)) return dataFailure();
         if (got > n) got = n;
         if (got == 0 && ++idle > 2) return failStep(ERR_READ, state.dataPath);
         out += got;
@@ -128,7 +128,8 @@ static int readStreamBody(uint8_t header, uint8_t* block, uint32_t length) {
     if (packed == 0) return failStep(ERR_READ, state.dataPath);  // 0 would mean "no limit"
     uint32_t start = dataPosition();
     MemorySink sink(block, length);
-    int decoded = decodeStream(&sink, state.dataFile, packed);
+    VolumeInput input;
+    int decoded = decodeStream(&sink, &input, packed);
     // The decoder may stop short of its limit or give bytes back; the
     // next stream starts right behind this one's body in any case.
     if (decoded != INFLATE_OK || sink.room != 0 || state.dataFile == INVALID_FILE) return dataFailure();
@@ -424,7 +425,8 @@ int installNextFile(void* page) {
     if (whole) {
         if (v->packedSize == 0) return finish(s, (failStep(ERR_READ, state.dataPath), 0));
         TempFileSink sink(s.tempFile, e->newSize);
-        int decoded = decodeStream(&sink, state.dataFile, v->packedSize);
+        VolumeInput input;
+        int decoded = decodeStream(&sink, &input, v->packedSize);
         if (sink.result != WRITE_OK) return finish(s, (writeFailure(sink.result), 0));
         if (decoded != INFLATE_OK) return finish(s, (dataFailure(), 0));
     } else {

@@ -24,7 +24,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "package/fileops.h"
 
 // Engine side of the progress page's start and end. beginInstallation

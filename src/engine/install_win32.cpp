@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "engine/install.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "package/libraries.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 
 void showFileInWork(void* page, const char* path) {
     if (!page) return;

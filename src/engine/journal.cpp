@@ -5,9 +5,9 @@
 #include <string.h>
 
 #include "engine/install.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/results.h"
-#include "run/state.h"
+#include "base/state.h"
 
 // The run's journal while it is kept, else INVALID_FILE.
 static FileHandle journal = INVALID_FILE;

@@ -13,7 +13,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 
 void replaceTarget(FileEntry* entry, const char* tempPath);
 // 0 when deleted; outcome OUT_DELETED or OUT_NOT_DELETED.

@@ -15,10 +15,11 @@
 #include <unistd.h>
 
 #include "engine/journal.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
-#include "run/state.h"
+#include "base/state.h"
+#include "package/fileops.h"
 
 OutcomeListener outcomeListener = 0;
 int replaceWithoutMoveFileEx = 0;  // the 9x route has no POSIX counterpart

@@ -22,12 +22,12 @@
 
 #include "engine/install.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
 #include "package/format.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 
 OutcomeListener outcomeListener = 0;
 int replaceWithoutMoveFileEx = 0;

@@ -5,8 +5,9 @@
 #include "engine/journal.h"
 #include "engine/results.h"
 #include "package/format.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 
 int beginInstallation() {
     state.resultCode = ERR_NONE;

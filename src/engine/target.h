@@ -10,7 +10,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 
 int resolveTarget(FileEntry* entry);
 

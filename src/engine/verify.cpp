@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
 #include "engine/digest.h"
 
 void zeroRegions(uint32_t count, const PreservedRegion* list, uint8_t* buffer,

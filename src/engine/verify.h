@@ -14,7 +14,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "package/fileops.h"
 
 // Size of the chunks a file is summed in: a multiple of the digest's

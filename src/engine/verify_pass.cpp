@@ -17,13 +17,13 @@
 // per entry for its replacement phase. The pass only reads: what a killed
 // run left is undone by the destination page before it (recoverJournal).
 #include "engine/journal.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/results.h"
 #include "engine/target.h"
 #include "engine/verify.h"
 #include "package/format.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 
 // The root GetDiskFreeSpaceA wants: a UNC path as it is, "X:\" for a path
 // with a drive letter, anything else unchanged.

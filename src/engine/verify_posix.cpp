@@ -16,8 +16,9 @@
 
 #include "engine/results.h"
 #include "engine/verify.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 
 static bool declineAlternateFolder(void*) { return false; }
 AlternateFolderDialog alternateFolderDialog = declineAlternateFolder;

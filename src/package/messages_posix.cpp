@@ -4,9 +4,10 @@
 #include <string.h>
 
 #include "package/fileops.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "package/templates.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "package/native_messages.h"
 
 NativeMessages nativeMessages;

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "package/fileops.h"
-#include "run/state.h"
+#include "base/state.h"
 
 static char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 

@@ -9,8 +9,7 @@
 // is a plain captioned window around the frame and paints nothing itself.
 // Its destruction posts the quit message that ends the last message loop.
 #include "package/format.h"
-#include "run/run.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "ui/ui.h"
 
 // The loader keeps a title font only when its record is one LOGFONTA, and a

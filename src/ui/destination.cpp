@@ -18,16 +18,16 @@
 #include <commdlg.h>
 #include <string.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/results.h"
 #include "engine/verify.h"
 #include "package/fileops.h"
 #include "package/format.h"
+#include "package/modal.h"
 #include "package/strings.h"
-#include "run/run.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "ui/ui.h"
 
 const int ID_BROWSE_FOLDER = 101;   // template 7: the folder being chosen

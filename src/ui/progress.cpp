@@ -11,9 +11,8 @@
 #include <commctrl.h>
 
 #include "engine/results.h"
-#include "run/run.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "engine/install.h"
 #include "engine/replace.h"
 #include "ui/ui.h"

@@ -9,6 +9,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "package/fileops.h"
 #include "pkg/differ.h"
 #include "support.h"
 #include "updpack/commands.h"

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "pkg/differ.h"
 #include "pkg/names.h"
 #include "support.h"

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "pkg/resources.h"
 #include "support.h"

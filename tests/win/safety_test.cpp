@@ -6,6 +6,7 @@
 #include "install_support.h"
 
 #include "package/format.h"
+#include "package/paths.h"
 
 using namespace installtest;
 
