@@ -43,8 +43,8 @@
 #pragma once
 #include <stdint.h>
 
-#include "package/filetable.h"
 #include "package/fileops.h"
+#include "package/filetable.h"
 
 enum {
     STREAM_COMPRESSED = 0x01,

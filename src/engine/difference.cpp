@@ -1,10 +1,10 @@
 // Difference stream reader: one chunk buffer, chunks read on demand.
 #include "engine/difference.h"
 
+#include "base/state.h"
 #include "engine/install.h"
 #include "engine/results.h"
 #include "package/fileops.h"
-#include "base/state.h"
 
 static int loadChunk(DifferenceSource* source) {
     DifferenceReader* reader = reinterpret_cast<DifferenceReader*>(source);

@@ -24,8 +24,8 @@
 #pragma once
 #include <stdint.h>
 
-#include "package/filetable.h"
 #include "package/fileops.h"
+#include "package/filetable.h"
 
 // Engine side of the progress page's start and end. beginInstallation
 // returns 1, or 0 with resultCode = ERR_OPEN and the path in messageSubject

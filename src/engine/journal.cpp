@@ -4,10 +4,10 @@
 
 #include <string.h>
 
-#include "engine/install.h"
-#include "package/paths.h"
-#include "engine/results.h"
 #include "base/state.h"
+#include "engine/install.h"
+#include "engine/results.h"
+#include "package/paths.h"
 
 // The run's journal while it is kept, else INVALID_FILE.
 static FileHandle journal = INVALID_FILE;

@@ -17,8 +17,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include "package/paths.h"
 #include "base/state.h"
+#include "package/paths.h"
 
 SharedFileSearch sharedFileSearch = 0;
 NameMatch nameMatch = samePathIgnoringCase;

@@ -277,22 +277,13 @@ void ByteSource::closeSource() {
 
 // ---- InflateDecoder ----
 
+// Only what closing the source reads: openSource sets the rest of the
+// source, decodeBlocks the rest of the decoder.
 InflateDecoder::InflateDecoder() {
     buffer = 0;
-    readPos = 0;
     available = 0;
     input = 0;
-    limit = 0;
-    limited = ended = failed = false;
     heldBack = 0;
-    sink = 0;
-    fixedLiteralTable = fixedDistanceTable = 0;
-    fixedLiteralBits = fixedDistanceBits = 0;
-    window = 0;
-    outPos = windowEnd = 0;
-    bitBuffer = 0;
-    bitCount = 0;
-    overread = 0;
 }
 
 InflateDecoder::~InflateDecoder() { closeSource(); }
@@ -647,28 +638,23 @@ int InflateDecoder::decodeCodes(const HuffmanEntry* literals, const HuffmanEntry
 
 // ---- Drivers ----
 
+// The decoder's destructor closes the source: the input gets back what the
+// stream did not use.
 int decodeStream(ByteSink* sink, StreamInput* input, uint32_t limit) {
+    if (!sink->isReady()) return -1;
     InflateDecoder decoder;
     if (!decoder.openSource(input, limit)) return -1;
-    if (!sink->isReady()) {
-        decoder.closeSource();
-        return -1;
-    }
     decoder.sink = sink;
-    int result = decoder.decodeBlocks();
-    decoder.closeSource();
-    return result;
+    return decoder.decodeBlocks();
 }
 
 bool decodeToMemory(void* destination, uint32_t capacity, FileHandle input, uint32_t limit) {
-    if (input == INVALID_FILE) return false;
     MemorySink sink(destination, capacity);
     FileInput file(input);
     return decodeStream(&sink, &file, limit) == INFLATE_OK && sink.room == 0;
 }
 
 bool decodeToFile(FileHandle output, FileHandle input, uint32_t limit) {
-    if (input == INVALID_FILE) return false;
     FileSink sink(output);
     FileInput file(input);
     return decodeStream(&sink, &file, limit) == INFLATE_OK;

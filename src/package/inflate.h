@@ -215,7 +215,7 @@ int decodeStream(ByteSink* sink, StreamInput* input, uint32_t limit);
 // decodeToMemory: decodes one stream from the open file input into
 // destination, which holds capacity bytes; true only when the stream decodes
 // to exactly capacity bytes. Output beyond capacity fails the decode and is
-// never written. An invalid input handle reads nothing and fails.
+// never written. An invalid input handle gives no input: the decode fails.
 bool decodeToMemory(void* destination, uint32_t capacity, FileHandle input, uint32_t limit);
 
 // decodeToFile: decodes one stream into the open output file. A failed or

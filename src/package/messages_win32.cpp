@@ -2,10 +2,10 @@
 #include <windows.h>
 #include <string.h>
 
+#include "base/state.h"
 #include "package/modal.h"
 #include "package/strings.h"
 #include "package/templates.h"
-#include "base/state.h"
 
 int showMessage(const char* text, unsigned flags) {
     if (state.closing) return 0;  // WM_CLOSE: no one is asked any more

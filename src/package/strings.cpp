@@ -6,10 +6,10 @@
 
 #include <string.h>
 
+#include "base/state.h"
 #include "package/dialogs.h"
 #include "package/format.h"
 #include "package/templates.h"
-#include "base/state.h"
 
 static const char emptyText[1] = {0};
 

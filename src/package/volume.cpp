@@ -109,18 +109,14 @@ int readAcrossVolumes(void* buffer, uint32_t count, uint32_t* delivered) {
     return 0;
 }
 
-uint32_t volumeGiveBack(uint32_t n) {
-    uint32_t delivered = state.volumeDataSize - state.volumeBytesLeft;
-    if (n > delivered) n = delivered;
-    state.volumeBytesLeft += n;
-    return n;
-}
 
 int VolumeInput::read(void* buffer, uint32_t count, uint32_t* delivered) {
     return readAcrossVolumes(buffer, count, delivered);
 }
 
 void VolumeInput::giveBack(uint32_t n) {
-    n = volumeGiveBack(n);
+    uint32_t delivered = state.volumeDataSize - state.volumeBytesLeft;
+    if (n > delivered) n = delivered;
+    state.volumeBytesLeft += n;
     if (n && state.dataFile != INVALID_FILE) seekBy(state.dataFile, -static_cast<int32_t>(n));
 }

@@ -24,14 +24,10 @@ inline bool asksForVolumes() { return state.isRelaunchedCopy && !state.quiet; }
 // second read).
 int readAcrossVolumes(void* buffer, uint32_t count, uint32_t* delivered);
 
-// A reader moves the position of the data file back by up to n bytes within
-// the current volume: returns how many it may (those the volume has already
-// delivered) and counts them as ahead again.
-uint32_t volumeGiveBack(uint32_t n);
-
 // The data area as a decoder's input: reads go through readAcrossVolumes;
-// bytes given back return to the current volume, as far as it delivered
-// them (those of an earlier volume cannot be reached again).
+// bytes given back move the data file back within the current volume, as
+// far as it delivered them (those of an earlier volume cannot be reached
+// again), and count as ahead again.
 class VolumeInput final : public StreamInput {
 public:
     int read(void* buffer, uint32_t count, uint32_t* delivered) override;

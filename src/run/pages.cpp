@@ -10,9 +10,9 @@
 // (requestClose, ui/frame.cpp).
 #include "run/run.h"
 
+#include "base/state.h"
 #include "package/loader.h"
 #include "package/strings.h"
-#include "base/state.h"
 #include "ui/ui.h"
 
 struct PageRow {

@@ -14,6 +14,7 @@
 
 #include <commctrl.h>
 
+#include "base/state.h"
 #include "locations/destination.h"
 #include "package/loader.h"
 #include "package/paths.h"
@@ -22,7 +23,6 @@
 #include "run/quiet.h"
 #include "run/run.h"
 #include "run/runlog.h"
-#include "base/state.h"
 #include "ui/ui.h"
 
 const char BACKGROUND_CLASS[] = "UpdShClass";

@@ -9,11 +9,11 @@
 // wizard ends its procedure with dialogColourReply, so all share the face
 // brush, and applyDialogFont, so all share one normal-weight font. Pages
 // jump with goToPage; WM_CLOSE ends the wizard at any page (requestClose).
+#include "base/state.h"
 #include "package/bitmap.h"
 #include "package/fileops.h"
 #include "package/loader.h"
 #include "package/strings.h"
-#include "base/state.h"
 #include "ui/ui.h"
 
 static HWND frameWnd() { return static_cast<HWND>(state.frameWindow); }
