@@ -109,7 +109,6 @@ int readAcrossVolumes(void* buffer, uint32_t count, uint32_t* delivered) {
     return 0;
 }
 
-
 int VolumeInput::read(void* buffer, uint32_t count, uint32_t* delivered) {
     return readAcrossVolumes(buffer, count, delivered);
 }
