@@ -18,9 +18,9 @@
 #include <chrono>
 #include <vector>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
 #include "engine/digest.h"
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "engine/verify.h"
 #include "package/fileops.h"
 #include "pkg/filetable.h"

@@ -75,6 +75,10 @@ target_include_directories(native_tests_bits32 PRIVATE ${CMAKE_SOURCE_DIR}/tests
 target_link_libraries(native_tests_bits32 PRIVATE pkgtool testcommon GTest::gtest GTest::gtest_main tomlplusplus::tomlplusplus)
 add_test(NAME native_tests_bits32 COMMAND native_tests_bits32 --gtest_brief=1)
 
+# The include rule of the layers (README, Architecture).
+add_test(NAME include_layers COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR}
+  -P ${CMAKE_SOURCE_DIR}/tests/native/include_layers.cmake)
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_subdirectory(tests/fuzz)
 endif()

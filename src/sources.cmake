@@ -1,28 +1,28 @@
 # Source lists of the installer. Paths are relative to src/.
 # Platform-free code: builds into the stub and natively (tool, tests, fuzzing).
 set(UPD_CORE_SOURCES
-  engine/checksum.cpp
   engine/datafile.cpp
+  base/state.cpp
   engine/delta.cpp
   engine/difference.cpp
   engine/digest.cpp
-  engine/filetable.cpp
   engine/install.cpp
   engine/journal.cpp
-  engine/paths.cpp
   engine/run.cpp
   engine/verify.cpp
   engine/verify_pass.cpp
   package/binding.cpp
   package/bitmap.cpp
+  package/checksum.cpp
   package/dialogs.cpp
+  package/filetable.cpp
   package/inflate.cpp
   package/loader.cpp
+  package/paths.cpp
   package/stubdata.cpp
   package/strings.cpp
   package/volume.cpp
   run/cmdline.cpp
-  run/state.cpp
 )
 list(TRANSFORM UPD_CORE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/src/)
 
@@ -37,6 +37,7 @@ set(UPD_WIN32_SOURCES
   package/fileops_win32.cpp
   package/libraries_win32.cpp
   package/messages_win32.cpp
+  package/modal_win32.cpp
   run/startup.cpp
   run/pages.cpp
   run/quiet.cpp
@@ -45,7 +46,6 @@ set(UPD_WIN32_SOURCES
   ui/frame.cpp
   ui/background.cpp
   ui/destination.cpp
-  ui/modal.cpp
   ui/progress.cpp
   ui/pages.cpp
 )

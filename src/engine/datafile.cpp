@@ -7,7 +7,7 @@
 #include "engine/results.h"
 #include "package/inflate.h"
 #include "package/volume.h"
-#include "run/state.h"
+#include "base/state.h"
 
 static uint32_t dataPosition() {
     return state.volumeDataBase + state.volumeDataSize - state.volumeBytesLeft;
@@ -47,7 +47,7 @@ static int readData(void* buffer, uint32_t n) {
     int idle = 0;
     while (n) {
         uint32_t got = 0;
-        if (readAcrossVolumes(state.dataFile, out, n, &got)) return failDataRead();
+        if (readAcrossVolumes(out, n, &got)) return failDataRead();
         if (got > n) got = n;
         if (got == 0 && ++idle > 2) return failStep(ERR_READ, state.dataPath);
         out += got;
@@ -65,6 +65,11 @@ static int readLength(bool wide, uint32_t* value) {
 
 int readDataWord(uint32_t* value) { return readLength(true, value); }
 
+int decodeDataStream(ByteSink* sink, uint32_t packed) {
+    VolumeInput input;
+    return decodeStream(sink, &input, packed);
+}
+
 // The body of a stream whose header and size have been read: `length`
 // decoded bytes into block.
 static int readStreamBody(uint8_t header, uint8_t* block, uint32_t length) {
@@ -75,7 +80,7 @@ static int readStreamBody(uint8_t header, uint8_t* block, uint32_t length) {
     if (packed == 0) return failStep(ERR_READ, state.dataPath);  // 0 would mean "no limit"
     uint32_t start = dataPosition();
     MemorySink sink(block, length);
-    int decoded = decodeStream(&sink, state.dataFile, packed);
+    int decoded = decodeDataStream(&sink, packed);
     // The decoder may stop short of its limit or give bytes back; the
     // next stream starts right behind this one's body in any case.
     if (decoded != INFLATE_OK || sink.room != 0 || state.dataFile == INVALID_FILE) return failDataRead();

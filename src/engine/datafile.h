@@ -27,6 +27,11 @@ int readDeltaStream(uint8_t** buffer, uint32_t* size, uint32_t largest);
 // Reads one stream that must decode to exactly `size` bytes into buffer;
 // any other size is ERR_READ.
 int readStreamInto(uint8_t* buffer, uint32_t size);
+// Decodes one compressed body of at most `packed` bytes at the data file's
+// position into sink, reading across volumes. The decoder's result
+// (INFLATE_OK or its failure); the position is then anywhere in the body.
+struct ByteSink;
+int decodeDataStream(ByteSink* sink, uint32_t packed);
 // Reads a little-endian u32 of the data area.
 int readDataWord(uint32_t* value);
 

@@ -43,8 +43,8 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
 #include "package/fileops.h"
+#include "package/filetable.h"
 
 enum {
     STREAM_COMPRESSED = 0x01,

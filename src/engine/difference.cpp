@@ -2,10 +2,10 @@
 #include "engine/difference.h"
 
 #include "engine/datafile.h"
+#include "base/state.h"
 #include "engine/install.h"
 #include "engine/results.h"
 #include "package/fileops.h"
-#include "run/state.h"
 
 static int loadChunk(DifferenceSource* source) {
     DifferenceReader* reader = reinterpret_cast<DifferenceReader*>(source);

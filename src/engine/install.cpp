@@ -38,14 +38,14 @@
 #include "engine/delta.h"
 #include "engine/difference.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
 #include "engine/target.h"
 #include "engine/verify.h"
 #include "package/inflate.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 
 ProgressListener progressListener = 0;
 
@@ -306,7 +306,7 @@ int openFiles(FileEntry* e, Step& s, uint32_t* last) {
 int buildWholeFile(FileEntry* e, SourceVersion* v, Step& s) {
     if (v->packedSize == 0) return failStep(ERR_READ, state.dataPath);
     TempFileSink sink(s.tempFile, e->newSize);
-    int decoded = decodeStream(&sink, state.dataFile, v->packedSize);
+    int decoded = decodeDataStream(&sink, v->packedSize);
     if (sink.result != WRITE_OK) return writeFailure(sink.result);
     if (decoded != INFLATE_OK) return failDataRead();
     return ERR_NONE;

@@ -24,8 +24,8 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
 #include "package/fileops.h"
+#include "package/filetable.h"
 
 // Engine side of the progress page's start and end. beginInstallation
 // returns ERR_NONE, or ERR_OPEN (also in resultCode) with the path in

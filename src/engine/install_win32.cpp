@@ -2,11 +2,11 @@
 // newer-version question, file times, flushing and deleting.
 #include <windows.h>
 
+#include "base/state.h"
 #include "engine/install.h"
-#include "engine/paths.h"
 #include "package/libraries.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
 
 void showFileInWork(void* page, const char* path) {
     if (!page) return;

@@ -4,10 +4,10 @@
 
 #include <string.h>
 
+#include "base/state.h"
 #include "engine/install.h"
-#include "engine/paths.h"
 #include "engine/results.h"
-#include "run/state.h"
+#include "package/paths.h"
 
 // The run's journal while it is kept, else INVALID_FILE.
 static FileHandle journal = INVALID_FILE;

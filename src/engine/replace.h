@@ -13,7 +13,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 
 void replaceTarget(FileEntry* entry, const char* tempPath);
 // Deletes the target; the outcome says how it went: OUT_DELETED or

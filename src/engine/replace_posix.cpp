@@ -14,11 +14,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/state.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
-#include "run/state.h"
+#include "package/fileops.h"
+#include "package/paths.h"
 
 OutcomeListener outcomeListener = 0;
 int replaceWithoutMoveFileEx = 0;  // the 9x route has no POSIX counterpart

@@ -20,14 +20,14 @@
 
 #include <string.h>
 
+#include "base/state.h"
 #include "engine/install.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
 #include "engine/replace.h"
 #include "engine/results.h"
 #include "package/format.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
 
 OutcomeListener outcomeListener = 0;
 int replaceWithoutMoveFileEx = 0;

@@ -2,11 +2,12 @@
 // calls them around its steps), and the code the finish page reports.
 #include "engine/install.h"
 
+#include "base/state.h"
 #include "engine/journal.h"
 #include "engine/results.h"
 #include "package/format.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
 
 int beginInstallation() {
     state.resultCode = ERR_NONE;

@@ -11,7 +11,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "engine/results.h"
 
 int resolveTarget(FileEntry* entry);

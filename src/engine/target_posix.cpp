@@ -17,8 +17,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include "engine/paths.h"
-#include "run/state.h"
+#include "base/state.h"
+#include "package/paths.h"
 
 SharedFileSearch sharedFileSearch = 0;
 NameMatch nameMatch = samePathIgnoringCase;

@@ -4,11 +4,11 @@
 
 #include <string.h>
 
-#include "engine/paths.h"
+#include "base/state.h"
 #include "engine/target.h"
 #include "package/fileops.h"
 #include "package/libraries.h"
-#include "run/state.h"
+#include "package/paths.h"
 
 // Without the version API nothing is found: the file goes to the
 // destination folder.

@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "engine/checksum.h"
 #include "engine/digest.h"
+#include "package/checksum.h"
 
 void zeroRegions(uint32_t count, const PreservedRegion* list, uint8_t* buffer,
                  uint32_t bufOffset, uint32_t bufLen) {

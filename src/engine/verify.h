@@ -14,8 +14,8 @@
 #pragma once
 #include <stdint.h>
 
-#include "engine/filetable.h"
 #include "package/fileops.h"
+#include "package/filetable.h"
 
 // Size of the chunks a file is summed in: a multiple of the digest's
 // stripe, so that every chunk but the last is taken whole.

@@ -16,14 +16,14 @@
 // room for every temporary file at once and counts one more progress unit
 // per entry for its replacement phase. The pass only reads: what a killed
 // run left is undone by the destination page before it (recoverJournal).
+#include "base/state.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
 #include "engine/results.h"
 #include "engine/target.h"
 #include "engine/verify.h"
 #include "package/format.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
 
 // The root GetDiskFreeSpaceA wants: a UNC path as it is, "X:\" for a path
 // with a drive letter, anything else unchanged.

@@ -14,10 +14,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "base/state.h"
 #include "engine/results.h"
 #include "engine/verify.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
 
 static bool declineAlternateFolder(void*) { return false; }
 AlternateFolderDialog alternateFolderDialog = declineAlternateFolder;

@@ -3,10 +3,10 @@
 // says "file not found" or "path not found"), and the access test.
 #include <windows.h>
 
+#include "base/state.h"
 #include "engine/results.h"
 #include "engine/verify.h"
 #include "package/strings.h"
-#include "run/state.h"
 
 static bool declineAlternateFolder(void*) { return false; }
 AlternateFolderDialog alternateFolderDialog = declineAlternateFolder;

@@ -4,9 +4,9 @@
 
 #include <string.h>
 
-#include "engine/paths.h"
+#include "base/state.h"
 #include "package/fileops.h"
-#include "run/state.h"
+#include "package/paths.h"
 
 // Registry roots by the package's root index; 4 and above read HKCU.
 static const HKEY registryRoots[4] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
 #include "package/format.h"
 
 static uint32_t read32(const uint8_t* p) {

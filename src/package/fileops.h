@@ -23,12 +23,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "base/filehandle.h"
+
 // Files, and positions within them, stay below 2 GiB.
 const uint32_t FILE_POSITION_MAX = 0x7FFFFFFF;
-
-// Opaque file handle: a Win32 HANDLE or a POSIX descriptor, widened.
-typedef intptr_t FileHandle;
-const FileHandle INVALID_FILE = -1;
 
 enum {
     OPEN_READ = 0,       // read access, others may read

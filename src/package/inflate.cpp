@@ -17,8 +17,8 @@
 // zero bytes are put in instead (counted in overread) so that a last lookup
 // may look past the end; a stream whose codes consume any of those zero bits
 // fails with INFLATE_ERR_DATA. When the decode ends, the whole bytes that
-// are still in the bit buffer are given back to the file with the unread
-// input, so the file stands right after the byte holding the last bit.
+// are still in the bit buffer are given back to the input with the unread
+// ones, so the input stands right after the byte holding the last bit.
 //
 // Output: the window buffer keeps 32,768 bytes of history in front of the
 // output position, so a back-reference never wraps and a match is one
@@ -29,9 +29,6 @@
 #include "package/inflate.h"
 
 #include <string.h>
-
-#include "package/volume.h"
-#include "run/state.h"
 
 namespace {
 
@@ -207,15 +204,21 @@ bool FileSink::write(const uint8_t* data, uint16_t length) {
     return writeAll(handle, data, length) == WRITE_OK;
 }
 
+int FileInput::read(void* buffer, uint32_t count, uint32_t* delivered) {
+    *delivered = readSome(handle, buffer, count);
+    return 0;
+}
+
+void FileInput::giveBack(uint32_t n) { seekBy(handle, -static_cast<int32_t>(n)); }
+
 // ---- ByteSource ----
 
-bool ByteSource::openSource(FileHandle input, uint32_t limitBytes) {
-    if (input == INVALID_FILE) return false;
+bool ByteSource::openSource(StreamInput* from, uint32_t limitBytes) {
     buffer = static_cast<uint8_t*>(allocZeroed(INFLATE_INPUT_BUFFER));
     if (!buffer) return false;
     readPos = buffer;
     available = 0;
-    handle = input;
+    input = from;
     limit = limitBytes;
     limited = limitBytes != 0;
     ended = false;
@@ -229,22 +232,14 @@ void ByteSource::fillSource() {
     available = 0;
     if (ended || failed) return;
     uint32_t n = INFLATE_INPUT_BUFFER;
-    if (!limited) {
-        available = static_cast<int32_t>(readSome(handle, buffer, n));
-    } else {
-        // An exhausted limit is the end of the stream: never read past it.
-        if (limit < n) n = limit;
-        uint32_t got = 0;
-        if (n) {
-            bool isData = handle == state.dataFile;
-            if (readAcrossVolumes(handle, buffer, n, &got)) failed = true;
-            if (isData) handle = state.dataFile;
-            if (got > n) got = n;
-        }
-        if (failed) got = 0;
-        limit -= got;
-        available = static_cast<int32_t>(got);
-    }
+    // An exhausted limit is the end of the stream: never read past it.
+    if (limited && limit < n) n = limit;
+    uint32_t got = 0;
+    if (n && input->read(buffer, n, &got)) failed = true;
+    if (got > n) got = n;
+    if (failed) got = 0;
+    limit -= got;
+    available = static_cast<int32_t>(got);
     if (available == 0) ended = true;
 }
 
@@ -260,34 +255,22 @@ int ByteSource::nextByte() {
 void ByteSource::closeSource() {
     freeBuffer(buffer);
     uint32_t back = static_cast<uint32_t>(available) + heldBack;
-    // Bytes given back to the data file return to its current volume's count;
-    // bytes that came from an earlier volume cannot be reached there.
-    if (limited && handle != INVALID_FILE && handle == state.dataFile) back = volumeGiveBack(back);
-    if (handle != INVALID_FILE && back > 0) seekBy(handle, -static_cast<int32_t>(back));
+    if (input && back > 0) input->giveBack(back);
     readPos = 0;
     available = 0;
     heldBack = 0;
-    handle = INVALID_FILE;
+    input = 0;
 }
 
 // ---- InflateDecoder ----
 
+// Only what closing the source reads: openSource sets the rest of the
+// source, decodeBlocks the rest of the decoder.
 InflateDecoder::InflateDecoder() {
     buffer = 0;
-    readPos = 0;
     available = 0;
-    handle = INVALID_FILE;
-    limit = 0;
-    limited = ended = failed = false;
+    input = 0;
     heldBack = 0;
-    sink = 0;
-    fixedLiteralTable = fixedDistanceTable = 0;
-    fixedLiteralBits = fixedDistanceBits = 0;
-    window = 0;
-    outPos = windowEnd = 0;
-    bitBuffer = 0;
-    bitCount = 0;
-    overread = 0;
 }
 
 InflateDecoder::~InflateDecoder() { closeSource(); }
@@ -642,25 +625,24 @@ int InflateDecoder::decodeCodes(const HuffmanEntry* literals, const HuffmanEntry
 
 // ---- Drivers ----
 
-int decodeStream(ByteSink* sink, FileHandle input, uint32_t limit) {
+// The decoder's destructor closes the source: the input gets back what the
+// stream did not use.
+int decodeStream(ByteSink* sink, StreamInput* input, uint32_t limit) {
+    if (!sink->isReady()) return -1;
     InflateDecoder decoder;
     if (!decoder.openSource(input, limit)) return -1;
-    if (!sink->isReady()) {
-        decoder.closeSource();
-        return -1;
-    }
     decoder.sink = sink;
-    int result = decoder.decodeBlocks();
-    decoder.closeSource();
-    return result;
+    return decoder.decodeBlocks();
 }
 
 bool decodeToMemory(void* destination, uint32_t capacity, FileHandle input, uint32_t limit) {
     MemorySink sink(destination, capacity);
-    return decodeStream(&sink, input, limit) == INFLATE_OK && sink.room == 0;
+    FileInput file(input);
+    return decodeStream(&sink, &file, limit) == INFLATE_OK && sink.room == 0;
 }
 
 bool decodeToFile(FileHandle output, FileHandle input, uint32_t limit) {
     FileSink sink(output);
-    return decodeStream(&sink, input, limit) == INFLATE_OK;
+    FileInput file(input);
+    return decodeStream(&sink, &file, limit) == INFLATE_OK;
 }

@@ -7,9 +7,11 @@
 // length and no checksum; its caller knows the decoded size.
 //
 // One InflateDecoder decodes one stream, pulling bytes from its ByteSource (a
-// 4096-byte buffered reader over an open file, optionally capped to the
-// stream's compressed length and then read through readAcrossVolumes) and
-// pushing output into a ByteSink one 32,768-byte window at a time.
+// 4096-byte buffered reader over a StreamInput, optionally capped to the
+// stream's compressed length) and pushing output into a ByteSink one
+// 32,768-byte window at a time. The decoder knows nothing of where its input
+// comes from: a plain file (FileInput) or the data area across its volumes
+// (package/volume.h).
 //
 // Results of decodeBlocks:
 //   0 INFLATE_OK          every block up to the last decoded
@@ -17,13 +19,13 @@
 //                         an incomplete code where none is accepted, a code
 //                         with no symbol or no table, input used up (codes
 //                         that consume more bits than the input holds), the
-//                         source lost its volume, the sink refused output
+//                         input was lost, the sink refused output
 //   2 INFLATE_ERR_FORMAT  block type 0-4, an over-subscribed code
 //   3 INFLATE_ERR_MEMORY  a lookup table or the window cannot be allocated
 //
-// The drivers return true exactly for INFLATE_OK and leave the input handle
-// right after the byte that holds the stream's last bit (unread input and
-// whole bytes still held in the bit buffer are given back with seekBy).
+// The drivers return true exactly for INFLATE_OK and leave the input right
+// after the byte that holds the stream's last bit (unread input and whole
+// bytes still held in the bit buffer are given back to it).
 //
 // Built into the stub: no exceptions, no C++ runtime, everything on the stack
 // or from allocZeroed.
@@ -111,6 +113,29 @@ public:
     FileHandle handle;
 };
 
+// Where a stream's bytes come from. read places up to count bytes in buffer
+// and sets *delivered (0 at the end of the input); a nonzero result means
+// the input is lost and gives nothing more. giveBack returns the last n
+// bytes read that the stream did not use, so that the input stands right
+// behind the stream's last byte (as far as they can still be reached).
+class StreamInput {
+public:
+    virtual int read(void* buffer, uint32_t count, uint32_t* delivered) = 0;
+    virtual void giveBack(uint32_t n) = 0;
+
+protected:
+    ~StreamInput() {}
+};
+
+// An open file, read with plain reads; bytes given back are sought back.
+class FileInput final : public StreamInput {
+public:
+    explicit FileInput(FileHandle file) : handle(file) {}
+    int read(void* buffer, uint32_t count, uint32_t* delivered) override;
+    void giveBack(uint32_t n) override;
+    FileHandle handle;
+};
+
 // Buffered input. limit = bytes the stream may still deliver (counted only
 // when the source was opened with a limit; an exhausted limit is the end of
 // input, never a read past the stream).
@@ -118,14 +143,14 @@ struct ByteSource {
     uint8_t* buffer;
     const uint8_t* readPos;
     int32_t available;
-    FileHandle handle;
+    StreamInput* input;
     uint32_t limit;
     bool limited;
     bool ended;    // the input gave no more bytes
-    bool failed;   // the next volume could not be opened
-    uint32_t heldBack;  // bytes taken from the file but not used: given back
+    bool failed;   // the input was lost
+    uint32_t heldBack;  // bytes taken from the input but not used: given back
 
-    bool openSource(FileHandle input, uint32_t limitBytes);
+    bool openSource(StreamInput* from, uint32_t limitBytes);
     int nextByte();  // -1 when there is none
     void fillSource();
     void closeSource();
@@ -177,14 +202,15 @@ struct InflateDecoder : ByteSource {
 };
 
 // Opens the source on input, decodes one stream into sink and closes the
-// source. Returns the decodeBlocks result, or -1 when the source cannot be
-// opened or the sink is not ready (nothing read).
-int decodeStream(ByteSink* sink, FileHandle input, uint32_t limit);
+// source. limit = compressed length of the stream, 0 = no limit (the stream
+// ends where its last block says). Returns the decodeBlocks result, or -1
+// when the source cannot be opened or the sink is not ready (nothing read).
+int decodeStream(ByteSink* sink, StreamInput* input, uint32_t limit);
 
-// decodeToMemory: decodes one stream from input into destination, which holds
-// capacity bytes; true only when the stream decodes to exactly capacity
-// bytes. Output beyond capacity fails the decode and is never written. limit = compressed length of the stream, 0 = no limit (read with
-// plain file reads); a limited source reads through readAcrossVolumes.
+// decodeToMemory: decodes one stream from the open file input into
+// destination, which holds capacity bytes; true only when the stream decodes
+// to exactly capacity bytes. Output beyond capacity fails the decode and is
+// never written. An invalid input handle gives no input: the decode fails.
 bool decodeToMemory(void* destination, uint32_t capacity, FileHandle input, uint32_t limit);
 
 // decodeToFile: decodes one stream into the open output file. A failed or

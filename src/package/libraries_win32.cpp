@@ -2,8 +2,8 @@
 // VERSION.dll loaded from the system folder (see libraries.h).
 #include "package/libraries.h"
 
-#include "engine/paths.h"
-#include "run/state.h"
+#include "base/state.h"
+#include "package/paths.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800

@@ -2,12 +2,13 @@
 
 #include <string.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "package/binding.h"
 #include "package/bitmap.h"
 #include "package/inflate.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 
 bool possibleBufferSize(uint32_t size, uint32_t available, bool compressed) {
     if (size > RECORD_BUFFER_MAX) return false;

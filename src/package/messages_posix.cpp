@@ -3,11 +3,12 @@
 // recorded in nativeMessages and answered with nativeMessageAnswer.
 #include <string.h>
 
+#include "base/state.h"
 #include "package/fileops.h"
+#include "package/native_messages.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "package/templates.h"
-#include "run/state.h"
-#include "package/native_messages.h"
 
 NativeMessages nativeMessages;
 int nativeMessageAnswer = BOX_OK;

@@ -2,10 +2,10 @@
 #include <windows.h>
 #include <string.h>
 
+#include "base/state.h"
+#include "package/modal.h"
 #include "package/strings.h"
 #include "package/templates.h"
-#include "run/state.h"
-#include "ui/ui.h"
 
 int showMessage(const char* text, unsigned flags) {
     if (state.closing) return 0;  // WM_CLOSE: no one is asked any more

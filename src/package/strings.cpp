@@ -1,14 +1,15 @@
 // Text lookup and expansion; the platform-free half of the package's texts.
 // Message boxes and template copies live in messages_win32.cpp (and a native
 // stand-in in messages_posix.cpp).
+#include "package/paths.h"
 #include "package/strings.h"
 
 #include <string.h>
 
+#include "base/state.h"
 #include "package/dialogs.h"
 #include "package/format.h"
 #include "package/templates.h"
-#include "run/state.h"
 
 static const char emptyText[1] = {0};
 

@@ -10,10 +10,10 @@
 // table behind a signed installer's data area is never taken for data.
 #include "package/volume.h"
 
+#include "base/state.h"
 #include "package/codepage.h"
 #include "package/format.h"
 #include "package/strings.h"
-#include "run/state.h"
 
 // Replaces the extension of state.dataPath by that of volume `number`.
 static void setVolumeSuffix(int number) {
@@ -100,13 +100,9 @@ static uint32_t readWithinVolume(FileHandle handle, uint8_t* buffer, uint32_t co
     return got;
 }
 
-int readAcrossVolumes(FileHandle handle, void* buffer, uint32_t count, uint32_t* delivered) {
+int readAcrossVolumes(void* buffer, uint32_t count, uint32_t* delivered) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
-    if (handle != state.dataFile) {  // not a volume: a plain read
-        *delivered = readSome(handle, out, count);
-        return 0;
-    }
-    *delivered = readWithinVolume(handle, out, count);
+    *delivered = readWithinVolume(state.dataFile, out, count);
     if (*delivered == count) return 0;
     FileHandle next = openNextVolume();
     if (next == INVALID_FILE) return 1;
@@ -114,9 +110,13 @@ int readAcrossVolumes(FileHandle handle, void* buffer, uint32_t count, uint32_t*
     return 0;
 }
 
-uint32_t volumeGiveBack(uint32_t n) {
+int VolumeInput::read(void* buffer, uint32_t count, uint32_t* delivered) {
+    return readAcrossVolumes(buffer, count, delivered);
+}
+
+void VolumeInput::giveBack(uint32_t n) {
     uint32_t delivered = state.volumeDataSize - state.volumeBytesLeft;
     if (n > delivered) n = delivered;
     state.volumeBytesLeft += n;
-    return n;
+    if (n && state.dataFile != INVALID_FILE) seekBy(state.dataFile, -static_cast<int32_t>(n));
 }

@@ -1,10 +1,13 @@
 // Reading the data area across volume files (the package file is volume 0,
-// then PACKAGE.D01, PACKAGE.D02, ... beside it).
+// then PACKAGE.D01, PACKAGE.D02, ... beside it). The reader works on the
+// data file and the volume fields of the state record; the decoder reads
+// the data area through VolumeInput.
 #pragma once
 #include <stdint.h>
 
+#include "base/state.h"
 #include "package/fileops.h"
-#include "run/state.h"
+#include "package/inflate.h"
 
 // Moves on to the next volume, or reopens the current one after its medium
 // was lost. Returns the new state.dataFile, INVALID_FILE on failure.
@@ -15,12 +18,18 @@ FileHandle openNextVolume();
 // its missing volume is a read failure naming the volume's path).
 inline bool asksForVolumes() { return state.isRelaunchedCopy && !state.quiet; }
 
-// Reads count bytes from handle (state.dataFile), continuing into the next
-// volume once. *delivered receives the bytes placed in buffer. Returns 1 when
-// the next volume cannot be opened, else 0 (also for a short second read).
-int readAcrossVolumes(FileHandle handle, void* buffer, uint32_t count, uint32_t* delivered);
+// Reads count bytes of the data area from state.dataFile, continuing into
+// the next volume once. *delivered receives the bytes placed in buffer.
+// Returns 1 when the next volume cannot be opened, else 0 (also for a short
+// second read).
+int readAcrossVolumes(void* buffer, uint32_t count, uint32_t* delivered);
 
-// A reader moves the position of the data file back by up to n bytes within
-// the current volume: returns how many it may (those the volume has already
-// delivered) and counts them as ahead again.
-uint32_t volumeGiveBack(uint32_t n);
+// The data area as a decoder's input: reads go through readAcrossVolumes;
+// bytes given back move the data file back within the current volume, as
+// far as it delivered them (those of an earlier volume cannot be reached
+// again), and count as ahead again.
+class VolumeInput final : public StreamInput {
+public:
+    int read(void* buffer, uint32_t count, uint32_t* delivered) override;
+    void giveBack(uint32_t n) override;
+};

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
+#include "base/state.h"
 #include "package/fileops.h"
-#include "run/state.h"
 
 static char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 

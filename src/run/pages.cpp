@@ -4,18 +4,16 @@
 // template, and runs in runPage's message loop until the page or the frame
 // sets state.pageResult: Next (1) goes on to the following page, Back (1007)
 // to the previous one, Cancel (2) ends the wizard, anything else shows the
-// same page again. Pages jump with goToPage. A page that cannot be shown
-// ends the wizard (EXIT_PAGE_MISSING): passing it over as Next could skip
-// the destination page's check. WM_CLOSE ends it at any page (requestClose).
+// same page again. Pages jump with goToPage (ui/frame.cpp). A page that
+// cannot be shown ends the wizard (EXIT_PAGE_MISSING): passing it over as
+// Next could skip the destination page's check. WM_CLOSE ends it at any page
+// (requestClose, ui/frame.cpp).
 #include "run/run.h"
 
+#include "base/state.h"
 #include "package/loader.h"
 #include "package/strings.h"
-#include "run/state.h"
 #include "ui/ui.h"
-
-// The atom of the system's dialog class, "#32770".
-const WORD DIALOG_CLASS_ATOM = 32770;
 
 struct PageRow {
     int templateNumber;
@@ -31,11 +29,6 @@ static const PageRow pageTable[PAGE_COUNT] = {
     {6, finishPageProcedure},       // PAGE_FINISH
     {TEMPLATE_NONE, 0},             // PAGE_END
 };
-
-void goToPage(int n) {
-    state.pageIndex = n - 1;
-    state.pageResult = PAGE_RESULT_NEXT;
-}
 
 int runPage(int templateNumber, PageProcedure procedure, LPARAM parameter) {
     state.pageResult = 0;
@@ -86,24 +79,4 @@ int runPageSequence() {
         }
     } while (state.pageIndex != -1);
     return EXIT_DONE;
-}
-
-// Message boxes and the folder dialogs are dialogs of the system's dialog
-// class; ending them returns their nested loops at once.
-static BOOL CALLBACK endDialog(HWND window, LPARAM frame) {
-    if (window != reinterpret_cast<HWND>(frame) && GetClassWord(window, GCW_ATOM) == DIALOG_CLASS_ATOM)
-        EndDialog(window, IDCANCEL);
-    return TRUE;
-}
-
-void requestClose() {
-    HWND frame = static_cast<HWND>(state.frameWindow);
-    if (state.installRunning) {
-        // As the Cancel button: the progress page asks first.
-        if (frame) PostMessageA(frame, WM_COMMAND, IDCANCEL, 0);
-        return;
-    }
-    state.closing = 1;
-    state.pageResult = PAGE_RESULT_CANCEL;
-    EnumThreadWindows(GetCurrentThreadId(), endDialog, reinterpret_cast<LPARAM>(frame));
 }

@@ -1,15 +1,15 @@
 // Quiet runs and the list of switches (run/quiet.h).
 #include <windows.h>
 
+#include "base/state.h"
 #include "engine/install.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
 #include "engine/results.h"
 #include "engine/verify.h"
 #include "package/format.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "run/quiet.h"
-#include "run/state.h"
 
 // As the destination page takes a folder: made absolute, made the current
 // directory, kept with a trailing backslash.

@@ -16,11 +16,11 @@
 
 #include <string.h>
 
-#include "engine/paths.h"
+#include "base/state.h"
 #include "package/binding.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
 
 // The copies' names: COPY_PREFIX, a number 0..998, COPY_SUFFIX.
 static const char COPY_PREFIX[] = "_upd";

@@ -37,13 +37,6 @@ typedef INT_PTR(CALLBACK* PageProcedure)(HWND, UINT, WPARAM, LPARAM);
 int runPage(int templateNumber, PageProcedure procedure, LPARAM parameter);
 // EXIT_DONE, or EXIT_PAGE_MISSING when a page cannot be shown.
 int runPageSequence();
-// WM_CLOSE to the background window or the frame (End task, taskkill): while
-// an installation runs it presses Cancel, which asks first; otherwise the
-// wizard ends at once, closing any message box or dialog that is open, and
-// no further message box is shown (state.closing).
-void requestClose();
-// Makes the running page end so that the sequence continues at page n.
-void goToPage(int n);
 
 void drainMessages();
 void createFaceBrush();

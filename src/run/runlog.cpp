@@ -2,13 +2,13 @@
 // written as they are made; nothing is kept between runs.
 #include <windows.h>
 
-#include "engine/filetable.h"
+#include "base/state.h"
 #include "engine/install.h"
 #include "engine/results.h"
 #include "package/fileops.h"
+#include "package/filetable.h"
 #include "package/strings.h"
 #include "run/runlog.h"
-#include "run/state.h"
 
 // chosenVersion of an entry no verification has reached.
 const int16_t CV_NOT_EXAMINED = -4;

@@ -14,14 +14,15 @@
 
 #include <commctrl.h>
 
+#include "base/state.h"
 #include "locations/destination.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "run/cmdline.h"
 #include "run/quiet.h"
 #include "run/run.h"
 #include "run/runlog.h"
-#include "run/state.h"
 #include "ui/ui.h"
 
 const char BACKGROUND_CLASS[] = "UpdShClass";

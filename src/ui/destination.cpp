@@ -9,7 +9,7 @@
 // browseForFolder runs the old-style save dialog on template 7 as a folder
 // chooser: its hook mirrors the dialog's current directory into control 101
 // and closes the dialog with IDABORT when OK is pressed on a folder. Both
-// dialogs are modal over the whole wizard (modal.cpp); one browse dialog
+// dialogs are modal over the whole wizard (package/modal.h); one browse dialog
 // and one verification run at a time.
 // showAlternateFolderDialog (template 9) asks for a second folder holding
 // the files whose installed copy matches no known version; the verification
@@ -18,16 +18,16 @@
 #include <commdlg.h>
 #include <string.h>
 
-#include "engine/filetable.h"
+#include "base/state.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
 #include "engine/results.h"
 #include "engine/verify.h"
 #include "package/fileops.h"
+#include "package/filetable.h"
 #include "package/format.h"
+#include "package/modal.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/run.h"
-#include "run/state.h"
 #include "ui/ui.h"
 
 const int ID_BROWSE_FOLDER = 101;   // template 7: the folder being chosen

@@ -7,16 +7,44 @@
 // buttons into results, after offering each WM_COMMAND to the page first (a
 // page that consumes one answers through markHandled). Every dialog of the
 // wizard ends its procedure with dialogColourReply, so all share the face
-// brush, and applyDialogFont, so all share one normal-weight font.
+// brush, and applyDialogFont, so all share one normal-weight font. Pages
+// jump with goToPage; WM_CLOSE ends the wizard at any page (requestClose).
+#include "base/state.h"
 #include "package/bitmap.h"
 #include "package/fileops.h"
 #include "package/loader.h"
 #include "package/strings.h"
-#include "run/run.h"
-#include "run/state.h"
 #include "ui/ui.h"
 
 static HWND frameWnd() { return static_cast<HWND>(state.frameWindow); }
+
+// The atom of the system's dialog class, "#32770".
+const WORD DIALOG_CLASS_ATOM = 32770;
+
+void goToPage(int n) {
+    state.pageIndex = n - 1;
+    state.pageResult = PAGE_RESULT_NEXT;
+}
+
+// Message boxes and the folder dialogs are dialogs of the system's dialog
+// class; ending them returns their nested loops at once.
+static BOOL CALLBACK endDialog(HWND window, LPARAM frame) {
+    if (window != reinterpret_cast<HWND>(frame) && GetClassWord(window, GCW_ATOM) == DIALOG_CLASS_ATOM)
+        EndDialog(window, IDCANCEL);
+    return TRUE;
+}
+
+void requestClose() {
+    HWND frame = frameWnd();
+    if (state.installRunning) {
+        // As the Cancel button: the progress page asks first.
+        if (frame) PostMessageA(frame, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
+    state.closing = 1;
+    state.pageResult = PAGE_RESULT_CANCEL;
+    EnumThreadWindows(GetCurrentThreadId(), endDialog, reinterpret_cast<LPARAM>(frame));
+}
 
 bool singlePageMode() { return stubData.header.startPage != START_PAGE_WIZARD; }
 

@@ -9,15 +9,14 @@
 // After an all-or-nothing run that failed or was cancelled it says that
 // nothing was changed, and after one that scheduled files for the next
 // restart it asks the user to restart.
-#include "engine/filetable.h"
-#include "engine/results.h"
-#include "engine/target.h"
-#include "package/format.h"
-#include "package/strings.h"
-#include "run/run.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "engine/install.h"
 #include "engine/replace.h"
+#include "engine/results.h"
+#include "engine/target.h"
+#include "package/filetable.h"
+#include "package/format.h"
+#include "package/strings.h"
 #include "ui/ui.h"
 
 INT_PTR CALLBACK welcomePageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM) {

@@ -10,12 +10,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "engine/results.h"
-#include "run/run.h"
-#include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "engine/install.h"
 #include "engine/replace.h"
+#include "engine/results.h"
+#include "package/strings.h"
 #include "ui/ui.h"
 
 const UINT_PTR STEP_TIMER_ID = 11;

@@ -3,7 +3,6 @@
 //
 // Files: frame.cpp (frame procedure and the protocol every page follows),
 // destination.cpp (folder page, browse and alternate-folder dialogs),
-// modal.cpp (owners of boxes and dialogs),
 // progress.cpp (step timer and the progress bar), pages.cpp (welcome,
 // information, ready and finish pages), background.cpp (backdrop painter).
 // All state lives in InstallerState; every text is a (table, index) pair.
@@ -45,6 +44,14 @@ INT_PTR CALLBACK finishPageProcedure(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK backgroundProcedure(HWND, UINT, WPARAM, LPARAM);
 
 // Page protocol (frame.cpp).
+// Makes the running page end so that the page sequence (run/pages.cpp)
+// continues at page n.
+void goToPage(int n);
+// WM_CLOSE to the background window or the frame (End task, taskkill): while
+// an installation runs it presses Cancel, which asks first; otherwise the
+// wizard ends at once, closing any message box or dialog that is open, and
+// no further message box is shown (state.closing).
+void requestClose();
 // SC_CLOSE of the frame or the background window: true when it became the
 // cancel question of a running installation (nothing more to do), false
 // when the wizard ends (state.pageResult is Cancel).
@@ -85,23 +92,6 @@ void browseForFolder(char* folder);
 bool showAlternateFolderDialog(void* owner);
 // Centres a dialog over its parent (or the screen), never left of or above 0.
 void centreDialog(HWND dialog);
-
-// Modal windows (modal.cpp). Every box and dialog of the wizard opens
-// between beginModal, which returns its owner and disables the wizard
-// behind it, and endModal. A folder dialog makes itself the owner of what
-// opens over it with setFrontDialog.
-struct ModalScope {
-    HWND previousFront;
-    HWND focus;  // the control to give the keyboard back to
-    bool enabledBackground;
-    bool enabledFrame;
-};
-HWND beginModal(ModalScope* scope);
-void endModal(const ModalScope* scope);
-void setFrontDialog(HWND dialog);
-// Removes the keyboard and mouse input waiting in the queue: what the user
-// pressed while the wizard could not answer.
-void dropQueuedInput();
 
 // Progress display (progress.cpp).
 void setProgress(unsigned percent);

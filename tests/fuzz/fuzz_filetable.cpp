@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "engine/verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -18,14 +18,15 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "engine/verify.h"
 #include "package/bitmap.h"
 #include "package/dialogs.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "package/templates.h"
-#include "run/state.h"
+#include "base/state.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
 
 TEST(Checksum, ReferenceValues) {
     EXPECT_EQ(fileChecksum("", 0, 0), 0u);

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <map>
 
-#include "engine/filetable.h"
-#include "engine/paths.h"
+#include "package/filetable.h"
+#include "package/paths.h"
 #include "package/codepage.h"
 #include "package/loader.h"
 #include "package/strings.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/delta.h"
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "package/inflate.h"
 #include "pkg/compress.h"
 #include "pkg/differ.h"

@@ -12,7 +12,7 @@
 #include <map>
 
 #include "engine/delta.h"
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "engine/install.h"
 #include "engine/results.h"
 #include "engine/verify.h"

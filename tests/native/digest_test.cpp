@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <xxhash.h>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
 #include "engine/digest.h"
 #include "engine/verify.h"
 #include "pkg/filetable.h"

@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "engine/filetable.h"
-#include "engine/paths.h"
-#include "run/state.h"
+#include "package/filetable.h"
+#include "package/paths.h"
+#include "base/state.h"
 #include "pkg/filetable.h"
 
 namespace {

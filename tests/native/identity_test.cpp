@@ -5,8 +5,8 @@
 // compares results with the new version byte by byte.
 #include <filesystem>
 
-#include "engine/checksum.h"
-#include "engine/filetable.h"
+#include "package/checksum.h"
+#include "package/filetable.h"
 #include "pkg/compress.h"
 #include "pkg/update.h"
 #include "support.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "package/inflate.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "support.h"
 
 namespace {
@@ -97,7 +97,8 @@ Decoded decode(const Bytes& stream, uint32_t limit = 0, const Bytes& trailing = 
     uint32_t before = memoryInUse;
     RecordingSink sink;
     Decoded d;
-    d.result = decodeStream(&sink, f, limit);
+    FileInput input(f);
+    d.result = decodeStream(&sink, &input, limit);
     EXPECT_EQ(memoryInUse, before) << "decoder leaked";
     d.out = sink.out;
     d.writes = sink.writes;
@@ -467,7 +468,7 @@ TEST(InflateFailures, InputLimitsAndSinks) {
         EXPECT_EQ(d.consumed, 6u);
     }
     {
-        SCOPED_TRACE("limited source: the volume ends before the limit, no next volume");
+        SCOPED_TRACE("limited source: the input ends before the limit");
         Decoded d = decode({0x0F, 0x03, 0x00, 0x61}, 6, {});
         EXPECT_EQ(d.result, INFLATE_ERR_DATA);
     }

@@ -8,6 +8,7 @@
 
 #include "engine/verify.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "support.h"
 #include "pkg/update.h"

@@ -10,6 +10,8 @@
 #include <stdexcept>
 
 #include "pkg/update.h"
+#include "package/fileops.h"
+#include "pkg/differ.h"
 #include "support.h"
 #include "updpack/commands.h"
 

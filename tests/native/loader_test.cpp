@@ -5,6 +5,7 @@
 
 #include "package/inflate.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "support.h"
 

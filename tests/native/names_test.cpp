@@ -7,8 +7,9 @@
 
 #include <filesystem>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "pkg/update.h"
+#include "pkg/differ.h"
 #include "pkg/names.h"
 #include "support.h"
 #include "updpack/verify.h"

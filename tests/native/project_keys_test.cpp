@@ -6,6 +6,7 @@
 
 #include "package/format.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "support.h"
 #include "updpack/project.h"

@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
 #include "engine/verify.h"
 #include "pkg/filetable.h"
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "package/loader.h"
+#include "package/paths.h"
 #include "updpack/project.h"
 
 namespace testsupport {

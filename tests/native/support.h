@@ -10,7 +10,7 @@
 #include "package/native_messages.h"
 #include "pkg/stub.h"
 #include "pkg/writer.h"
-#include "run/state.h"
+#include "base/state.h"
 
 namespace testsupport {
 

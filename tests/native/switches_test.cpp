@@ -7,7 +7,7 @@
 
 #include "package/volume.h"
 #include "run/cmdline.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "support.h"
 
 namespace {

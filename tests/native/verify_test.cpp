@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <map>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "engine/results.h"
 #include "package/format.h"
 #include "pkg/update.h"

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "package/codepage.h"
+#include "package/paths.h"
 #include "package/volume.h"
 #include "package/strings.h"
 #include "pkg/codepage.h"
@@ -39,7 +40,7 @@ protected:
     Bytes read(uint32_t n, int* result) {
         Bytes b(n);
         uint32_t got = 0;
-        *result = readAcrossVolumes(state.dataFile, b.data(), n, &got);
+        *result = readAcrossVolumes(b.data(), n, &got);
         b.resize(got);
         return b;
     }
@@ -136,6 +137,60 @@ TEST_F(Volumes, AMediumLostMidReadIsOpenedAgainAtTheSamePlace) {
     got = read(60, &r);
     EXPECT_EQ(r, 0);
     EXPECT_EQ(got.size(), 40u);
+}
+
+// The decoder reads the data area through VolumeInput: a stream that runs
+// on into the next volume decodes whole, and what the decoder read but did
+// not use goes back to the current volume, never in front of its data.
+TEST_F(Volumes, AStreamDecodesAcrossVolumesAndGivesBackWhatItDidNotUse) {
+    // One stored block of 10 bytes: last-block header, LEN, the bytes.
+    const Bytes stream = {0x0F, 0x0A, 0x00, '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    const Bytes digits(stream.begin() + 3, stream.end());
+    auto decode = [&](uint32_t limit, int* result) {
+        uint8_t out[10] = {};
+        MemorySink sink(out, sizeof out);
+        VolumeInput input;
+        *result = decodeStream(&sink, &input, limit);
+        return Bytes(out, out + sizeof out - sink.room);
+    };
+    int r;
+    {
+        SCOPED_TRACE("split 6 + 7, the next stream's bytes behind it in the second volume");
+        Bytes second(stream.begin() + 6, stream.end());
+        second.insert(second.end(), {0xA1, 0xA2, 0xA3});
+        volume("split.D01", Bytes(stream.begin(), stream.begin() + 6));
+        volume("split.D02", second);
+        atEndOfVolume(temp.path("split.exe"), 0);
+        ASSERT_NE(openNextVolume(), INVALID_FILE);
+        EXPECT_EQ(decode(static_cast<uint32_t>(stream.size() + 3), &r), digits);
+        EXPECT_EQ(r, INFLATE_OK);
+        EXPECT_EQ(state.volumeNumber, 2);
+        EXPECT_EQ(read(3, &r), (Bytes{0xA1, 0xA2, 0xA3})) << "the reader stands right behind the stream";
+    }
+    {
+        SCOPED_TRACE("the stream ends in the first volume, the read ran on into the second");
+        Bytes first = stream;
+        first.insert(first.end(), {0xB1, 0xB2});
+        volume("early.D01", first);
+        volume("early.D02", Bytes(5, 0xC0));
+        atEndOfVolume(temp.path("early.exe"), 0);
+        ASSERT_NE(openNextVolume(), INVALID_FILE);
+        EXPECT_EQ(decode(static_cast<uint32_t>(first.size() + 5), &r), digits);
+        EXPECT_EQ(r, INFLATE_OK);
+        // Only the second volume's five bytes can be given back.
+        EXPECT_EQ(state.volumeNumber, 2);
+        EXPECT_EQ(state.volumeBytesLeft, 5u);
+        EXPECT_EQ(tellFile(state.dataFile), 4u) << "at the data, behind the size word";
+    }
+    {
+        SCOPED_TRACE("the second volume is missing: the decode fails, it does not end early");
+        volume("lost.D01", Bytes(stream.begin(), stream.begin() + 6));
+        atEndOfVolume(temp.path("lost.exe"), 0);
+        ASSERT_NE(openNextVolume(), INVALID_FILE);
+        decode(static_cast<uint32_t>(stream.size()), &r);
+        EXPECT_EQ(r, INFLATE_ERR_DATA);
+        EXPECT_EQ(nativeMessages.count, 0);
+    }
 }
 
 TEST_F(Volumes, ASizeWordThatCannotBeReadIsAMissingDisk) {

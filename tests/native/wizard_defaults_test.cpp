@@ -8,6 +8,7 @@
 
 #include "package/dialogs.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "pkg/resources.h"
 #include "support.h"

@@ -4,6 +4,7 @@
 #include "engine_support.h"
 
 #include "locations/destination.h"
+#include "package/paths.h"
 
 using namespace enginetest;
 

@@ -33,16 +33,16 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "engine/install.h"
 #include "engine/journal.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/results.h"
 #include "engine/verify.h"
 #include "package/format.h"
 #include "package/loader.h"
 #include "run/run.h"
-#include "run/state.h"
+#include "base/state.h"
 
 namespace killpoints {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/checksum.h"
-#include "engine/filetable.h"
+#include "package/checksum.h"
+#include "package/filetable.h"
 #include "pkg/filetable.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "support.h"
 
 namespace enginetest {

@@ -16,6 +16,7 @@
 #include "engine/verify.h"
 #include "engine_support.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "pkg/compress.h"
 #include "pkg/update.h"
 #include "pkg/stub.h"

@@ -4,8 +4,9 @@
 
 #include "package/format.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "support.h"
 
 using namespace pkg;

@@ -7,6 +7,7 @@
 
 #include "package/format.h"
 #include "pkg/differ.h"
+#include "package/paths.h"
 
 using namespace installtest;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/target.h"
+#include "package/paths.h"
 
 using namespace enginetest;
 

@@ -8,6 +8,7 @@
 #include "engine/results.h"
 #include "engine/target.h"
 #include "engine/verify.h"
+#include "package/paths.h"
 
 using namespace enginetest;
 

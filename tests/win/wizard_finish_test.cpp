@@ -13,6 +13,7 @@
 #include "engine/results.h"
 #include "engine_support.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "ui/ui.h"
 #include "wizard_support.h"

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "package/loader.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "ui/ui.h"
 #include "wizard_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
 #include "pkg/resources.h"
 #include "pkg/stub.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
 #include "engine/digest.h"
 #include "engine/verify.h"
 

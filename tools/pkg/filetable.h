@@ -1,5 +1,5 @@
 // Writes the file table (payload of REC_FILE_TABLE) that the installer reads
-// through engine/filetable.h.
+// through package/filetable.h.
 //
 // A TableEntry says what the update does with one file; FileTableBuilder
 // lays the entries out: header, optional version and times blocks, names,
@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "pkg/codepage.h"
 
 namespace pkg {

@@ -17,7 +17,7 @@
 #include "engine/results.h"
 #include "engine/verify.h"
 #include "pkg/stub.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "updpack/commands.h"
 #include "updpack/verify.h"
 

@@ -21,17 +21,20 @@
 #include <optional>
 #include <stdexcept>
 
-#include "engine/checksum.h"
+#include "package/checksum.h"
+#include "engine/delta.h"
+#include "package/filetable.h"
 #include "package/codepage.h"
 #include "package/bitmap.h"
 #include "package/dialogs.h"
 #include "package/inflate.h"
 #include "package/loader.h"
+#include "package/paths.h"
 #include "package/strings.h"
 #include "package/templates.h"
 #include "pkg/codepage.h"
 #include "pkg/stub.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "updpack/commands.h"
 #include "updpack/inspect.h"
 

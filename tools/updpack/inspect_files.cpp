@@ -5,8 +5,8 @@
 #include <ctime>
 
 #include "engine/delta.h"
-#include "engine/filetable.h"
-#include "run/state.h"
+#include "package/filetable.h"
+#include "base/state.h"
 #include "updpack/commands.h"
 #include "updpack/inspect.h"
 

@@ -7,7 +7,7 @@
 #include "package/fileops.h"
 #include "package/loader.h"
 #include "pkg/stub.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "updpack/commands.h"
 #include "updpack/inspect.h"
 

@@ -14,7 +14,7 @@
 #include "engine/install.h"
 #include "engine/replace.h"
 #include "engine/results.h"
-#include "engine/paths.h"
+#include "package/paths.h"
 #include "engine/target.h"
 #include "engine/verify.h"
 #include "package/codepage.h"
@@ -26,7 +26,7 @@
 #include "pkg/names.h"
 #include "pkg/update.h"
 #include "pkg/stub.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "updpack/commands.h"
 #include "updpack/verify.h"
 

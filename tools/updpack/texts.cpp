@@ -6,7 +6,7 @@
 
 #include "engine/results.h"
 #include "package/textnumbers.h"
-#include "run/state.h"
+#include "base/state.h"
 #include "updpack/section.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/filetable.h"
+#include "package/filetable.h"
 #include "pkg/codepage.h"
 
 namespace updpack {

@@ -4,7 +4,7 @@
 // checkFileTable accepted. The check walks every entry once with explicit
 // bounds, so a damaged package is refused at load time instead of being read
 // out of bounds later by verification, installation or the result pages.
-#include "engine/filetable.h"
+#include "package/filetable.h"
 
 #include "package/codepage.h"
 

@@ -1,6 +1,7 @@
-// Path helpers of the engine and the pages.
+// The run's text buffers and the path helpers that work on them.
 //
-// All work in place on 260-byte text buffers (TEXT_CAPACITY) and never let a
+// The eight text buffers of the state record are 260-byte heap blocks
+// (TEXT_CAPACITY). All helpers work in place on such buffers and never let a
 // text grow past 259 characters: what does not fit is cut off, and
 // state.textCut says so (the engine refuses such a path rather than use it).
 //
@@ -10,7 +11,18 @@
 #pragma once
 #include <stdint.h>
 
+#include "base/state.h"
 #include "package/codepage.h"
+
+// The eight 260-byte text buffers, zero-filled, in their fixed order.
+// False when memory runs out (what was had stays allocated).
+bool allocateTextBuffers();
+// Frees the text buffers and the texts of the /D= and /L= switches.
+void releaseSessionBuffers();
+
+// Copies at most TEXT_MAX characters of text into a 260-byte buffer; sets
+// state.textCut when the text was longer.
+void copyText(char* destination, const char* text);
 
 // Appends "\" unless s is empty or already ends with one.
 void appendBackslash(char* s);

@@ -1,4 +1,4 @@
-#include "engine/checksum.h"
+#include "package/checksum.h"
 
 #include <string.h>
 

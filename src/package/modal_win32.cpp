@@ -1,18 +1,8 @@
-// Modal windows of the wizard: who owns them and what they shut off.
-//
-// A modal dialog disables only its owner. The wizard's windows are the
-// background window and the frame (a child of the background when windowed,
-// a pop-up it owns in full screen), and sometimes a folder dialog in front
-// of them. beginModal names the owner a new box or dialog must have (the
-// front dialog, else the frame in full screen, else the background window)
-// and disables the background and the frame for as long as it is open, so
-// that no button, close box or system menu behind it takes input; endModal
-// enables again only what beginModal disabled, and gives the keyboard focus
-// back to the control that had it. Scopes nest: a box over a folder dialog
-// leaves the wizard disabled as the dialog found it.
+// Modal windows of the wizard (see modal.h).
+#include "package/modal.h"
+
+#include "base/state.h"
 #include "package/format.h"
-#include "run/state.h"
-#include "ui/ui.h"
 
 // The folder dialog in front of the wizard, if one is open.
 static HWND frontDialog;

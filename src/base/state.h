@@ -1,18 +1,19 @@
 // InstallerState: the one global record of the running installer.
 //
 // Every subsystem reads and writes the run through this record; nobody else
-// defines run-wide state. Fields follow the order of the design table. Window,
-// font and brush handles are kept as opaque pointers so that platform-free
-// code (loader, decoder, engine parsers) builds natively as well; Win32 code
-// casts them back.
+// defines run-wide state. It sits below every layer and includes none of
+// them, so that each may use it. Fields follow the order of the design
+// table. Window, font and brush handles are kept as opaque pointers so that
+// platform-free code (loader, engine parsers) builds natively as well; Win32
+// code casts them back.
 //
 // The record is zero at program start except dataFile (INVALID_FILE). Text
-// buffers are 260-byte heap blocks allocated by initInstance and hold at most
-// 259 characters and the terminator.
+// buffers are 260-byte heap blocks (package/paths.h allocates them) and hold
+// at most 259 characters and the terminator.
 #pragma once
 #include <stdint.h>
 
-#include "package/fileops.h"
+#include "base/filehandle.h"
 
 struct FileEntry;
 struct StringTable;
@@ -136,12 +137,3 @@ const int TEMPLATE_FRAME_FULL_SCREEN = 1;
 const int TEMPLATE_BROWSE = 7;
 const int TEMPLATE_NONE = 8;
 const int TEMPLATE_LOCATE = 9;
-
-// Copies at most TEXT_MAX characters of text into a 260-byte buffer; sets
-// state.textCut when the text was longer.
-void copyText(char* destination, const char* text);
-
-// The eight 260-byte text buffers, zero-filled, in their fixed order.
-// False when memory runs out (what was had stays allocated).
-bool allocateTextBuffers();
-void releaseSessionBuffers();
