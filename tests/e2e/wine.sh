@@ -61,7 +61,9 @@ stop() {
   [ -f "$STATE" ] || return 0
   local xvfb
   xvfb="$(sed -n 's/^XVFB=//p' "$STATE")"
+  # The server must be gone before another starts (-p refuses a running one).
   "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w >/dev/null 2>&1 || true
   # Only the Xvfb this session started (its process id, checked by name).
   if [ -n "$xvfb" ] && [ "$(cat "/proc/$xvfb/comm" 2>/dev/null)" = Xvfb ]; then
     kill "$xvfb" 2>/dev/null || true
@@ -88,9 +90,10 @@ start() {
   done
   export DISPLAY=":$(tr -d '[:space:]' < "$STATE.display")"
   printf 'DISPLAY=%s\nXVFB=%s\n' "$DISPLAY" "$xvfb" > "$STATE"
-  "$WINESERVER" -p >/dev/null 2>&1 </dev/null
-  "$WINE64" wineboot >/dev/null 2>&1 </dev/null
-  "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+  "$WINESERVER" -p >/dev/null 2>&1 </dev/null || { echo "wine.sh: the wineserver did not start" >&2; return 1; }
+  "$WINE64" wineboot >/dev/null 2>&1 </dev/null || { echo "wine.sh: wineboot failed" >&2; return 1; }
+  "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null ||
+    { echo "wine.sh: cannot set Managed = N" >&2; return 1; }
   echo "Wine session: prefix $PREFIX, display $DISPLAY"
 }
 
@@ -110,8 +113,8 @@ case "$cmd" in
   run) run "$@" ;;
   with)
     options "$@"; shift "$consumed"
-    start
     trap stop EXIT
+    start
     rc=0; (run "$@") || rc=$?
     exit $rc ;;
   env) options "$@"; shift "$consumed"; prefix; exec "$@" ;;
