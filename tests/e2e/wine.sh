@@ -104,7 +104,20 @@ run() {
   fi
   DISPLAY="$(sed -n 's/^DISPLAY=//p' "$STATE")"
   export DISPLAY
-  exec "$@"
+  # A test that restarts the wineserver leaves the new one (and Wine's
+  # services) running with the test's output descriptors, and CTest would
+  # wait for them: the output goes through a file, shown as it grows.
+  local log pid tailer rc=0
+  log="$(mktemp)"
+  "$@" >"$log" 2>&1 </dev/null &
+  pid=$!
+  trap 'kill "$pid" 2>/dev/null; rm -f "$log"; exit 143' TERM INT HUP
+  tail -n +1 -f --pid="$pid" "$log" &
+  tailer=$!
+  wait "$pid" || rc=$?
+  wait "$tailer" || true
+  rm -f "$log"
+  exit $rc
 }
 
 case "$cmd" in
