@@ -4,9 +4,8 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")" && pwd)"
 BUILD="$ROOT/build"
-DIST="$BUILD/dist"
+cd "$ROOT"   # cmake and ctest read CMakePresets.json from here
 WINE64=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver64
 JOBS="$(nproc)"
 
 log() { printf '== %s\n' "$*"; }
@@ -94,103 +93,49 @@ setup32() {
   fi
 }
 
-configure_and_build() {  # tree-name extra-cmake-args...
-  local tree="$1"; shift
-  local dir="$BUILD/$tree"
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-  fi
-  cmake --build "$dir" -j "$JOBS"
+# The three trees of CMakePresets.json: configure (again, so that the
+# presets' values hold in an older tree) and build.
+build_tree() {  # preset
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$JOBS"
 }
 
 build() {
   log "native tree"
-  configure_and_build native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  build_tree native
   log "i686 tree (the shipped stub)"
-  configure_and_build i686 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686.cmake"
+  build_tree i686
   log "x86_64 tree (stub twin and Windows tests)"
-  configure_and_build x86_64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64.cmake" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$WINE64"
+  build_tree x86_64
 }
 
-# Selects the Wine prefix DIR, making it once per build directory and keeping it.
-use_prefix() {
-  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    log "creating Wine prefix $WINEPREFIX (the WoW64 one takes a few minutes)"
-    "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null
-    "$WINESERVER" -w
-  fi
-}
-
-# The 64-bit prefix of the Windows tests.
-wine_env() {
-  use_prefix "$BUILD/wine64"
-  # Drive R: is a floppy drive over build/removable, for the removable-disk
-  # tests. The drive type takes effect when the wineserver starts.
-  mkdir -p "$BUILD/removable"
-  ln -sfn "$BUILD/removable" "$WINEPREFIX/dosdevices/r:"
-  if ! grep -q '"r:"="floppy"' "$WINEPREFIX/system.reg" 2>/dev/null; then
-    "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v r: /d floppy /f >/dev/null 2>&1 </dev/null
-    "$WINESERVER" -w
-  fi
-}
-
-# The WoW64 prefix (64-bit Wine with its 32-bit side) for the shipped stub,
-# made once per build directory: the stub sees what it sees as a 32-bit
-# program on 64-bit Windows.
-wow64_env() {
-  use_prefix "$BUILD/wow64"
-}
-
-# Runs "$@" with a virtual display and one persistent wineserver.
-with_wine() {
-  wine_env
-  with_server "$@"
-}
-
-with_server() {
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    set -e
-    '"$WINESERVER"' -p
-    '"$WINE64"' wineboot >/dev/null 2>&1 </dev/null
-    '"$WINE64"' reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 </dev/null
-    rc=0; "$@" || rc=$?
-    '"$WINESERVER"' -k || true
-    exit $rc' bash "$@"
-}
-
+# Every test is a CTest test with a label (README.md, Tests); each tree's
+# Windows tests start and stop their Wine session as a CTest fixture
+# (tests/e2e/wine.sh).
 run_tests() {
   local t0=$SECONDS rc=0
-  log "native tests"
-  ctest --test-dir "$BUILD/native" --output-on-failure || rc=1
-  "$ROOT/tests/e2e/build_inspect.sh" "$DIST" || rc=1
-  "$ROOT/tests/e2e/verify_run.sh" "$DIST" || rc=1
-  "$ROOT/tests/e2e/quickstart.sh" "$DIST" || rc=1
-  log "Windows tests under wine64"
-  with_wine ctest --test-dir "$BUILD/x86_64" --output-on-failure || rc=1
-  log "32-bit suite: the shipped i686 stub under 32-bit Wine"
+  log "native tree: native tests, end-to-end scripts, bounded fuzzing (135 s)"
+  ctest --preset native || rc=1
+  log "x86_64 tree: Windows tests under wine64"
+  ctest --preset x86_64 || rc=1
+  log "i686 tree: the 32-bit suite, the shipped stub under 32-bit Wine"
   if setup32; then
     local t32=$SECONDS
-    wow64_env
-    with_server "$ROOT/tests/e2e/smoke32.sh" "$DIST" "$BUILD/i686/wizard_walk.exe" "$BUILD/x86_64/wizard_walk.exe" || rc=1
+    ctest --preset i686 || rc=1
     log "32-bit suite took $((SECONDS - t32)) s"
   elif [ "${CI:-}" = true ]; then
     echo "32-bit suite: 32-bit Wine could not be set up on this CI machine" >&2; rc=1
   else
     echo "32-bit suite SKIPPED: 32-bit Wine could not be set up here (see above)"
   fi
-  if [ -x "$ROOT/tests/fuzz/run.sh" ]; then
-    log "fuzzing (bounded: 135 s shared among the targets)"
-    "$ROOT/tests/fuzz/run.sh" "$BUILD/native" --total 135 || rc=1
-  fi
   log "tests took $((SECONDS - t0)) s"
   return $rc
 }
 
-demo() {
-  wine_env
-  "$ROOT/examples/demo.sh" "$BUILD"
+# in_wine64 env|with CMD...: CMD with the Windows tests' 64-bit prefix
+# (env), or in a Wine session of its own over it (with; tests/e2e/wine.sh).
+in_wine64() {
+  "$ROOT/tests/e2e/wine.sh" "$1" "$BUILD/wine64" --floppy "$BUILD/removable" -- "${@:2}"
 }
 
 cmd="${1:-build}"; shift || true
@@ -198,10 +143,10 @@ case "$cmd" in
   setup) setup ;;
   build) setup; build ;;
   test)  setup; build; run_tests ;;
-  demo)  setup; build; demo "$@" ;;
-  screens) setup; build; wine_env; "$ROOT/examples/screens.sh" "$BUILD" "$ROOT/docs/screens" ;;
+  demo)  setup; build; in_wine64 env "$ROOT/examples/demo.sh" "$BUILD" ;;
+  screens) setup; build; in_wine64 env "$ROOT/examples/screens.sh" "$BUILD" "$ROOT/docs/screens" ;;
   bench) setup; build; "$ROOT/bench/run.sh" "$BUILD" "$@" ;;
   fuzz)  setup; build; "$ROOT/tests/fuzz/run.sh" "$BUILD/native" "${1:-600}" ;;  # seconds per target
-  torture) setup; build; with_wine "$WINE64" "$BUILD/x86_64/torture.exe" "${1:-1000}" ;;
+  torture) setup; build; in_wine64 with "$WINE64" "$BUILD/x86_64/torture.exe" "${1:-1000}" ;;
   *) echo "usage: $0 setup|build|demo|screens|test|bench|fuzz|torture" >&2; exit 2 ;;
 esac

@@ -22,16 +22,25 @@ target_compile_options(pkgtool PRIVATE -O2 ${UPD_WARNINGS})
 target_compile_definitions(pkgtool PUBLIC UPD_HAVE_LIBDEFLATE=1 UPD_HAVE_DIVSUFSORT=1)
 target_link_libraries(pkgtool PUBLIC updcore PkgConfig::LIBDEFLATE PkgConfig::DIVSUFSORT Threads::Threads)
 
-add_executable(updpack ${UPD_UPDPACK_SOURCES})
+# updpack's subcommands as a library, linked by the tool (its main) and the
+# tests; the project reader finds the wizard's defaults beside updpack.
+set(UPD_UPDPACK_LIB_SOURCES ${UPD_UPDPACK_SOURCES})
+list(FILTER UPD_UPDPACK_LIB_SOURCES EXCLUDE REGEX "/updpack/main\\.cpp$")
+add_library(updpack_lib STATIC ${UPD_UPDPACK_LIB_SOURCES})
+target_include_directories(updpack_lib PUBLIC ${CMAKE_SOURCE_DIR}/tools)
+target_compile_options(updpack_lib PRIVATE -O2 ${UPD_WARNINGS})
+target_compile_definitions(updpack_lib PRIVATE UPD_DEFAULTS_DIR="${UPD_DIST_DIR}/defaults")
+target_link_libraries(updpack_lib PUBLIC pkgtool tomlplusplus::tomlplusplus CLI11::CLI11)
+
+add_executable(updpack ${CMAKE_SOURCE_DIR}/tools/updpack/main.cpp)
 target_compile_options(updpack PRIVATE -O2 ${UPD_WARNINGS})
-target_link_libraries(updpack PRIVATE pkgtool tomlplusplus::tomlplusplus CLI11::CLI11)
+target_link_libraries(updpack PRIVATE updpack_lib)
 add_custom_command(TARGET updpack POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E make_directory ${UPD_DIST_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:updpack> ${UPD_DIST_DIR}/updpack)
 # The wizard's default layouts, texts and pictures go beside updpack.
 include(${CMAKE_SOURCE_DIR}/tools/defaults/defaults.cmake)
 add_dependencies(updpack updpack_defaults)
-target_compile_definitions(updpack PRIVATE UPD_DEFAULTS_DIR="${UPD_DIST_DIR}/defaults")
 add_custom_command(TARGET updpack_defaults POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${UPD_DEFAULTS_OUT} ${UPD_DIST_DIR}/defaults)
 
@@ -45,20 +54,11 @@ list(APPEND UPD_NATIVE_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/native/support.cpp
 add_executable(native_tests ${UPD_NATIVE_TEST_SOURCES})
 target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
 target_link_libraries(native_tests PRIVATE pkgtool testcommon GTest::gtest GTest::gtest_main PkgConfig::LIBXXHASH)
-add_test(NAME native_tests COMMAND native_tests --gtest_brief=1)
 # The wizard's defaults, init and regions are checked through the project
 # reader; inspect on damaged installers, verify and diagnose in-process.
-target_sources(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/rules.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/texts.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/windres.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/init.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/regions.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/inspect.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/verify.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/inspect_walk.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/inspect_files.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/session.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/diagnose.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/build.cpp)
-target_include_directories(native_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools)
-target_link_libraries(native_tests PRIVATE tomlplusplus::tomlplusplus)
-target_compile_definitions(native_tests PRIVATE UPD_DEFAULTS_DIR="${UPD_DEFAULTS_OUT}")
+target_link_libraries(native_tests PRIVATE updpack_lib)
 add_dependencies(native_tests updpack_defaults)
+upd_add_test(native_tests LABELS native COMMAND native_tests --gtest_brief=1)
 
 # The decoder with the 32-bit bit buffer of the shipped i686 stub, under the
 # decoder's own tests and the compressor's round trips.
@@ -68,15 +68,26 @@ target_compile_definitions(inflate_bits32 PUBLIC UPD_BITWORD_32)
 target_compile_options(inflate_bits32 PRIVATE -O2 ${UPD_WARNINGS})
 add_executable(native_tests_bits32 ${CMAKE_SOURCE_DIR}/tests/native/inflate_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/native/compress_test.cpp ${CMAKE_SOURCE_DIR}/tests/native/support.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/project.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/rules.cpp
-  ${CMAKE_SOURCE_DIR}/tools/updpack/texts.cpp ${CMAKE_SOURCE_DIR}/tools/updpack/windres.cpp $<TARGET_OBJECTS:inflate_bits32>)
+  $<TARGET_OBJECTS:inflate_bits32>)
 target_compile_definitions(native_tests_bits32 PRIVATE UPD_BITWORD_32)
-target_include_directories(native_tests_bits32 PRIVATE ${CMAKE_SOURCE_DIR}/tests/native ${CMAKE_SOURCE_DIR}/tools)
-target_link_libraries(native_tests_bits32 PRIVATE pkgtool testcommon GTest::gtest GTest::gtest_main tomlplusplus::tomlplusplus)
-add_test(NAME native_tests_bits32 COMMAND native_tests_bits32 --gtest_brief=1)
+target_include_directories(native_tests_bits32 PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
+target_link_libraries(native_tests_bits32 PRIVATE updpack_lib testcommon GTest::gtest GTest::gtest_main)
+upd_add_test(native_tests_bits32 LABELS native COMMAND native_tests_bits32 --gtest_brief=1)
+
+# Native helper of the Windows tests: packages with compressed streams,
+# handed over as files to the x86_64 tree (UPD_MAKE_PACKAGES there).
+add_executable(make_packages ${CMAKE_SOURCE_DIR}/tests/handover/make_packages.cpp)
+target_compile_options(make_packages PRIVATE -O2)
+target_link_libraries(make_packages PRIVATE pkgtool testcommon)
+
+# The packaging tool end to end, as a publisher runs it (the finished
+# products in UPD_DIST_DIR: updpack, and both stubs from the Windows trees).
+foreach(script build_inspect verify_run quickstart)
+  upd_add_test(${script} LABELS e2e TIMEOUT 900 COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/${script}.sh ${UPD_DIST_DIR})
+endforeach()
 
 # The include rule of the layers (README, Architecture).
-add_test(NAME include_layers COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR}
+upd_add_test(include_layers LABELS native COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR}
   -P ${CMAKE_SOURCE_DIR}/tests/native/include_layers.cmake)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")

@@ -7,10 +7,17 @@ else()
   set(UPD_ARCH i686)
 endif()
 
-# The stub is plain C-style C++: no exceptions, no RTTI, no C++ runtime.
-set(UPD_STUB_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-unwind-tables -ffunction-sections -fdata-sections -fno-threadsafe-statics
-    -fno-stack-protector -Wall -Wextra -Wno-unused-parameter)
+# The Wine prefix the tree's tests run in, made once and kept: a 64-bit one
+# for the x86_64 tree, a WoW64 one (64-bit Wine with its 32-bit side) for the
+# shipped stub, which sees what a 32-bit program on 64-bit Windows sees.
+if(UPD_ARCH STREQUAL "x86_64")
+  set(UPD_WINE_PREFIX "${CMAKE_SOURCE_DIR}/build/wine64" CACHE PATH "Wine prefix of the tests")
+else()
+  set(UPD_WINE_PREFIX "${CMAKE_SOURCE_DIR}/build/wow64" CACHE PATH "Wine prefix of the tests")
+endif()
+
+include(${CMAKE_SOURCE_DIR}/cmake/stub_flags.cmake)
+set(UPD_STUB_FLAGS ${UPD_STUB_CODE_FLAGS} ${UPD_STUB_WARNINGS})
 
 add_library(updstub_lib STATIC ${UPD_CORE_SOURCES} ${UPD_WIN32_SOURCES})
 target_include_directories(updstub_lib PUBLIC ${CMAKE_SOURCE_DIR}/src)
@@ -22,22 +29,8 @@ target_link_libraries(updstub_lib PUBLIC comctl32 comdlg32 gdi32 user32 advapi32
 add_executable(updstub WIN32 ${CMAKE_SOURCE_DIR}/src/run/main.cpp
   ${CMAKE_SOURCE_DIR}/src/run/crt.cpp ${CMAKE_SOURCE_DIR}/src/run/stub.rc)
 target_compile_options(updstub PRIVATE ${UPD_STUB_FLAGS})
-# Linked as C: anything that would pull in the C++ runtime fails to link.
-# No C runtime start-up files or libraries: the entry point is our own
-# (src/run/main.cpp); msvcrt gives the string functions the code and the
-# compiler call, libgcc the stack probe of large frames.
-if(UPD_ARCH STREQUAL "i686")
-  set(UPD_STUB_ENTRY _stubEntry)
-else()
-  set(UPD_STUB_ENTRY stubEntry)
-endif()
-set_target_properties(updstub PROPERTIES LINKER_LANGUAGE C)
-# Sections are merged as src/run/stub.ld describes.
-set(UPD_STUB_LAYOUT ${CMAKE_SOURCE_DIR}/src/run/stub.ld)
-set_target_properties(updstub PROPERTIES LINK_DEPENDS ${UPD_STUB_LAYOUT})
-target_link_options(updstub PRIVATE -mwindows -nostdlib -Wl,-e,${UPD_STUB_ENTRY} -Wl,--gc-sections -s
-  -Wl,-T,${UPD_STUB_LAYOUT} -Wl,--no-insert-timestamp -Wl,-Map=${CMAKE_BINARY_DIR}/updstub.map)
-target_link_libraries(updstub PRIVATE updstub_lib msvcrt gcc)
+target_link_libraries(updstub PRIVATE updstub_lib)
+upd_link_as_stub(updstub ${CMAKE_SOURCE_DIR}/src/run/stub.ld ${CMAKE_BINARY_DIR}/updstub.map)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/run/stub.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/run/stub.ico;${CMAKE_SOURCE_DIR}/src/run/stub.manifest")
 
@@ -52,4 +45,16 @@ if(UPD_ARCH STREQUAL "x86_64")
   include(cmake/windows_tests.cmake)
 else()
   include(cmake/wizard_driver.cmake)
+  # The 32-bit suite: the shipped stub under 32-bit Wine, driven once by this
+  # tree's wizard_walk and once by the x86_64 tree's (UPD_WALK_X86_64, which
+  # the i686 preset sets). Skipped (exit 77) where 32-bit Wine is not set up.
+  set(UPD_WALK_X86_64 "" CACHE FILEPATH "the x86_64 tree's wizard_walk.exe")
+  if(NOT UPD_WALK_X86_64)
+    message(FATAL_ERROR "UPD_WALK_X86_64 is not set: configure with `cmake --preset i686`, "
+      "or give the path of the x86_64 tree's wizard_walk.exe")
+  endif()
+  upd_add_test(smoke32 LABELS win32 e2e WINE SKIP_RETURN_CODE 77 TIMEOUT 7200
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/smoke32.sh ${UPD_DIST_DIR}
+    $<TARGET_FILE:wizard_walk> ${UPD_WALK_X86_64})
+  upd_add_wine_session(win32 --wow64)
 endif()

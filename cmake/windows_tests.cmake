@@ -1,4 +1,5 @@
-# Windows test programs (x86_64 only), run under wine64 by CTest.
+# Windows test programs (x86_64 only), run under wine64 by CTest (labels
+# windows and e2e; cmake/testing.cmake).
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -44,17 +45,18 @@ target_compile_definitions(win_tests PRIVATE UPD_PLANTED_DLL_PATH="$<TARGET_FILE
 # The wizard driver: runs installers like a user, for the tests and the demo.
 include(${CMAKE_SOURCE_DIR}/cmake/wizard_driver.cmake)
 target_link_libraries(win_tests PRIVATE wizard_driver)
-add_test(NAME win_tests COMMAND win_tests --gtest_brief=1
+upd_add_test(win_tests LABELS windows WINE TIMEOUT 1200
+  COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:win_tests> --gtest_brief=1
   --gtest_filter=-Compressed.*:WizardDpi.PicturesTitleAndBarGrowWithTheDpi)
-set_tests_properties(win_tests PROPERTIES TIMEOUT 1200)
 # The pictures at every DPI need a screen larger than the tests' own.
-add_test(NAME wizard_dpi_large COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/large_screen.sh
+upd_add_test(wizard_dpi_large LABELS windows WINE TIMEOUT 600
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/large_screen.sh
   $<TARGET_FILE:win_tests> WizardDpi.PicturesTitleAndBarGrowWithTheDpi)
-set_tests_properties(wizard_dpi_large PROPERTIES TIMEOUT 600)
 
-# End to end through the packaging tool (native, built first by build.sh).
-add_test(NAME package_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/package_run.sh ${UPD_DIST_DIR})
-set_tests_properties(package_run PROPERTIES TIMEOUT 600)
+# End to end through the packaging tool (the native tree's updpack in
+# UPD_DIST_DIR).
+upd_add_test(package_run LABELS windows e2e WINE TIMEOUT 600
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/package_run.sh ${UPD_DIST_DIR})
 
 # The engine on its own, for tests that kill it in the middle of a run.
 add_executable(engine_runner ${CMAKE_SOURCE_DIR}/tests/win/engine_runner.cpp)
@@ -74,26 +76,35 @@ target_compile_definitions(torture PRIVATE UPD_STUB_PATH="${UPD_DIST_DIR}/updstu
 add_dependencies(torture engine_runner updstub)
 
 # Packages with compressed streams come from the native tree's helper (the
-# Windows programs have no compressor); the native tree is built first.
+# Windows programs have no compressor): UPD_MAKE_PACKAGES, which the x86_64
+# preset points at the native tree's make_packages.
+set(UPD_MAKE_PACKAGES "" CACHE FILEPATH "the native tree's make_packages (tests/handover)")
+if(NOT UPD_MAKE_PACKAGES)
+  message(FATAL_ERROR "UPD_MAKE_PACKAGES is not set: configure with `cmake --preset x86_64`, "
+    "or give the path of the native tree's make_packages")
+endif()
 set(UPD_HANDOVER_DIR ${CMAKE_BINARY_DIR}/handover)
 target_compile_definitions(win_tests PRIVATE UPD_HANDOVER_DIR="${UPD_HANDOVER_DIR}")
-add_test(NAME compressed_packages COMMAND ${CMAKE_SOURCE_DIR}/build/native/bench/make_packages
-  ${UPD_HANDOVER_DIR} ${UPD_DIST_DIR}/updstub-x86_64.exe)
+upd_add_test(compressed_packages LABELS windows
+  COMMAND ${UPD_MAKE_PACKAGES} ${UPD_HANDOVER_DIR} ${UPD_DIST_DIR}/updstub-x86_64.exe)
 set_tests_properties(compressed_packages PROPERTIES FIXTURES_SETUP handover)
-add_test(NAME win_compressed COMMAND win_tests --gtest_brief=1 --gtest_filter=Compressed.*)
-set_tests_properties(win_compressed PROPERTIES FIXTURES_REQUIRED handover TIMEOUT 600)
+upd_add_test(win_compressed LABELS windows WINE TIMEOUT 600
+  COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:win_tests> --gtest_brief=1 --gtest_filter=Compressed.*)
+set_tests_properties(win_compressed PROPERTIES FIXTURES_REQUIRED "handover;wine")
 
 # An update from two earlier versions, built by updpack and run by the engine.
-add_test(NAME update_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/update_run.sh ${UPD_DIST_DIR}
-  $<TARGET_FILE:engine_runner>)
-set_tests_properties(update_run PROPERTIES TIMEOUT 600)
+upd_add_test(update_run LABELS windows e2e WINE TIMEOUT 600
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/update_run.sh ${UPD_DIST_DIR} $<TARGET_FILE:engine_runner>)
 
 # Unattended updates of the sample (/Q, /D=, /L=) with the real stub.
-add_test(NAME quiet_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/quiet_run.sh ${UPD_DIST_DIR})
-set_tests_properties(quiet_run PROPERTIES TIMEOUT 600)
+upd_add_test(quiet_run LABELS windows e2e WINE TIMEOUT 600
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/quiet_run.sh ${UPD_DIST_DIR})
 
 # Projects in German (code page 1252) and Japanese (932), built by updpack
 # and walked under wine64 in the matching locale.
-add_test(NAME codepage_run COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/codepage_run.sh ${UPD_DIST_DIR}
-  $<TARGET_FILE:wizard_walk>)
-set_tests_properties(codepage_run PROPERTIES TIMEOUT 900)
+upd_add_test(codepage_run LABELS windows e2e WINE TIMEOUT 900
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/codepage_run.sh ${UPD_DIST_DIR} $<TARGET_FILE:wizard_walk>)
+
+# The session every test above runs in; drive R: of the prefix is a floppy
+# drive over build/removable, for the removable-disk tests.
+upd_add_wine_session(windows --floppy ${CMAKE_SOURCE_DIR}/build/removable)

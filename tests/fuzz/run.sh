@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for a bounded time from its committed seed corpus.
 # usage: run.sh BUILD_NATIVE_DIR SECONDS_PER_TARGET
-#        run.sh BUILD_NATIVE_DIR --total SECONDS   (the time shared among the targets)
+#        run.sh BUILD_NATIVE_DIR --total SECONDS   (the time shared among the targets;
+#          UPD_FUZZ_SECONDS in the environment replaces it: a quick check)
 # Each target's corpus grows in BUILD_NATIVE_DIR/fuzz-corpus/NAME (seeded
 # from tests/fuzz/corpus on every run), so a later campaign goes on where
 # the last one stopped and the repository stays as it is. Exits non-zero
@@ -13,7 +14,8 @@ HERE="$(cd "$(dirname "$0")" && pwd)"
 # target:seed corpus (the 32-bit decoder shares the decoder's seeds)
 TARGETS=(inflate:inflate inflate32:inflate filetable:filetable delta:delta installer:installer)
 if [ "${2:-}" = "--total" ]; then
-  SECONDS_EACH=$(( ${3:?usage: run.sh BUILD_NATIVE_DIR --total SECONDS} / ${#TARGETS[@]} ))
+  TOTAL="${UPD_FUZZ_SECONDS:-${3:?usage: run.sh BUILD_NATIVE_DIR --total SECONDS}}"
+  SECONDS_EACH=$(( TOTAL / ${#TARGETS[@]} ))
 else
   SECONDS_EACH="${2:?usage: run.sh BUILD_NATIVE_DIR SECONDS}"
 fi
