@@ -47,7 +47,7 @@ static int readData(void* buffer, uint32_t n) {
     int idle = 0;
     while (n) {
         uint32_t got = 0;
-        if (readAcrossVolumes(out, n, &got)) return failDataRead();
+        if (readAcrossVolumes(out, n, &got) != INPUT_OK) return failDataRead();
         if (got > n) got = n;
         if (got == 0 && ++idle > 2) return failStep(ERR_READ, state.dataPath);
         out += got;

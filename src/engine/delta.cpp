@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "engine/results.h"
 #include "engine/verify.h"
 
 bool readDeltaCommand(const uint8_t** pos, const uint8_t* end, DeltaCommand* command) {
@@ -155,7 +156,7 @@ struct Builder {
         DifferenceSource* d = job->difference;
         while (n) {
             if (!d->length) {
-                if (d->next(d)) return DELTA_SOURCE_FAILED;
+                if (d->next(d) != ERR_NONE) return DELTA_SOURCE_FAILED;
                 if (!d->length) return DELTA_BAD;
             }
             uint32_t k = n < d->length ? n : d->length;
@@ -178,7 +179,7 @@ int applyDelta(const DeltaJob* job) {
     if (DifferenceSource* d = job->difference) {
         // The first chunk is loaded before anything is written.
         if (copied != d->size) return DELTA_BAD;
-        if (copied && d->next(d)) return DELTA_SOURCE_FAILED;
+        if (copied && d->next(d) != ERR_NONE) return DELTA_SOURCE_FAILED;
     }
 
     Builder b;

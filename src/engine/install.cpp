@@ -362,7 +362,7 @@ int buildFromDelta(FileEntry* e, Step& s, uint32_t startPercent, uint32_t endPer
 // Sets the file times of the open temporary file and flushes and closes it.
 int closeTemporary(Step& s, const EntryTimesBlock* times) {
     if (times) setFileTimes(s.tempFile, times);
-    if (flushFile(s.tempFile)) return failStep(ERR_WRITE, state.scratchPath);
+    if (flushFile(s.tempFile) != FILE_DONE) return failStep(ERR_WRITE, state.scratchPath);
     closeFile(s.tempFile);
     s.tempFile = INVALID_FILE;
     return ERR_NONE;

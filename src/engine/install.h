@@ -61,11 +61,14 @@ void showFileInWork(void* page, const char* path);
 // Whether to go on with the file; false when the user declined (a newer
 // version is installed).
 bool confirmOlderVersion(FileEntry* entry);
-// 0 = done. Sets the three file times of an open file.
+// The file seams below return FILE_DONE, or FILE_FAILED when the system
+// refused.
+enum { FILE_DONE = 0, FILE_FAILED = 1 };
+// Sets the three file times of an open file.
 int setFileTimes(FileHandle file, const EntryTimesBlock* times);
-// Writes the file's buffers through to the disk; 0 = done.
+// Writes the file's buffers through to the disk.
 int flushFile(FileHandle file);
-// Deletes a file (a sharing violation is waited out); 0 = done.
+// Deletes a file (a sharing violation is waited out).
 int removeFile(const char* path);
-// Removes an empty folder; 0 = done.
+// Removes an empty folder.
 int removeFolder(const char* path);

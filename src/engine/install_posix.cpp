@@ -37,11 +37,11 @@ static timespec fromFileTime(const EntryFileTime& t) {
 
 int setFileTimes(FileHandle file, const EntryTimesBlock* times) {
     timespec t[2] = {fromFileTime(times->lastAccess), fromFileTime(times->lastWrite)};
-    return futimens(static_cast<int>(file), t) == 0 ? 0 : 1;
+    return futimens(static_cast<int>(file), t) == 0 ? FILE_DONE : FILE_FAILED;
 }
 
-int flushFile(FileHandle file) { return fsync(static_cast<int>(file)) == 0 ? 0 : 1; }
+int flushFile(FileHandle file) { return fsync(static_cast<int>(file)) == 0 ? FILE_DONE : FILE_FAILED; }
 
-int removeFile(const char* path) { return unlink(path) == 0 ? 0 : 1; }
+int removeFile(const char* path) { return unlink(path) == 0 ? FILE_DONE : FILE_FAILED; }
 
-int removeFolder(const char* path) { return rmdir(path) == 0 ? 0 : 1; }
+int removeFolder(const char* path) { return rmdir(path) == 0 ? FILE_DONE : FILE_FAILED; }

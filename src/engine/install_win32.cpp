@@ -59,18 +59,18 @@ int setFileTimes(FileHandle file, const EntryTimesBlock* times) {
         t[i].dwLowDateTime = from[i]->low;
         t[i].dwHighDateTime = from[i]->high;
     }
-    return SetFileTime(reinterpret_cast<HANDLE>(file), &t[0], &t[1], &t[2]) ? 0 : 1;
+    return SetFileTime(reinterpret_cast<HANDLE>(file), &t[0], &t[1], &t[2]) ? FILE_DONE : FILE_FAILED;
 }
 
 int flushFile(FileHandle file) {
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) ? 0 : 1;
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) ? FILE_DONE : FILE_FAILED;
 }
 
 int removeFile(const char* path) {
     uint32_t attempt = 0;
     for (;;) {
-        if (DeleteFileA(path)) return 0;
-        if (!retryAfterHold(&attempt, false)) return 1;
+        if (DeleteFileA(path)) return FILE_DONE;
+        if (!retryAfterHold(&attempt, false)) return FILE_FAILED;
     }
 }
 
@@ -78,5 +78,5 @@ int removeFile(const char* path) {
 // and the current folder cannot be removed: back to the destination first.
 int removeFolder(const char* path) {
     SetCurrentDirectoryA(state.destinationDir);
-    return RemoveDirectoryA(path) ? 0 : 1;
+    return RemoveDirectoryA(path) ? FILE_DONE : FILE_FAILED;
 }

@@ -68,7 +68,7 @@ static int writeSlot(char kind, const char* path) {
     slot[0] = kind;
     copyText(slot + 1, path);
     int w = writeAll(journal, slot, JOURNAL_SLOT);
-    if (w == WRITE_OK && flushFile(journal) == 0) return ERR_NONE;
+    if (w == WRITE_OK && flushFile(journal) == FILE_DONE) return ERR_NONE;
     journalPath(slot);
     return failStep(w == WRITE_SHORT ? ERR_DISK_FULL : ERR_WRITE, slot);
 }

@@ -112,7 +112,7 @@ void removeTarget(FileEntry* entry) {
     bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
     if (readOnly) SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
     passCheckpoint();
-    if (removeFile(target) == 0) {
+    if (removeFile(target) == FILE_DONE) {
         entry->outcome = OUT_DELETED;
         return;
     }

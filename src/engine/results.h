@@ -8,9 +8,10 @@
 // path exist? go on with this file?) returns bool; one that measures or
 // finds something returns that. The families: ResultCode below;
 // WRITE_*/READ_* (package/fileops.h); LOAD_*/PAYLOAD_*
-// (package/loader.h); INFLATE_* (package/inflate.h); DELTA_*
-// (engine/delta.h); STEP_* (engine/install.h); INIT_* (run/run.h). Only
-// the installer's exit codes (run/run.h) keep the numbers callers see.
+// (package/loader.h); INFLATE_*/INPUT_* (package/inflate.h); DELTA_*
+// (engine/delta.h); STEP_*/FILE_* (engine/install.h); INIT_* (run/run.h).
+// Only the exit codes of the installer (run/run.h) and of updpack
+// (updpack/commands.h) keep the numbers callers see.
 //
 // Result codes of the engine and per-file outcome codes.
 //

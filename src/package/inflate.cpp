@@ -206,7 +206,7 @@ bool FileSink::write(const uint8_t* data, uint16_t length) {
 
 int FileInput::read(void* buffer, uint32_t count, uint32_t* delivered) {
     *delivered = readSome(handle, buffer, count);
-    return 0;
+    return INPUT_OK;
 }
 
 void FileInput::giveBack(uint32_t n) { seekBy(handle, -static_cast<int32_t>(n)); }
@@ -235,7 +235,7 @@ void ByteSource::fillSource() {
     // An exhausted limit is the end of the stream: never read past it.
     if (limited && limit < n) n = limit;
     uint32_t got = 0;
-    if (n && input->read(buffer, n, &got)) failed = true;
+    if (n && input->read(buffer, n, &got) != INPUT_OK) failed = true;
     if (got > n) got = n;
     if (failed) got = 0;
     limit -= got;
@@ -395,7 +395,7 @@ int InflateDecoder::decodeFixedBlock() {
         memset(lengths + FIXED_7_END, 8, FIXED_LITERAL_CODES - FIXED_7_END);
         int r = buildHuffmanTable(lengths, FIXED_LITERAL_CODES, FIRST_LENGTH_SYMBOL, streamcodes::LENGTH_BASE, streamcodes::LENGTH_EXTRA, 7,
                                   &fixedLiteralTable, &fixedLiteralBits);
-        if (r) {
+        if (r != INFLATE_OK) {
             freeHuffmanTable(fixedLiteralTable);
             return r;
         }
@@ -431,7 +431,7 @@ int InflateDecoder::decodeDynamicBlock() {
     HuffmanEntry* table;
     int width;
     int r = buildHuffmanTable(lengths, CODE_LENGTH_CODES, CODE_LENGTH_CODES, 0, 0, 7, &table, &width);
-    if (r) {
+    if (r != INFLATE_OK) {
         freeHuffmanTable(table);
         return r;
     }
@@ -476,13 +476,13 @@ int InflateDecoder::decodeDynamicBlock() {
     HuffmanEntry* distances;
     int literalWidth, distanceWidth;
     r = buildHuffmanTable(lengths, nl, FIRST_LENGTH_SYMBOL, streamcodes::LENGTH_BASE, streamcodes::LENGTH_EXTRA, 9, &literals, &literalWidth);
-    if (r) {
+    if (r != INFLATE_OK) {
         freeHuffmanTable(literals);
         return r;
     }
     r = buildHuffmanTable(lengths + nl, nd, 0, streamcodes::DISTANCE_BASE, streamcodes::DISTANCE_EXTRA, 6, &distances,
                           &distanceWidth);
-    if (r) {
+    if (r != INFLATE_OK) {
         freeHuffmanTable(literals);
         freeHuffmanTable(distances);
         return r;
@@ -491,7 +491,7 @@ int InflateDecoder::decodeDynamicBlock() {
                     distanceWidth);
     freeHuffmanTable(literals);
     freeHuffmanTable(distances);
-    return r ? INFLATE_ERR_DATA : INFLATE_OK;
+    return r != INFLATE_OK ? INFLATE_ERR_DATA : INFLATE_OK;
 }
 
 // The hot loop. State lives in locals (stores into the window may alias any
@@ -628,9 +628,9 @@ int InflateDecoder::decodeCodes(const HuffmanEntry* literals, const HuffmanEntry
 // The decoder's destructor closes the source: the input gets back what the
 // stream did not use.
 int decodeStream(ByteSink* sink, StreamInput* input, uint32_t limit) {
-    if (!sink->isReady()) return -1;
+    if (!sink->isReady()) return INFLATE_ERR_SOURCE;
     InflateDecoder decoder;
-    if (!decoder.openSource(input, limit)) return -1;
+    if (!decoder.openSource(input, limit)) return INFLATE_ERR_SOURCE;
     decoder.sink = sink;
     return decoder.decodeBlocks();
 }

@@ -22,8 +22,12 @@
 //                         input was lost, the sink refused output
 //   2 INFLATE_ERR_FORMAT  block type 0-4, an over-subscribed code
 //   3 INFLATE_ERR_MEMORY  a lookup table or the window cannot be allocated
+//   4 INFLATE_ERR_SOURCE  (decodeStream only) the sink is not ready or the
+//                         source cannot be opened: nothing was read
 //
-// The drivers return true exactly for INFLATE_OK and leave the input right
+// The drivers decodeToMemory and decodeToFile answer whether the stream gave
+// exactly the bytes wanted (their callers need no more; decodeStream tells
+// why not). Every driver leaves the input right
 // after the byte that holds the stream's last bit (unread input and whole
 // bytes still held in the bit buffer are given back to it).
 //
@@ -40,7 +44,8 @@ enum {
     INFLATE_OK = 0,
     INFLATE_ERR_DATA = 1,
     INFLATE_ERR_FORMAT = 2,
-    INFLATE_ERR_MEMORY = 3
+    INFLATE_ERR_MEMORY = 3,
+    INFLATE_ERR_SOURCE = 4
 };
 
 
@@ -74,9 +79,10 @@ struct HuffmanEntry {
 // Builds the lookup tables of the canonical code given by n lengths (0 = no
 // code, at most 16). Symbols below s decode to themselves (256 is the end of
 // block); symbol v >= s decodes to bases[v - s] with extras[v - s] extra bits.
-// Returns 0 (complete, or a lone code of length 1), 1 (incomplete: table
-// built, missing codes are OP_INVALID), 2 (over-subscribed, no table) or 3
-// (no memory). All lengths 0: result 0, *table null, *width 0.
+// Returns INFLATE_OK (complete, or a lone code of length 1),
+// INFLATE_ERR_DATA (incomplete: table built, missing codes are OP_INVALID),
+// INFLATE_ERR_FORMAT (over-subscribed or a length above 16: no table) or
+// INFLATE_ERR_MEMORY. All lengths 0: INFLATE_OK, *table null, *width 0.
 int buildHuffmanTable(const uint8_t* lengths, uint32_t n, uint32_t s, const uint16_t* bases,
                       const uint16_t* extras, int requestedWidth, HuffmanEntry** table,
                       int* width);
@@ -113,11 +119,13 @@ public:
     FileHandle handle;
 };
 
-// Where a stream's bytes come from. read places up to count bytes in buffer
-// and sets *delivered (0 at the end of the input); a nonzero result means
-// the input is lost and gives nothing more. giveBack returns the last n
-// bytes read that the stream did not use, so that the input stands right
-// behind the stream's last byte (as far as they can still be reached).
+// Where a stream's bytes come from. read places up to count bytes in buffer,
+// sets *delivered (0 at the end of the input) and returns INPUT_OK, or
+// INPUT_LOST when the input is gone and gives nothing more. giveBack returns
+// the last n bytes read that the stream did not use, so that the input
+// stands right behind the stream's last byte (as far as they can still be
+// reached).
+enum { INPUT_OK = 0, INPUT_LOST = 1 };
 class StreamInput {
 public:
     virtual int read(void* buffer, uint32_t count, uint32_t* delivered) = 0;
@@ -203,8 +211,9 @@ struct InflateDecoder : ByteSource {
 
 // Opens the source on input, decodes one stream into sink and closes the
 // source. limit = compressed length of the stream, 0 = no limit (the stream
-// ends where its last block says). Returns the decodeBlocks result, or -1
-// when the source cannot be opened or the sink is not ready (nothing read).
+// ends where its last block says). Returns the decodeBlocks result, or
+// INFLATE_ERR_SOURCE when the source cannot be opened or the sink is not
+// ready (nothing read).
 int decodeStream(ByteSink* sink, StreamInput* input, uint32_t limit);
 
 // decodeToMemory: decodes one stream from the open file input into

@@ -103,11 +103,11 @@ static uint32_t readWithinVolume(FileHandle handle, uint8_t* buffer, uint32_t co
 int readAcrossVolumes(void* buffer, uint32_t count, uint32_t* delivered) {
     uint8_t* out = static_cast<uint8_t*>(buffer);
     *delivered = readWithinVolume(state.dataFile, out, count);
-    if (*delivered == count) return 0;
+    if (*delivered == count) return INPUT_OK;
     FileHandle next = openNextVolume();
-    if (next == INVALID_FILE) return 1;
+    if (next == INVALID_FILE) return INPUT_LOST;
     *delivered += readWithinVolume(next, out + *delivered, count - *delivered);
-    return 0;
+    return INPUT_OK;
 }
 
 int VolumeInput::read(void* buffer, uint32_t count, uint32_t* delivered) {

@@ -20,8 +20,8 @@ inline bool asksForVolumes() { return state.isRelaunchedCopy && !state.quiet; }
 
 // Reads count bytes of the data area from state.dataFile, continuing into
 // the next volume once. *delivered receives the bytes placed in buffer.
-// Returns 1 when the next volume cannot be opened, else 0 (also for a short
-// second read).
+// Returns INPUT_LOST when the next volume cannot be opened, else INPUT_OK
+// (also for a short second read).
 int readAcrossVolumes(void* buffer, uint32_t count, uint32_t* delivered);
 
 // The data area as a decoder's input: reads go through readAcrossVolumes;

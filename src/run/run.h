@@ -27,7 +27,8 @@ enum {
     INIT_NO_MEMORY = 2         // the text buffers cannot be had
 };
 int initInstance(HINSTANCE instance);
-BOOL registerBackgroundClass();
+// False when the window class cannot be registered.
+bool registerBackgroundClass();
 // False when the window cannot be made.
 bool createBackgroundWindow();
 

@@ -61,7 +61,7 @@ int initInstance(HINSTANCE instance) {
     return INIT_OK;
 }
 
-BOOL registerBackgroundClass() {
+bool registerBackgroundClass() {
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = backgroundProcedure;

@@ -63,7 +63,7 @@ static void showResult(HWND page) {
     char* buffer = static_cast<char*>(allocBuffer(3072));
     if (!buffer) return;
     const char* text = getString(PAGE_FINISH, TEXT_FINISH_TITLE);
-    if (code != 0) {
+    if (code != ERR_NONE) {
         bool changedNothing = (state.options & OPT_ALL_OR_NOTHING) && code != ERR_NOT_REPLACED;
         if (code == ERR_RESTART_NEEDED || (code == ERR_CANCELLED && !changedNothing)) {
             formatMessage(buffer, 1024, code);

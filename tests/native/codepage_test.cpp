@@ -249,7 +249,7 @@ TEST_F(CodePageProject, ThePackageHoldsTheCodePagesBytes) {
 
 TEST_F(CodePageProject, InitWritesTheCodePageAndItsLanguages) {
     std::string dir = temp.path("proj");
-    ASSERT_EQ(updpack::init(dir, false, 1251), 0);
+    ASSERT_EQ(updpack::init(dir, false, 1251), updpack::COMMAND_OK);
     std::ifstream in(dir + "/project.toml");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_TRUE(contains(text, "\ncodepage = 1251    ")) << text.substr(0, 600);

@@ -77,20 +77,20 @@ int nextFromFile(DifferenceSource* s) {
     uint32_t n = std::min(d->left, DELTA_DIFFERENCE_CHUNK);
     uint8_t header = 0;
     readExact(d->file, &header, 1);
-    if (!n || field(d->file, header & STREAM_SIZE_32) != n) return 1;
+    if (!n || field(d->file, header & STREAM_SIZE_32) != n) return ERR_READ;
     d->chunk.assign(n, 0);
     if (header & STREAM_COMPRESSED) {
         uint32_t packed = field(d->file, header & STREAM_PACKED_32);
         uint32_t start = tellFile(d->file);
-        if (!decodeToMemory(d->chunk.data(), n, d->file, 0)) return 1;
+        if (!decodeToMemory(d->chunk.data(), n, d->file, 0)) return ERR_READ;
         seekTo(d->file, start + packed);
     } else if (readExact(d->file, d->chunk.data(), n)) {
-        return 1;
+        return ERR_READ;
     }
     d->left -= n;
     s->bytes = d->chunk.data();
     s->length = n;
-    return 0;
+    return ERR_NONE;
 }
 
 class DifferenceApply : public ::testing::Test {
@@ -414,7 +414,7 @@ TEST_F(DifferencePackage, EntriesPickTheirFormAndEveryVersionUpdates) {
     EXPECT_TRUE(entry(u, "app.exe").differenceCopies);
     EXPECT_TRUE(entry(u, "lib.dll").differenceCopies);
     EXPECT_FALSE(entry(u, "notes.txt").differenceCopies);
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), updpack::COMMAND_OK);
     // inspect names each entry's form and finds where every delta ends.
     testing::internal::CaptureStdout();
     updpack::inspect(installer, updpack::INSPECT_FILES | updpack::INSPECT_DATA);
@@ -425,11 +425,11 @@ TEST_F(DifferencePackage, EntriesPickTheirFormAndEveryVersionUpdates) {
 
     pkg::BuiltUpdate split = build(true, 70000);
     EXPECT_GE(split.volumes.size(), 2u);
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), updpack::COMMAND_OK);
 
     pkg::BuiltUpdate plain = build(false);
     for (const auto& e : plain.entries) EXPECT_FALSE(e.differenceCopies) << e.relativePath;
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), updpack::COMMAND_OK);
     EXPECT_LT(u.dataSize * 2, plain.dataSize);
 }
 

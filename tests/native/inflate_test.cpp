@@ -311,7 +311,7 @@ TEST(InflateTables, EndOfBlockWidthAndFixedCodes) {
     HuffmanEntry* table;
     int width;
     uint32_t before = memoryInUse;
-    ASSERT_EQ(buildHuffmanTable(lengths, 257, 257, base, extra, 9, &table, &width), 0);
+    ASSERT_EQ(buildHuffmanTable(lengths, 257, 257, base, extra, 9, &table, &width), INFLATE_OK);
     EXPECT_EQ(width, 5);
     // Index 31 (all ones for five bits) leads to a 4-bit sub-table.
     EXPECT_EQ(table[31].op, 16 + 4);
@@ -322,7 +322,7 @@ TEST(InflateTables, EndOfBlockWidthAndFixedCodes) {
     EXPECT_EQ(table, nullptr);
     EXPECT_EQ(memoryInUse, before);
 
-    EXPECT_EQ(buildHuffmanTable(lengths, 0, 0, base, extra, 9, &table, &width), 0);
+    EXPECT_EQ(buildHuffmanTable(lengths, 0, 0, base, extra, 9, &table, &width), INFLATE_OK);
     EXPECT_EQ(table, nullptr);
     EXPECT_EQ(width, 0);
 

@@ -32,7 +32,7 @@ class InitProject : public testsupport::StateTest {};
 
 TEST_F(InitProject, BuildsOnceTheVersionsAreFilledAndPacksTheCopiedFiles) {
     std::string dir = temp.path("proj");
-    ASSERT_EQ(updpack::init(dir, false), 0);
+    ASSERT_EQ(updpack::init(dir, false), updpack::COMMAND_OK);
     EXPECT_THROW(updpack::init(dir, false), std::runtime_error) << "an existing project is kept";
     writeText(dir + "/versions/1.0/app.txt", "version one");
     writeText(dir + "/versions/2.0/app.txt", "version two");
@@ -57,7 +57,7 @@ TEST_F(InitProject, BuildsOnceTheVersionsAreFilledAndPacksTheCopiedFiles) {
     EXPECT_EQ(state.entryCount, 1u);
     ASSERT_TRUE(state.frameImage);
 
-    ASSERT_EQ(updpack::init(dir, true), 0) << "--force replaces the scaffold";
+    ASSERT_EQ(updpack::init(dir, true), updpack::COMMAND_OK) << "--force replaces the scaffold";
     EXPECT_EQ(readText(dir + "/versions/2.0/app.txt"), "version two") << "and leaves the versions alone";
     EXPECT_NE(readText(dir + "/texts.toml").find("Welcome to the update"), std::string::npos);
 }
@@ -65,7 +65,7 @@ TEST_F(InitProject, BuildsOnceTheVersionsAreFilledAndPacksTheCopiedFiles) {
 TEST_F(InitProject, EditedLayoutScriptReachesThePackage) {
     if (updpack::findWindres().empty()) GTEST_SKIP() << "no windres: the project uses templates.res";
     std::string dir = temp.path("proj");
-    ASSERT_EQ(updpack::init(dir, false), 0);
+    ASSERT_EQ(updpack::init(dir, false), updpack::COMMAND_OK);
     std::string rc = readText(dir + "/templates.rc");
     size_t at = rc.find("\"&Next >\"");
     ASSERT_NE(at, std::string::npos);

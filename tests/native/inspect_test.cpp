@@ -54,7 +54,7 @@ protected:
     std::string run(const std::string& path, unsigned sections = updpack::INSPECT_ALL, std::string* thrown = nullptr) {
         testing::internal::CaptureStdout();
         try {
-            EXPECT_EQ(updpack::inspect(path, sections), 0);
+            EXPECT_EQ(updpack::inspect(path, sections), updpack::COMMAND_OK);
         } catch (const std::runtime_error& e) {
             if (thrown) *thrown = e.what();
             else ADD_FAILURE() << e.what();

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "engine/results.h"
 #include "package/filetable.h"
 #include "pkg/update.h"
 #include "pkg/differ.h"
@@ -137,7 +138,7 @@ TEST_F(VersionFolders, TheEngineFindsNamesWithoutCaseAndAppliesTheNewOne) {
     pkg::writeUpdate(u, installer);
 
     updpack::Diagnosis d = updpack::diagnoseFolder(installer, v1, {});
-    EXPECT_EQ(d.result, 0) << d.resultText;
+    EXPECT_EQ(d.result, ERR_NONE) << d.resultText;
     for (const updpack::Finding& f : d.files) EXPECT_GE(f.chosenVersion, 0) << f.path;
 
     updpack::Trial t = updpack::tryUpdate(installer, v1, v2);

@@ -141,7 +141,7 @@ TEST_F(ProjectChecks, BuildRefusesWhatWouldUpdateNothingOrBreak) {
     std::string stub = temp.write("stub.exe", testsupport::fakeStub());
     testing::internal::CaptureStdout();
     std::ofstream(path, std::ios::trunc) << "[installer]\ndefaults = false\n[update]\nold = [\"v1\"]\nnew = \"v2\"\n";
-    EXPECT_EQ(updpack::build(path, temp.path("out.exe"), stub, 1), 0);
+    EXPECT_EQ(updpack::build(path, temp.path("out.exe"), stub, 1), updpack::COMMAND_OK);
     testing::internal::GetCapturedStdout();
     std::string warnings = testing::internal::GetCapturedStderr();
     EXPECT_NE(warnings.find("holds the same files as the new version"), std::string::npos) << warnings;

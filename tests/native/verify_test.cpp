@@ -128,7 +128,7 @@ TEST_F(VerifyTest, EveryOldVersionUpdatesAndTheFoldersStayAsTheyWere) {
         EXPECT_EQ(t.added, 2u) << old;  // whatsnew, and tips in a new folder
         EXPECT_EQ(t.removed, 1u) << old;
     }
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), updpack::COMMAND_OK);
     EXPECT_EQ(snapshot(v10), before10);
     EXPECT_EQ(snapshot(v11), before11);
     // The new version itself needs nothing and is current already.
@@ -145,7 +145,7 @@ TEST_F(VerifyTest, AllOrNothingPackagesVerifyAsWell) {
         EXPECT_EQ(t.updated, 4u) << old;
         EXPECT_EQ(t.removed, 1u) << old;
     }
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), updpack::COMMAND_OK);
 }
 
 // The differ blanks an old file's regions exactly as the installer does:
@@ -178,7 +178,7 @@ TEST_F(VerifyTest, DataInVolumeFilesBesideTheInstaller) {
     pkg::BuiltUpdate split = build(static_cast<uint32_t>(records + 256));
     ASSERT_FALSE(split.volumes.empty());
     ASSERT_TRUE(fs::exists(temp.path("out/setup.D01")));
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 0);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), updpack::COMMAND_OK);
 
     fs::remove(temp.path("out/setup.D01"));
     updpack::Trial t = updpack::tryUpdate(installer, v10, v20);
@@ -196,7 +196,7 @@ TEST_F(VerifyTest, APackageBoundToAnotherStubIsNamedAsSuch) {
     updpack::Trial t = updpack::tryUpdate(installer, v10, v20);
     EXPECT_FALSE(t.passed);
     EXPECT_NE(t.failure.find("different stub"), std::string::npos) << t.failure;
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 1);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), updpack::COMMAND_FAILED);
 
     updpack::Diagnosis d = updpack::diagnoseFolder(installer, v11, {});
     EXPECT_TRUE(d.foreignKey.has_value());
@@ -216,7 +216,7 @@ TEST_F(VerifyTest, ADamagedDataAreaFailsEveryVersion) {
                      t.failure.find("ERR_VERIFY") != std::string::npos;
         EXPECT_TRUE(named) << t.failure;
     }
-    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), 1);
+    EXPECT_EQ(updpack::verify(installer, {v10, v11}, v20), updpack::COMMAND_FAILED);
     EXPECT_EQ(snapshot(v10), before);
 }
 

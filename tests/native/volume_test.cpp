@@ -95,7 +95,7 @@ TEST_F(Volumes, AReadEndingAtAVolumesEndOpensNothingMore) {
     ASSERT_NE(openNextVolume(), INVALID_FILE);
     int r;
     EXPECT_EQ(read(10, &r), Bytes(10, 1));
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(r, INPUT_OK);
     EXPECT_EQ(state.volumeNumber, 1) << "the next volume is not opened yet";
     EXPECT_EQ(state.volumeBytesLeft, 0u);
     // The next read finds the volume at its end and moves on.
@@ -105,7 +105,7 @@ TEST_F(Volumes, AReadEndingAtAVolumesEndOpensNothingMore) {
     EXPECT_EQ(state.volumeBytesLeft, 2u);
     // Past the last volume: the next one is missing, silently.
     EXPECT_EQ(read(5, &r), Bytes(2, 2));
-    EXPECT_EQ(r, 1);
+    EXPECT_EQ(r, INPUT_LOST);
     EXPECT_EQ(nativeMessages.count, 0);
 }
 
@@ -121,7 +121,7 @@ TEST_F(Volumes, AMediumLostMidReadIsOpenedAgainAtTheSamePlace) {
     ASSERT_EQ(std::rename(temp.path("setup.D01.new").c_str(), path.c_str()), 0);
     int r;
     Bytes got = read(60, &r);
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(r, INPUT_OK);
     EXPECT_EQ(got, Bytes(data.begin(), data.begin() + 60)) << "the last 20 came from the copy opened again";
     EXPECT_EQ(state.volumeNumber, 1) << "the same volume, opened again";
     EXPECT_EQ(std::string(state.dataPath), path);
@@ -135,7 +135,7 @@ TEST_F(Volumes, AMediumLostMidReadIsOpenedAgainAtTheSamePlace) {
     closeFile(state.dataFile);
     ASSERT_NE(openNextVolume(), INVALID_FILE);
     got = read(60, &r);
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(r, INPUT_OK);
     EXPECT_EQ(got.size(), 40u);
 }
 

@@ -219,7 +219,7 @@ int buildUpdate(const updpack::Project& project, const pkg::Bytes& stub, const s
     for (const std::string& note : update.notes) std::printf("note: %s\n", note.c_str());
     std::fflush(stdout);
     for (const std::string& warning : warnings) std::fprintf(stderr, "updpack: warning: %s\n", warning.c_str());
-    return 0;
+    return COMMAND_OK;
 }
 
 }  // namespace

@@ -1,11 +1,18 @@
-// The subcommands of updpack. Each returns the process exit code (0 success,
-// 1 failure) and throws std::runtime_error for failures with a message.
+// The subcommands of updpack. Each returns the process exit code (an
+// ExitCode) and throws std::runtime_error for failures with a message.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace updpack {
+
+// The process exit codes of updpack, the numbers scripts see.
+enum ExitCode {
+    COMMAND_OK = 0,      // the command did its job
+    COMMAND_FAILED = 1,  // it failed (a message says why) or found differences
+    COMMAND_USAGE = 2    // the command line was wrong
+};
 
 // jobs: threads that diff and compress; 0 = one per core.
 int build(const std::string& projectPath, std::string output, std::string stubPath, unsigned jobs = 0);

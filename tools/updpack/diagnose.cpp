@@ -216,7 +216,7 @@ int diagnose(const std::string& installer, const std::string& folder, const std:
         stopped = stopped || !f.stop.empty();
     }
     std::fflush(stdout);
-    return d.result == ERR_NONE || d.result == ERR_NOTHING_TO_DO ? 0 : 1;
+    return d.result == ERR_NONE || d.result == ERR_NOTHING_TO_DO ? COMMAND_OK : COMMAND_FAILED;
 }
 
 }  // namespace updpack

@@ -129,7 +129,7 @@ int init(const std::string& dir, bool force, unsigned codePage) {
     pkg::writeFile((root / "project.toml").string(), pkg::Bytes(project.begin(), project.end()));
     std::printf("%s: project.toml, %zu files to edit, versions/1.0 and versions/2.0 to fill\n",
                 root.string().c_str(), copies.size());
-    return 0;
+    return COMMAND_OK;
 }
 
 }  // namespace updpack

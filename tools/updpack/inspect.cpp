@@ -352,7 +352,7 @@ int inspect(const std::string& path, unsigned sections) {
                                  grouped(area.bytes.size()) + " are at hand" +
                                  (area.firstMissing.empty() ? "" : "; missing: " + area.firstMissing));
     }
-    return 0;
+    return COMMAND_OK;
 }
 
 std::string grouped(uint64_t n) {
@@ -371,7 +371,7 @@ int checksum(const std::vector<std::string>& files) {
         std::printf("%08X  %10zu  %s\n", fileChecksum(data.data(), static_cast<uint32_t>(data.size()), 0),
                     data.size(), f.c_str());
     }
-    return 0;
+    return COMMAND_OK;
 }
 
 }  // namespace updpack

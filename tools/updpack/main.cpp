@@ -75,14 +75,14 @@ int main(int argc, char** argv) {
         if (!known) {
             std::fprintf(stderr, "updpack: unknown subcommand \"%s\"; the subcommands are %s (--help says more)\n",
                          argv[1], names.c_str());
-            return 2;
+            return updpack::COMMAND_USAGE;
         }
     }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         int rc = app.exit(e);
-        return rc == 0 ? 0 : 2;
+        return rc == 0 ? updpack::COMMAND_OK : updpack::COMMAND_USAGE;
     }
     try {
         if (*buildCmd) return updpack::build(project, output, stub, jobs);
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
         if (*diagnoseCmd) return updpack::diagnose(installer, folder, oldDirs);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "updpack: %s\n", e.what());
-        return 1;
+        return updpack::COMMAND_FAILED;
     }
-    return 2;
+    return updpack::COMMAND_USAGE;
 }

@@ -175,10 +175,10 @@ std::string regionsToml(const std::vector<std::string>& folders) {
 int regions(const std::vector<std::string>& folders) {
     if (folders.size() < 2) {
         std::fprintf(stderr, "updpack regions: give two or more installations of the same version\n");
-        return 2;
+        return COMMAND_USAGE;
     }
     std::fputs(regionsToml(folders).c_str(), stdout);
-    return 0;
+    return COMMAND_OK;
 }
 
 }  // namespace updpack

@@ -278,7 +278,7 @@ int verify(const std::string& installer, const std::vector<std::string>& oldFold
                     t.updated, t.added, t.removed, skipped.c_str(), t.passed ? "" : ": ", t.failure.c_str());
     }
     std::fflush(stdout);
-    return all ? 0 : 1;
+    return all ? COMMAND_OK : COMMAND_FAILED;
 }
 
 }  // namespace updpack
