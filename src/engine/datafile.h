@@ -30,7 +30,7 @@ int readStreamInto(uint8_t* buffer, uint32_t size);
 // Decodes one compressed body of at most `packed` bytes at the data file's
 // position into sink, reading across volumes. The decoder's result
 // (INFLATE_OK or its failure); the position is then anywhere in the body.
-struct ByteSink;
+class ByteSink;
 int decodeDataStream(ByteSink* sink, uint32_t packed);
 // Reads a little-endian u32 of the data area.
 int readDataWord(uint32_t* value);
