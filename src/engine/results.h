@@ -43,7 +43,7 @@
 //
 // Table 6 also holds, beyond the codes: 34 the outcome OUT_AT_RESTART, and
 // the texts TEXT_NOTHING_CHANGED (37) and TEXT_CANCEL_NOTHING_CHANGED (38)
-// of all-or-nothing runs (package/strings.h).
+// of all-or-nothing runs (package/textnumbers.h).
 #pragma once
 
 enum ResultCode {

@@ -4,7 +4,7 @@
 // and for the names updpack's project files may use instead of "T.I".
 //
 // Table p (0-5) belongs to wizard page p and is named by the page's number
-// (PAGE_WELCOME ... PAGE_FINISH, run/state.h): index 0 its caption, 1-4 the
+// (PAGE_WELCOME ... PAGE_FINISH, base/state.h): index 0 its caption, 1-4 the
 // texts of its controls 1000-1003. Table 6 holds the caption of every window and
 // message box and the messages; index N is also the message of result code
 // N and of outcome N (engine/results.h). Table 7 holds the button labels.
