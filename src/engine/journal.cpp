@@ -25,7 +25,8 @@ static bool isTemporaryName(const char* name) {
 
 // Last made first, so that every folder is empty of what the run put in it
 // when its turn comes. A slot cut short by a kill named nothing that was
-// created. A journal that cannot be read whole stays for a later run.
+// created. A journal that cannot be read whole, or names a temporary file
+// that is still there (held open by another program), stays for a later run.
 static void undo(const char* journalName) {
     FileHandle file = openFile(journalName, OPEN_READ);
     if (file == INVALID_FILE) return;
@@ -33,16 +34,20 @@ static void undo(const char* journalName) {
     uint8_t* slots = size <= JOURNAL_MAX ? static_cast<uint8_t*>(allocBuffer(size)) : 0;
     bool whole = slots && readExact(file, slots, size) == 0;
     closeFile(file);
+    bool kept = !whole;
     if (whole) {
         for (uint32_t k = size / JOURNAL_SLOT; k-- > 0;) {
             uint8_t* slot = slots + k * JOURNAL_SLOT;
             char* name = reinterpret_cast<char*>(slot + 1);
             slot[JOURNAL_SLOT - 1] = 0;
-            if (slot[0] == 'F' && isTemporaryName(name)) removeFile(name);
+            if (slot[0] == 'F' && isTemporaryName(name)) {
+                removeFile(name);
+                kept |= pathExists(name);
+            }
             if (slot[0] == 'D') removeFolder(name);
         }
-        removeFile(journalName);
     }
+    if (!kept) removeFile(journalName);
     freeBuffer(slots);
 }
 

@@ -10,7 +10,9 @@
 // Undoing a journal goes through it from the last slot to the first: it
 // deletes the temporary files it names (only names of the form "*.$$?", the
 // engine's own) and removes the folders it names when they are empty, then
-// deletes the journal. A run that failed or
+// deletes the journal, unless a temporary file could not be deleted (held
+// open by another program): the journal then stays for the next run, whose
+// journal cannot be started until that file is gone. A run that failed or
 // was cancelled undoes its journal; a finished one deletes it without
 // undoing (its temporaries are in place by then, or wait for a restart);
 // verification undoes one that a killed run left.

@@ -125,6 +125,29 @@ TEST_F(AllOrNothing, CancelBetweenFilesChangesNothing) {
     expectAllNew();
 }
 
+// A temporary file another program holds open (a scanner) cannot be deleted
+// when the run is cancelled: the journal that names it stays, and the next
+// run deletes it before it starts its own.
+TEST_F(AllOrNothing, TemporaryHeldAtCancelIsDeletedByTheNextRun) {
+    buildIt();
+    ASSERT_EQ(verify(), ERR_NONE);
+    ASSERT_EQ(beginInstallation(), ERR_NONE);
+    ASSERT_EQ(installNextFile(0), STEP_OK);
+    HANDLE held = CreateFileA((install / "a.$$A").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                              OPEN_EXISTING, 0, 0);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    state.resultCode = ERR_CANCELLED;
+    finishInstallation();
+    for (const auto& [rel, bytes] : before) EXPECT_TRUE(read(rel) == bytes) << rel;
+    EXPECT_TRUE(exists(JOURNAL_NAME));
+    EXPECT_EQ(leftovers(), 2) << "the held temporary file and the journal";
+    CloseHandle(held);
+    ASSERT_EQ(verify(), ERR_NONE);
+    EXPECT_EQ(runAll(), ERR_NONE);
+    expectAllNew();
+    EXPECT_EQ(leftovers(), 0);
+}
+
 // A target held open at the end is scheduled to be replaced when Windows
 // restarts: the proven file stays under its temporary name, the list says
 // so, and the finish page asks for a restart. Where scheduling is refused
