@@ -132,9 +132,15 @@ int createFolders(const char* path) {
     copyText(work, path);
     char* lastSlash = lastBackslash(work);
     if (lastSlash) lastSlash[1] = 0;
+    // Pieces from the first one past the root: "C:\" or, on a network
+    // share, "\\server\" (the share is entered, never made).
     char* scan = work;
-    if (work[0] == '\\' && work[1] == '\\') scan = work + 2;
-    else if (work[0] && work[1] == ':' && work[2] == '\\') scan = work + 3;
+    if (work[0] == '\\' && work[1] == '\\') {
+        char* server = nextBackslash(work + 2);
+        scan = server ? server + 1 : work + 2;
+    } else if (work[0] && work[1] == ':' && work[2] == '\\') {
+        scan = work + 3;
+    }
     int result = ERR_NONE;
     if (lastSlash && lastSlash >= scan) {
         // Every separator from scan on, stepping over two-byte characters.

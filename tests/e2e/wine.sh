@@ -46,6 +46,9 @@ prefix() {
     "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null
     "$WINESERVER" -w
   fi
+  # \\localhost\c is drive C: as a network share (the share tests).
+  mkdir -p "$PREFIX/dosdevices/unc/localhost"
+  ln -sfn ../../../drive_c "$PREFIX/dosdevices/unc/localhost/c"
   if [ -n "$floppy" ]; then
     # The drive type takes effect when the wineserver starts.
     mkdir -p "$floppy"

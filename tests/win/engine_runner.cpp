@@ -43,6 +43,7 @@
 #include "package/loader.h"
 #include "run/run.h"
 #include "base/state.h"
+#include "import_slot.h"
 
 namespace killpoints {
 
@@ -97,16 +98,6 @@ COUNTED(FlushFileBuffers, BOOL, (HANDLE a), (a))
 COUNTED(CreateDirectoryA, BOOL, (LPCSTR a, LPSECURITY_ATTRIBUTES b), (a, b))
 #undef COUNTED
 
-// Replaces one slot of this program's import table.
-template <class F>
-void patch(F* slot, F replacement, F* original) {
-    DWORD was;
-    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was);
-    *original = *slot;
-    *slot = replacement;
-    VirtualProtect(slot, sizeof *slot, was, &was);
-}
-
 }  // namespace killpoints
 
 // The import-table slots of the calls (mingw names each __imp_<name>).
@@ -124,15 +115,15 @@ extern decltype(&CreateDirectoryA) __imp_CreateDirectoryA;
 
 namespace killpoints {
 void install() {
-    patch(&__imp_WriteFile, writeFile, &realWriteFile);
-    patch(&__imp_CreateFileA, countedCreateFileA, &realCreateFileA);
-    patch(&__imp_MoveFileA, countedMoveFileA, &realMoveFileA);
-    patch(&__imp_MoveFileExA, countedMoveFileExA, &realMoveFileExA);
-    patch(&__imp_DeleteFileA, countedDeleteFileA, &realDeleteFileA);
-    patch(&__imp_SetFileAttributesA, countedSetFileAttributesA, &realSetFileAttributesA);
-    patch(&__imp_SetFileTime, countedSetFileTime, &realSetFileTime);
-    patch(&__imp_FlushFileBuffers, countedFlushFileBuffers, &realFlushFileBuffers);
-    patch(&__imp_CreateDirectoryA, countedCreateDirectoryA, &realCreateDirectoryA);
+    replaceImport(&__imp_WriteFile, writeFile, &realWriteFile);
+    replaceImport(&__imp_CreateFileA, countedCreateFileA, &realCreateFileA);
+    replaceImport(&__imp_MoveFileA, countedMoveFileA, &realMoveFileA);
+    replaceImport(&__imp_MoveFileExA, countedMoveFileExA, &realMoveFileExA);
+    replaceImport(&__imp_DeleteFileA, countedDeleteFileA, &realDeleteFileA);
+    replaceImport(&__imp_SetFileAttributesA, countedSetFileAttributesA, &realSetFileAttributesA);
+    replaceImport(&__imp_SetFileTime, countedSetFileTime, &realSetFileTime);
+    replaceImport(&__imp_FlushFileBuffers, countedFlushFileBuffers, &realFlushFileBuffers);
+    replaceImport(&__imp_CreateDirectoryA, countedCreateDirectoryA, &realCreateDirectoryA);
 }
 }  // namespace killpoints
 
@@ -181,7 +172,7 @@ bool takeStubData(const char* installer) {
 int runWizard(const char* file, const char* installer) {
     if (!takeStubData(installer)) return 97;
     name = file;
-    killpoints::patch(&__imp_CreateFileA, createFileA, &realCreateFileA);
+    replaceImport(&__imp_CreateFileA, createFileA, &realCreateFileA);
     char command[MAX_PATH + 8];
     snprintf(command, sizeof command, "/S\"%s\"", installer);
     return runInstaller(GetModuleHandleA(0), command, SW_SHOWNORMAL);

@@ -4,6 +4,7 @@
 #include "install_support.h"
 
 #include "engine/delta.h"
+#include "import_slot.h"
 #include "pkg/differ.h"
 
 using namespace installtest;
@@ -71,6 +72,57 @@ TEST_F(RoundTrip, PairsOfFiles) {
     EXPECT_EQ(percents.back(), 100u);
     // A second verification finds nothing left to do.
     EXPECT_EQ(verify(), ERR_NOTHING_TO_DO);
+}
+
+// A product on a network share: the new folders are made below the share,
+// whose server and name are never taken for folders to make. Windows refuses
+// a server's name alone ("\\\\server") as a folder, where Wine takes it for
+// its folder of shares: the engine's calls get Windows' answer here.
+namespace share {
+decltype(&SetCurrentDirectoryA) realEnter;
+decltype(&CreateDirectoryA) realMake;
+bool serverAlone(const char* path) {
+    return path[0] == '\\' && path[1] == '\\' && !strchr(path + 2, '\\');
+}
+BOOL WINAPI enter(const char* path) {
+    if (!serverAlone(path)) return realEnter(path);
+    SetLastError(ERROR_BAD_PATHNAME);
+    return FALSE;
+}
+BOOL WINAPI make(const char* path, SECURITY_ATTRIBUTES* security) {
+    if (!serverAlone(path)) return realMake(path, security);
+    SetLastError(ERROR_BAD_PATHNAME);
+    return FALSE;
+}
+}  // namespace share
+
+extern "C" {
+extern decltype(&SetCurrentDirectoryA) __imp_SetCurrentDirectoryA;
+extern decltype(&CreateDirectoryA) __imp_CreateDirectoryA;
+}
+
+TEST_F(RoundTrip, NewFoldersOnANetworkShare) {
+    std::string local = install.path();
+    ASSERT_EQ(toupper(local[0]), 'C') << local;
+    std::string root = "\\\\localhost\\c" + local.substr(2) + "\\";
+    ASSERT_NE(GetFileAttributesA(root.c_str()), INVALID_FILE_ATTRIBUTES)
+        << root << ": the test session maps \\\\localhost\\c to drive C:";
+    pkg::FileSet before = {{"a.txt", text(2000, 1)}};
+    pkg::FileSet after = {{"a.txt", text(2100, 1)}, {"new\\deeper\\b.txt", text(3000, 2)}};
+    build({before}, after);
+    place(before);
+    copyText(state.destinationDir, root.c_str());
+    ASSERT_EQ(verifyInstallation(), ERR_NONE);
+    replaceImport(&__imp_SetCurrentDirectoryA, share::enter, &share::realEnter);
+    replaceImport(&__imp_CreateDirectoryA, share::make, &share::realMake);
+    int result = runAll();
+    decltype(&SetCurrentDirectoryA) enterBack;
+    decltype(&CreateDirectoryA) makeBack;
+    replaceImport(&__imp_SetCurrentDirectoryA, share::realEnter, &enterBack);
+    replaceImport(&__imp_CreateDirectoryA, share::realMake, &makeBack);
+    ASSERT_EQ(result, ERR_NONE) << state.messageSubject;
+    for (const auto& [rel, bytes] : after) EXPECT_TRUE(read(rel) == bytes) << rel;
+    EXPECT_EQ(leftovers(), 0);
 }
 
 // One package serves three old versions of a file; whichever is installed
