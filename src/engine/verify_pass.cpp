@@ -110,7 +110,12 @@ struct Tally {
 // replaced. ERR_NONE, or the failure with messageSubject set.
 static int settleVersion(FileEntry* entry, Tally& t, bool* testAccess) {
     for (;;) {
-        if (entry->chosenVersion == CV_CURRENT) return ERR_NONE;
+        if (entry->chosenVersion == CV_CURRENT) {
+            if (!(entry->flags & FE_FROM_ALT_FOLDER)) return ERR_NONE;
+            // A current copy elsewhere leaves the installed file unknown.
+            setMessageSubject(state.targetPath);
+            return ERR_UNKNOWN_VERSION;
+        }
         if (entry->chosenVersion >= 0) {
             if (t.allOrNothing && entry->action != ACT_DELETE)
                 t.newFilesBytes += roundUp(entry->newSize, t.clusterBytes);

@@ -191,6 +191,12 @@ TEST_F(Verify, AskFolderDeclinedMissingOrUnknownThere) {
     writeBytes(alt / "sub\\a.bin", kStrange);
     EXPECT_EQ(verifyInstallation(), ERR_UNKNOWN_VERSION);  // there, but unknown too
     EXPECT_EQ(subject(), alt / "sub\\a.bin");
+
+    // A copy of the new version there: nothing would update the installed
+    // file, which stays unknown; not "already current".
+    writeBytes(alt / "sub\\a.bin", kNew);
+    EXPECT_EQ(verifyInstallation(), ERR_UNKNOWN_VERSION);
+    EXPECT_EQ(subject(), dir / "a.bin");
     EXPECT_EQ(dialogCalls, 2);  // the chosen folder stays chosen
 }
 
