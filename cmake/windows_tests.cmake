@@ -69,7 +69,7 @@ target_compile_definitions(win_tests PRIVATE
 # ./build.sh torture: many installations killed at chosen file operations.
 add_executable(torture ${CMAKE_SOURCE_DIR}/tests/win/torture.cpp ${CMAKE_SOURCE_DIR}/tests/win/support.cpp)
 target_include_directories(torture PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
-target_link_libraries(torture PRIVATE updstub_lib pkgtool_win testcommon)
+target_link_libraries(torture PRIVATE updstub_lib pkgtool_win testcommon wizard_driver)
 target_link_options(torture PRIVATE -static)
 target_compile_definitions(torture PRIVATE UPD_STUB_PATH="${UPD_DIST_DIR}/updstub-x86_64.exe"
   UPD_ENGINE_RUNNER_PATH="$<TARGET_FILE:engine_runner>")

@@ -1,7 +1,6 @@
 #include "support.h"
 
-#include <stdexcept>
-
+#include "driver.h"
 #include "pkg/stub.h"
 
 namespace winsupport {
@@ -31,12 +30,7 @@ bool waitPumping(HANDLE object, DWORD timeoutMs) {
 }
 
 DWORD runProgram(const std::string& program, const std::string& args, DWORD timeoutMs) {
-    std::string line = "\"" + program + "\" " + args;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(program.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &si, &pi))
-        throw std::runtime_error("cannot start " + program);
+    PROCESS_INFORMATION pi = wizard::startProgram(program, args);
     DWORD code = 0xDEADBEEF;
     if (waitPumping(pi.hProcess, timeoutMs))
         GetExitCodeProcess(pi.hProcess, &code);

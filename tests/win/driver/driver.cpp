@@ -106,13 +106,21 @@ Screen captureScreen() {
     return s;
 }
 
+PROCESS_INFORMATION startProgram(const std::string& program, const std::string& args) {
+    for (int attempt = 1;; attempt++) {
+        std::string line = "\"" + program + "\" " + args;
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        if (CreateProcessA(program.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &si, &pi)) return pi;
+        DWORD error = GetLastError();
+        if (attempt == 10) throw Failure("cannot start " + program + " (error " + std::to_string(error) + ")");
+        Sleep(200);
+    }
+}
+
 Driver::Driver(const std::string& program, const std::string& args, DWORD timeoutMs) : timeout_(timeoutMs) {
-    std::string line = "\"" + program + "\" " + args;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(program.c_str(), &line[0], 0, 0, FALSE, 0, 0, 0, &si, &pi))
-        throw Failure("cannot start " + program);
+    PROCESS_INFORMATION pi = startProgram(program, args);
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;

@@ -41,6 +41,11 @@ inline int blue(uint32_t p) { return p & 0xFF; }
 std::string windowText(HWND window);
 std::string className(HWND window);
 
+// Starts `"program" args`. A start the system refuses is tried again, ten
+// times in all (a busy Wine now and then refuses one); the last refusal
+// throws Failure with the system's error code. The caller closes the handles.
+PROCESS_INFORMATION startProgram(const std::string& program, const std::string& args);
+
 class Driver {
 public:
     // Starts `program args`; artifacts (page PNGs) go to artifactDir/name-N.png.
