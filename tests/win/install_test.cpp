@@ -76,7 +76,7 @@ TEST_F(RoundTrip, PairsOfFiles) {
 
 // A product on a network share: the new folders are made below the share,
 // whose server and name are never taken for folders to make. Windows refuses
-// a server's name alone ("\\\\server") as a folder, where Wine takes it for
+// a server's name alone ("\\server") as a folder, where Wine takes it for
 // its folder of shares: the engine's calls get Windows' answer here.
 namespace share {
 decltype(&SetCurrentDirectoryA) realEnter;
